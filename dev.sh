@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Sets up, builds, runs and tests Kvillo on Debian 12.
+#
+#   ./dev.sh run     render a wallpaper from the sample data and print its path
+#   ./dev.sh test    build and run every test
+#   ./dev.sh build   only set up and build
+#
+# Debian packages that are missing are installed first (with sudo when not
+# run as root). The build goes to ./build; everything built lands in
+# ./build/bin beside the sample data.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+BUILD_DIR=${KV_BUILD_DIR:-build}
+
+# What building needs, and what the programs use at run time.
+PACKAGES=(
+  g++ cmake ninja-build pkg-config
+  libsqlite3-dev libfreetype-dev libfontconfig-dev libstb-dev libx11-dev libxrandr-dev
+  qt6-base-dev qt6-qpa-plugins libgtest-dev libbenchmark-dev
+  fonts-liberation fonts-dejavu-core
+)
+# What the tests need on top: an X server, a window manager, X tools.
+TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool)
+
+say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
+
+install_missing() {
+  local missing=()
+  for package in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  say "Installing missing Debian packages: ${missing[*]}"
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "dev.sh: these packages are missing and there is no sudo: ${missing[*]}" >&2; exit 1; }
+    sudo=(sudo)
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {
+  say "Building in $BUILD_DIR"
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${KV_CMAKE_ARGS:-} >/dev/null
+  cmake --build "$BUILD_DIR"
+}
+
+run_tests() {
+  say "Running the tests"
+  ctest --test-dir "$BUILD_DIR" --output-on-failure --no-tests=error -j "$(nproc)" ${KV_CTEST_ARGS:-}
+}
+
+run_main() {
+  say "Rendering a wallpaper from the sample data"
+  "$BUILD_DIR/bin/kvrender"
+}
+
+case "${1:-}" in
+  run)
+    install_missing "${PACKAGES[@]}"
+    build
+    run_main
+    ;;
+  test)
+    install_missing "${PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+    build
+    run_tests
+    ;;
+  build)
+    install_missing "${PACKAGES[@]}"
+    build
+    ;;
+  *)
+    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+    exit 2
+    ;;
+esac

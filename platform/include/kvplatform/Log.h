@@ -1,0 +1,20 @@
+#pragma once
+
+// The system logs nothing in normal operation; these write the one line a
+// user needs when something goes wrong, to stderr.
+
+#include <string_view>
+
+namespace kv::platform {
+
+// Writes "<program>: <message>" to stderr.
+void LogError(std::string_view message);
+
+// As LogError, but a message already written by this process is not repeated,
+// so a store that cannot be opened is reported once, not at every read.
+void LogErrorOnce(std::string_view message);
+
+// The program name used as the prefix; defaults to the executable's name.
+void SetLogProgramName(std::string_view name);
+
+}  // namespace kv::platform

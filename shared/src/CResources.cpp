@@ -1,0 +1,122 @@
+#include "kvshared/CResources.h"
+
+#include <cmath>
+
+#include "kvplatform/DirectoryList.h"
+#include "kvplatform/FontCatalog.h"
+#include "kvplatform/Random.h"
+#include "kvshared/CSettings.h"
+#include "kvshared/CStatics.h"
+#include "kvshared/Convert.h"
+#include "kvshared/Funcs.h"
+
+namespace kv {
+namespace {
+
+// A list of the catalog is never empty: nothing found is one empty name.
+std::vector<std::string> NonEmpty(std::vector<std::string> names) {
+  if (names.empty()) names.emplace_back();
+  return names;
+}
+
+Result<std::vector<std::string>> FileList(std::string_view folder, std::string_view extension) {
+  // The data folder is asked anew for each list.
+  KV_TRY_ASSIGN(std::string path, GetApplicationPath());
+  return NonEmpty(platform::ListFileNames(path + "/" + std::string(folder), extension));
+}
+
+Result<std::int32_t> Converted(const std::string& text, std::string_view setting) {
+  auto value = TextToInt32(text);
+  if (!value) return Fail(value.error(), "the setting " + std::string(setting));
+  return *value;
+}
+
+}  // namespace
+
+Result<CResources> CResources::Create() {
+  CResources catalog;
+  platform::Randomize();
+  // The sibling's data object has nothing to hold on this platform; its
+  // presence is probed where it matters (the data folder).
+  KV_TRY_ASSIGN(catalog.QuotesFileNames_, FileList(CStatics::FOLDERQUOTESFILES, ".txt"));
+  catalog.FontNames_ = NonEmpty(platform::ListFontFamilies());
+  KV_TRY_ASSIGN(catalog.BackgroundNames_, FileList(CStatics::FOLDERBACKGROUNDS, ".bmp"));
+  return catalog;
+}
+
+Status CResources::Init(CSettings* NewSettings) {
+  if (NewSettings == nullptr) return Fail(ErrorCode::InvalidArgument, "the catalog was given no settings object");
+  settings_ = NewSettings;
+  return Ok();
+}
+
+Result<const CSettings*> CResources::Bound() const {
+  if (settings_ == nullptr) {
+    return Fail(ErrorCode::InvalidArgument, "the catalog was used before Init bound it to the settings");
+  }
+  return settings_;
+}
+
+Result<std::int32_t> CResources::GetBackgroundColor() const {
+  KV_TRY_ASSIGN(const CSettings* settings, Bound());
+  return Converted(settings->BackgroundColor(), "BackgroundColor");
+}
+
+Result<std::int32_t> CResources::GetFontColor() const {
+  KV_TRY_ASSIGN(const CSettings* settings, Bound());
+  return Converted(settings->FontColor(), "FontColor");
+}
+
+Result<std::int32_t> CResources::GetFrequency() const {
+  KV_TRY_ASSIGN(const CSettings* settings, Bound());
+  return Converted(settings->Frequency(), "Frequency");
+}
+
+Result<std::int32_t> CResources::GetBackgroundMode() const {
+  KV_TRY_ASSIGN(const CSettings* settings, Bound());
+  return Converted(settings->BackgroundMode(), "BackgroundMode");
+}
+
+Result<std::int32_t> CResources::GetFontSize() const {
+  KV_TRY_ASSIGN(const CSettings* settings, Bound());
+  return Converted(settings->FontSize(), "FontSize");
+}
+
+Result<std::string> CResources::GetFontName() const {
+  KV_TRY_ASSIGN(const CSettings* settings, Bound());
+  std::vector<std::string> names;
+  KV_TRY(settings->GetSelectedFonts(names));
+  // The index is a 16-bit number; a selection too long for it fails rather
+  // than wrapping to a wrong entry.
+  double index = std::floor(platform::Rnd() * static_cast<double>(names.size()));
+  if (index > 32767.0) {
+    return Fail(ErrorCode::InvalidArgument, "the font selection holds more names (" + std::to_string(names.size()) +
+                                                ") than a pick can reach (32768)");
+  }
+  return names[static_cast<size_t>(index)];
+}
+
+Result<std::string> CResources::GetBackground() const {
+  KV_TRY_ASSIGN(const CSettings* settings, Bound());
+  std::vector<std::string> names;
+  KV_TRY(settings->GetSelectedBackgrounds(names));
+  auto index = static_cast<size_t>(platform::Rnd() * static_cast<double>(names.size()));
+  const std::string& name = names[index];
+  if (name.empty()) return std::string();
+  KV_TRY_ASSIGN(std::string folder, GetApplicationPath());
+  return folder + "/" + std::string(CStatics::FOLDERBACKGROUNDS) + "/" + name + ".bmp";
+}
+
+Status CResources::GetAvailableFonts(std::vector<std::string>& FontNames) const {
+  return CopyNameList(FontNames_, FontNames);
+}
+
+Status CResources::GetAvailableBackgrounds(std::vector<std::string>& BackgroundNames) const {
+  return CopyNameList(BackgroundNames_, BackgroundNames);
+}
+
+Status CResources::GetAvailableQuotesFiles(std::vector<std::string>& QuotesFileNames) const {
+  return CopyNameList(QuotesFileNames_, QuotesFileNames);
+}
+
+}  // namespace kv

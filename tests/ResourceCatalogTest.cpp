@@ -1,0 +1,123 @@
+// The catalog: file lists of the data folder, the font list, the random
+// picks and the numeric getters.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+#include "StoreProbe.h"
+#include "TempHome.h"
+#include "kvshared/CResources.h"
+#include "kvshared/CSettings.h"
+
+namespace {
+
+using kv::CResources;
+using kv::CSettings;
+using Names = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+class ResourceCatalog : public testing::Test {
+ protected:
+  void SetUp() override {
+    kvtest::StoreSetting("Path", home_.DataFolder().string());
+    kvtest::StoreSetting("FirstTime", "1");
+  }
+  fs::path Backgrounds() const { return home_.DataFolder() / "Backgrounds"; }
+  fs::path Quotes() const { return home_.DataFolder() / "files"; }
+
+  kvtest::TempHome home_;
+};
+
+TEST_F(ResourceCatalog, FileListsMatchExtensionsInAnyCase) {
+  for (const char* file : {"Sea.BMP", "sky.bmp", "x.bmp.bmp", "notes.txt", ".hidden.bmp", "noext", "trail .bmp"}) {
+    kvtest::WriteFile(Backgrounds() / file, "");
+  }
+  fs::create_directories(Backgrounds() / "folder.bmp");
+  kvtest::WriteFile(Quotes() / "Wisdom.TXT", "a\n");
+  kvtest::WriteFile(Quotes() / "daily.txt", "b\n");
+  kvtest::WriteFile(Quotes() / "image.bmp", "");
+
+  auto catalog = CResources::Create();
+  ASSERT_TRUE(catalog) << catalog.error().message;
+  Names backgrounds, quotes;
+  ASSERT_TRUE(catalog->GetAvailableBackgrounds(backgrounds));
+  ASSERT_TRUE(catalog->GetAvailableQuotesFiles(quotes));
+  EXPECT_EQ(backgrounds, (Names{"Sea", "sky", "trail ", "x.bmp"}));
+  EXPECT_EQ(quotes, (Names{"daily", "Wisdom"}));
+}
+
+TEST_F(ResourceCatalog, EmptyOrMissingFoldersGiveOneEmptyName) {
+  fs::remove_all(Quotes());
+  auto catalog = CResources::Create();
+  ASSERT_TRUE(catalog);
+  Names backgrounds, quotes;
+  ASSERT_TRUE(catalog->GetAvailableBackgrounds(backgrounds));
+  ASSERT_TRUE(catalog->GetAvailableQuotesFiles(quotes));
+  EXPECT_EQ(backgrounds, Names{""});
+  EXPECT_EQ(quotes, Names{""});
+}
+
+TEST_F(ResourceCatalog, FontListNamesEachInstalledFamilyOnce) {
+  auto catalog = CResources::Create();
+  ASSERT_TRUE(catalog);
+  Names fonts;
+  ASSERT_TRUE(catalog->GetAvailableFonts(fonts));
+  ASSERT_FALSE(fonts.empty());
+  EXPECT_NE(std::find(fonts.begin(), fonts.end(), "DejaVu Sans"), fonts.end());
+  Names sorted = fonts;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << "a family listed twice";
+}
+
+TEST_F(ResourceCatalog, PicksAreUniformOverTheSelection) {
+  kvtest::StoreSetting("SelectedFonts0", "A");
+  kvtest::StoreSetting("SelectedFonts1", "B");
+  kvtest::StoreSetting("SelectedFonts2", "C");
+  kvtest::StoreSetting("SelectedBackgrounds0", "Sea");
+  CSettings settings;
+  auto catalog = CResources::Create();
+  ASSERT_TRUE(catalog);
+  ASSERT_TRUE(settings.LoadSettings(&*catalog));
+  ASSERT_TRUE(catalog->Init(&settings));
+
+  std::map<std::string, int> counts;
+  constexpr int kPicks = 6000;
+  for (int i = 0; i < kPicks; ++i) ++counts[*catalog->GetFontName()];
+  ASSERT_EQ(counts.size(), 3u);
+  for (const auto& [name, count] : counts) {
+    EXPECT_NEAR(count, kPicks / 3, kPicks / 3 * 0.1) << name;
+  }
+  EXPECT_EQ(*catalog->GetBackground(), home_.DataFolder().string() + "/Backgrounds/Sea.bmp");
+
+  ASSERT_TRUE(settings.SetSelectedBackgrounds({""}));
+  EXPECT_EQ(*catalog->GetBackground(), "") << "the binding sees later edits";
+}
+
+TEST_F(ResourceCatalog, NumericGettersConvertOrFail) {
+  auto catalog = CResources::Create();
+  ASSERT_TRUE(catalog);
+  EXPECT_FALSE(catalog->GetFontSize()) << "a getter before Init";
+  EXPECT_FALSE(catalog->Init(nullptr));
+
+  CSettings settings;
+  ASSERT_TRUE(settings.LoadSettings(&*catalog));
+  ASSERT_TRUE(catalog->Init(&settings));
+  EXPECT_EQ(*catalog->GetFontSize(), 40);
+  EXPECT_EQ(*catalog->GetFontColor(), 16777215);
+  EXPECT_EQ(*catalog->GetBackgroundColor(), 0);
+  EXPECT_EQ(*catalog->GetFrequency(), 4);
+  EXPECT_EQ(*catalog->GetBackgroundMode(), 1);
+
+  settings.FontSize("abc");
+  auto size = catalog->GetFontSize();
+  ASSERT_FALSE(size);
+  EXPECT_NE(size.error().message.find("FontSize"), std::string::npos) << size.error().message;
+  EXPECT_EQ(settings.FontSize(), "abc") << "nothing is changed by a failed conversion";
+  settings.FontSize("40.5");
+  EXPECT_EQ(*catalog->GetFontSize(), 40);
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+#pragma once
+
+// Runs the real programs of the system as child processes, as a user's shell
+// would, and collects what they print.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kvtest {
+
+struct ProcessResult {
+  int exitCode = -1;   // the exit status, or -1 when killed by a signal
+  int signal = 0;      // the signal that ended it, or 0
+  bool timedOut = false;
+  std::string out;
+  std::string err;
+};
+
+// Runs `program` with `args` in the current environment plus `env` (a value
+// of nullopt removes the variable), waits at most `timeout`, and answers its
+// exit status and output. A process still running at the timeout is killed.
+ProcessResult Run(const std::filesystem::path& program, const std::vector<std::string>& args,
+                  const std::map<std::string, std::optional<std::string>>& env = {},
+                  std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// A child left running while the test goes on; killed (SIGKILL) if still
+// running when destroyed.
+class Child {
+ public:
+  Child(const std::filesystem::path& program, const std::vector<std::string>& args,
+        const std::map<std::string, std::optional<std::string>>& env = {});
+  ~Child();
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  pid_t Pid() const { return pid_; }
+  bool Running();
+  // Waits for the child to end; nullopt when it is still running at the timeout.
+  std::optional<ProcessResult> Wait(std::chrono::milliseconds timeout);
+  void Signal(int signal);
+  // What the child has printed on stderr so far.
+  std::string ErrSoFar() const;
+  std::string OutSoFar() const;
+
+ private:
+  pid_t pid_ = -1;
+  std::filesystem::path outFile_;
+  std::filesystem::path errFile_;
+  std::optional<ProcessResult> result_;
+};
+
+// Polls `condition` every 10 ms until it holds or `timeout` passes.
+template <class Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (true) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    struct timespec pause {0, 10'000'000};
+    nanosleep(&pause, nullptr);
+  }
+}
+
+}  // namespace kvtest

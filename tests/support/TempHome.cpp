@@ -1,0 +1,55 @@
+#include "TempHome.h"
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace kvtest {
+namespace fs = std::filesystem;
+
+TempHome::TempHome() {
+  std::string pattern = (fs::temp_directory_path() / "kvtest-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  root_ = pattern;
+  fs::create_directories(ConfigHome());
+  fs::create_directories(DataHome());
+  fs::create_directories(RuntimeDir());
+  fs::permissions(RuntimeDir(), fs::perms::owner_all, fs::perm_options::replace);
+  setenv("HOME", root_.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", ConfigHome().c_str(), 1);
+  setenv("XDG_DATA_HOME", DataHome().c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", RuntimeDir().c_str(), 1);
+  unsetenv("XDG_CURRENT_DESKTOP");
+}
+
+TempHome::~TempHome() {
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+fs::path TempHome::DataFolder() const {
+  fs::path folder = root_ / "datafolder";
+  fs::create_directories(folder / "Backgrounds");
+  fs::create_directories(folder / "files");
+  return folder;
+}
+
+void WriteFile(const fs::path& file, const std::string& bytes) {
+  if (file.has_parent_path()) fs::create_directories(file.parent_path());
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+std::string ReadFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+fs::path BinDir() { return KV_TEST_BIN_DIR; }
+
+}  // namespace kvtest
