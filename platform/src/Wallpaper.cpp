@@ -352,8 +352,17 @@ Result<std::vector<std::string>> ExpandWallpaperCommand(std::string_view command
     } else if (c == '"') {
       std::size_t j = i + 1;
       for (; j < command.size() && command[j] != '"'; ++j) {
-        if (command[j] == '\\' && j + 1 < command.size() && (command[j + 1] == '"' || command[j + 1] == '\\')) ++j;
-        current += command[j];
+        if (command[j] == '\\' && j + 1 < command.size() && (command[j + 1] == '"' || command[j + 1] == '\\')) {
+          current += command[++j];
+        } else if (command[j] == '%' && j + 1 < command.size() && command[j + 1] == 'f') {
+          current += file;
+          ++j;
+        } else if (command[j] == '%' && j + 1 < command.size() && command[j + 1] == '%') {
+          current += '%';
+          ++j;
+        } else {
+          current += command[j];
+        }
       }
       if (j >= command.size()) return Fail(ErrorCode::InvalidArgument, "an opening \" has no closing \"");
       i = j;

@@ -16,9 +16,9 @@ namespace kv::platform {
 
 // Splits a configured command into its arguments, without a shell: blanks
 // separate; '...' keeps everything literally; "..." keeps everything but
-// \" and \\; a backslash outside quotes keeps the next character. Every
-// "%f" becomes `file`, "%%" a single "%". Fails on an unterminated quote or
-// an empty command.
+// \" and \\; a backslash outside quotes keeps the next character. Outside
+// single quotes every "%f" becomes `file` and "%%" a single "%". Fails on
+// an unterminated quote or an empty command.
 [[nodiscard]] Result<std::vector<std::string>> ExpandWallpaperCommand(std::string_view command,
                                                                       const std::string& file);
 
