@@ -257,16 +257,28 @@ Result<Picture> LoadBmpPicture(const fs::path& file, BmpDecoder decoder) { retur
 namespace {
 
 // One target row from one source row, through a table of source offsets.
+// Blue-green-red sources move a pixel as one 4-byte load and store (the
+// fourth byte is overwritten by the next pixel); the first `wide` pixels
+// are those whose 4 bytes lie inside both rows, the rest go byte by byte.
 template <int kBytes, bool kBgr>
-void GatherRow(std::uint8_t* out, const std::uint8_t* in, const std::uint32_t* offsets, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* p = in + offsets[i];
-    if constexpr (kBgr) {
-      out[0] = p[0], out[1] = p[1], out[2] = p[2];
-    } else {
-      out[0] = p[2], out[1] = p[1], out[2] = p[0];
+void GatherRow(std::uint8_t* out, const std::uint8_t* in, const std::uint32_t* offsets, std::size_t count,
+               std::size_t wide) {
+  std::size_t i = 0;
+  if constexpr (kBgr) {
+    for (; i < wide; ++i) {
+      std::uint32_t pixel;
+      std::memcpy(&pixel, in + offsets[i], 4);
+      std::memcpy(out + i * 3, &pixel, 4);
     }
-    out += 3;
+  }
+  for (; i < count; ++i) {
+    const std::uint8_t* p = in + offsets[i];
+    std::uint8_t* o = out + i * 3;
+    if constexpr (kBgr) {
+      o[0] = p[0], o[1] = p[1], o[2] = p[2];
+    } else {
+      o[0] = p[2], o[1] = p[1], o[2] = p[0];
+    }
   }
 }
 
@@ -310,6 +322,11 @@ void Stretch(Bitmap& target, const Picture& picture) {
   for (std::int64_t x = 0; x < targetW; ++x) {
     offsets[static_cast<std::size_t>(x)] = static_cast<std::uint32_t>((2 * x + 1) * sourceW / (2 * targetW) * kBytes);
   }
+  // The last target pixel would spill a byte past its row, and a source
+  // pixel at the end of its row would be read a byte past it.
+  const auto sourceRowBytes = static_cast<std::uint32_t>(sourceW * kBytes);
+  std::size_t wide = width > 0 ? width - 1 : 0;
+  while (wide > 0 && offsets[wide - 1] + 4 > sourceRowBytes) --wide;
   std::int64_t previous = -1;
   for (std::int64_t y = 0; y < targetH; ++y) {
     std::int64_t sourceY = (2 * y + 1) * sourceH / (2 * targetH);
@@ -318,7 +335,7 @@ void Stretch(Bitmap& target, const Picture& picture) {
       // An enlarged picture repeats rows: the row above is already right.
       std::memcpy(out, target.Row(static_cast<std::int32_t>(y - 1)), width * 3);
     } else {
-      GatherRow<kBytes, kBgr>(out, picture.Row(static_cast<std::int32_t>(sourceY)), offsets.data(), width);
+      GatherRow<kBytes, kBgr>(out, picture.Row(static_cast<std::int32_t>(sourceY)), offsets.data(), width, wide);
     }
     previous = sourceY;
   }
