@@ -16,9 +16,15 @@ namespace {
 std::optional<std::string> WallpaperCommand() {
   std::string keyPath = std::string(CStatics::REGAPPLICATION) + "\\" + std::string(CStatics::REGSECTION);
   auto store = platform::Store::ForCurrentUser();
-  if (!store) return std::nullopt;  // already reported by the store
+  if (!store) {
+    platform::LogErrorOnce(store.error().message + "; a stored WallpaperCommand cannot be used");
+    return std::nullopt;
+  }
   auto key = (*store)->OpenKey(keyPath);
-  if (!key) return std::nullopt;
+  if (!key) {
+    if (key.error().code != ErrorCode::NotFound) platform::LogErrorOnce(key.error().message);
+    return std::nullopt;
+  }
   auto value = key->QueryValue("WallpaperCommand");
   if (!value) {
     platform::LogErrorOnce(value.error().message);

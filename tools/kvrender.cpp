@@ -92,10 +92,14 @@ kv::Status SetOption(Options& options, std::string_view name, const std::string&
     KV_TRY_ASSIGN(field, InRange(name, value, low, high));
     return kv::Ok();
   };
-  if (name == "background") return options.background = value, kv::Ok();
-  if (name == "font") return options.font = value, kv::Ok();
-  if (name == "quote") return options.quote = value, kv::Ok();
-  if (name == "output") return options.output = value, kv::Ok();
+  auto text = [&](std::optional<std::string>& field) -> kv::Status {
+    field = value;
+    return kv::Ok();
+  };
+  if (name == "background") return text(options.background);
+  if (name == "font") return text(options.font);
+  if (name == "quote") return text(options.quote);
+  if (name == "output") return text(options.output);
   if (name == "background-color") return number(options.backgroundColor);
   if (name == "size") return number(options.size);
   if (name == "font-color") return number(options.fontColor);

@@ -39,36 +39,6 @@ std::vector<long> CardinalProperty(Display* display, Window window, const char* 
   return values;
 }
 
-// The primary output's rectangle, or the root window's when RandR names no
-// active primary output.
-ScreenRect PrimaryMonitor(Display* display, Window root) {
-  ScreenRect whole{0, 0, DisplayWidth(display, DefaultScreen(display)), DisplayHeight(display, DefaultScreen(display))};
-  int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-  if (!XRRQueryExtension(display, &eventBase, &errorBase) || !XRRQueryVersion(display, &major, &minor) ||
-      (major == 1 && minor < 3)) {
-    return whole;
-  }
-  RROutput primary = XRRGetOutputPrimary(display, root);
-  if (primary == None) return whole;
-  XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, root);
-  if (!resources) return whole;
-  ScreenRect rect = whole;
-  if (XRROutputInfo* output = XRRGetOutputInfo(display, resources, primary)) {
-    if (output->crtc != None) {
-      if (XRRCrtcInfo* crtc = XRRGetCrtcInfo(display, resources, output->crtc)) {
-        if (crtc->width > 0 && crtc->height > 0) {
-          rect = {crtc->x, crtc->y, crtc->x + static_cast<std::int32_t>(crtc->width),
-                  crtc->y + static_cast<std::int32_t>(crtc->height)};
-        }
-        XRRFreeCrtcInfo(crtc);
-      }
-    }
-    XRRFreeOutputInfo(output);
-  }
-  XRRFreeScreenResources(resources);
-  return rect;
-}
-
 // The widest band reserved at each edge of the monitor, indexed by TaskbarEdge.
 struct Reservations {
   std::array<std::int32_t, 4> extent{};
@@ -234,6 +204,12 @@ ScreenInfo QueryScreen() {
   // A window that vanishes while it is read raises an error that the trap
   // swallows; what was gathered is still the best answer there is.
   info.taskbar = FindTaskbar(connection, root, monitor);
+  if (ConnectionLost(connection)) {
+    ScreenInfo fallback = HeadlessScreen();
+    LogError("the connection to the X display \"" + name + "\" was lost; making the wallpaper " +
+             std::to_string(fallback.width) + "x" + std::to_string(fallback.height) + " without a taskbar");
+    return fallback;
+  }
   return info;
 }
 

@@ -1,7 +1,9 @@
 #include "kvplatform/Wallpaper.h"
 
+#include <fcntl.h>
 #include <glob.h>
 #include <sys/stat.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -144,6 +146,13 @@ Result<fs::path> ImageFor(const Bitmap& bitmap, const fs::path& file, bool pixbu
   } else {
     KV_TRY(ReplaceWithAlias(file, next));
   }
+  // The file system stamps writes with a coarse clock, so two wallpapers
+  // made within one tick would look equally old; the fine clock keeps the
+  // copy just handed over the newer one.
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const timespec times[2] = {now, now};
+  (void)::utimensat(AT_FDCWD, next.c_str(), times, 0);
   return next;
 }
 
@@ -242,7 +251,7 @@ Status SetRootWindow(const Bitmap& bitmap, const std::string& name) {
     XSetForeground(display, gc, BlackPixel(display, screen));
     XFillRectangle(display, pixmap, gc, 0, 0, static_cast<unsigned>(rootWidth), static_cast<unsigned>(rootHeight));
 
-    // The picture sits in the middle of the screen, unscaled, on black.
+    // The picture is shown unscaled, on black.
     const int width = bitmap.Width(), height = bitmap.Height();
     XImage* image = XCreateImage(display, visual, depth, ZPixmap, 0, nullptr, static_cast<unsigned>(width),
                                  static_cast<unsigned>(height), 32, 0);
@@ -280,11 +289,14 @@ Status SetRootWindow(const Bitmap& bitmap, const std::string& name) {
         }
       }
     }
-    XPutImage(display, pixmap, gc, image, 0, 0, (rootWidth - width) / 2, (rootHeight - height) / 2,
-              static_cast<unsigned>(width), static_cast<unsigned>(height));
+    // In the middle of the primary monitor, which the wallpaper was made for.
+    ScreenRect monitor = PrimaryMonitor(display, root);
+    XPutImage(display, pixmap, gc, image, 0, 0, monitor.left + (monitor.right - monitor.left - width) / 2,
+              monitor.top + (monitor.bottom - monitor.top - height) / 2, static_cast<unsigned>(width),
+              static_cast<unsigned>(height));
     XDestroyImage(image);
     XFreeGC(display, gc);
-    if (trap.Sync() > 0) {
+    if (trap.Sync() > 0 || ConnectionLost(display)) {
       XFreePixmap(display, pixmap);
       return Fail("the X display \"" + name + "\" refused the root window's picture");
     }
@@ -328,6 +340,7 @@ Status SetRootWindow(const Bitmap& bitmap, const std::string& name) {
   }
   XUngrabServer(display);
   XSync(display, False);
+  if (ConnectionLost(display)) return Fail("the connection to the X display \"" + name + "\" was lost");
   return Ok();
 }
 
