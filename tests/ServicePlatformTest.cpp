@@ -18,6 +18,7 @@
 #include "Process.h"
 #include "TempHome.h"
 #include "Xvfb.h"
+#include "kvplatform/Autostart.h"
 #include "kvplatform/EventLoop.h"
 #include "kvplatform/InstanceLock.h"
 #include "kvplatform/LocalTime.h"
@@ -166,6 +167,35 @@ TEST(EventLoop, TimersTickAndSignalsArriveThroughTheLoop) {
   ASSERT_TRUE(loop.Run());
   ASSERT_EQ(when.size(), 3u);
   EXPECT_GE(when[2] - when[1], std::chrono::milliseconds(5)) << "the missed ticks were merged";
+}
+
+TEST(Autostart, EntriesRoundTripWithAnyPath) {
+  kvtest::TempHome home;
+  EXPECT_EQ(*ReadAutostartEntry("Kvillo"), std::nullopt);
+  EXPECT_FALSE(*DeleteAutostartEntry("Kvillo"));
+
+  std::vector<std::string> command{"/home/ann/My Apps/kvillo $HOME \"quoted\" back\\slash`tick`/Kvillo", "/boot"};
+  ASSERT_TRUE(WriteAutostartEntry("Kvillo", "Renews the wallpaper", command));
+  fs::path file = home.ConfigHome() / "autostart" / "Kvillo.desktop";
+  std::string text = kvtest::ReadFile(file);
+  EXPECT_NE(text.find("[Desktop Entry]\nType=Application\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Exec=\"/home/ann/My Apps/kvillo \\\\$HOME"), std::string::npos) << text;
+  EXPECT_EQ(ReadAutostartEntry("Kvillo")->value(), command);
+  EXPECT_EQ(QuoteExec({"/usr/lib/kvillo/Kvillo", "/boot"}), "/usr/lib/kvillo/Kvillo /boot");
+  EXPECT_EQ(UnquoteExec("a \"b c\"  d"), (std::vector<std::string>{"a", "b c", "d"}));
+  EXPECT_EQ(UnquoteExec("\"open"), std::nullopt);
+
+  for (auto& entry : fs::directory_iterator(file.parent_path())) {
+    EXPECT_EQ(entry.path(), file) << "no temporary file is left behind";
+  }
+
+  kvtest::WriteFile(file, text + "Hidden=true\n");
+  EXPECT_EQ(*ReadAutostartEntry("Kvillo"), std::nullopt) << "a hidden entry is no entry";
+  kvtest::WriteFile(file, "[Desktop Entry]\nName=Kvillo\n[Other]\nExec=elsewhere\n");
+  EXPECT_EQ(*ReadAutostartEntry("Kvillo"), std::nullopt);
+
+  EXPECT_TRUE(*DeleteAutostartEntry("Kvillo"));
+  EXPECT_FALSE(fs::exists(file));
 }
 
 TEST(MessageBox, WaitsForTheUserOnADisplayAndOnlyReportsWithout) {
