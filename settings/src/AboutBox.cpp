@@ -5,11 +5,11 @@
 
 namespace kv::settings {
 
-QString AboutTitle() { return QStringLiteral("Lexora Studio, makers of the Lexora Quote Saver."); }
+QString AboutTitle() { return QStringLiteral("Lexora Studio, makers of the Lexora Quote Screensaver."); }
 
 QString AboutText() {
   return QStringList{
-      QStringLiteral("Lexora Studio Kvillo Wallpaper"),
+      QStringLiteral("Lexora Studio: Kvillo Quote Wallpaper"),
       QStringLiteral("Version 1.0, 2024-2025"),
       QString(),
       QStringLiteral("Developed by Ilse Marovic (ilse.marovic@lexora.example)."),

@@ -394,8 +394,8 @@ Status frmSettings::Load() { return Load(StringTable::FromProgramResources()); }
 Status frmSettings::Load(const Result<StringTable>& strings) {
   std::vector<std::string> problems;
 
-  // 1, 2: nothing counts as an edit until loading is done, and no page is
-  // usable until one is chosen.
+  // Nothing counts as an edit until loading is done, and no page is usable
+  // until one is chosen.
   isLoading_ = true;
   cmdApply_->setEnabled(false);
   for (QWidget* page : fraOptionPanel_) {
@@ -405,7 +405,7 @@ Status frmSettings::Load(const Result<StringTable>& strings) {
     page->setAutoFillBackground(true);
   }
 
-  // 3: the settings and the catalog.
+  // The settings and the catalog.
   settings_ = std::make_unique<CSettings>();
   resources_.reset();
   loadFailure_.reset();
@@ -430,13 +430,14 @@ Status frmSettings::Load(const Result<StringTable>& strings) {
     if (auto bound = resources_->Init(settings_.get()); !bound) problems.push_back(bound.error().message);
   }
   if (!settings_->UnreadableSettings().empty()) {
+    std::string count = std::to_string(settings_->UnreadableSettings().size());
     auto key = OpenSettingsKey(CStatics::REGAPPLICATION, CStatics::REGSECTION);
-    std::string reason = key ? std::to_string(settings_->UnreadableSettings().size()) + " settings could not be read"
-                             : key.error().message;
-    problems.push_back(reason + "; the window shows their defaults, and saving will not write them over the stored values");
+    problems.push_back((key ? std::string("the settings store could not be read") : key.error().message) +
+                       "; the window shows the defaults of the " + count +
+                       " settings it could not read, and a save will not write them over the stored values");
   }
 
-  // 4: the texts of the lists and the caption.
+  // The texts of the lists and the caption.
   if (strings) {
     auto language = TextToInt32(settings_->Language());
     LocalisedControls controls{this, cboVarious_, cboBackgroundMode_, cboFrequency_, cboVAlign_, cboHAlign_,
@@ -449,10 +450,10 @@ Status frmSettings::Load(const Result<StringTable>& strings) {
     problems.push_back("the window's lists cannot be filled: " + strings.error().message);
   }
 
-  // 5 to 15: the settings into the controls.
+  // The settings into the controls.
   ShowSettings();
 
-  // 16, 17: the service frame.
+  // The service frame.
   chkAutoStart_->setChecked(IsAutoStartEnabled());
   RefreshServiceStatus();
   tmrServiceWatch_->start();
@@ -462,7 +463,6 @@ Status frmSettings::Load(const Result<StringTable>& strings) {
   fraFrequency_->setEnabled(!loadFailure_);
   fraVarious_->setEnabled(!loadFailure_);
 
-  // 18.
   isLoading_ = false;
 
   if (problems.empty()) return Ok();
@@ -472,7 +472,7 @@ Status frmSettings::Load(const Result<StringTable>& strings) {
 }
 
 void frmSettings::ShowSettings() {
-  // 5, 6: the quotes files are chosen here, or in the sibling application.
+  // The quotes files are chosen here, or in the sibling application.
   if (settings_->UseQuotes()) {
     chkUseQuotes_->setChecked(true);
     lstQuotesFiles_->setEnabled(false);
@@ -486,7 +486,6 @@ void frmSettings::ShowSettings() {
     lstQuotesFiles_->setEnabled(true);
   }
 
-  // 7: the colours.
   auto showColor = [](ColorSwatch* swatch, const std::string& setting) {
     if (auto color = ColorFromSetting(setting)) {
       swatch->SetColor(color);
@@ -497,14 +496,11 @@ void frmSettings::ShowSettings() {
   showColor(txtColor_, settings_->FontColor());
   showColor(txtBackgroundColor_, settings_->BackgroundColor());
 
-  // 8.
   cboBackgroundMode_->setCurrentIndex(ItemForNumber(settings_->BackgroundMode(), cboBackgroundMode_->count()));
   cboFrequency_->setCurrentIndex(ItemForNumber(settings_->Frequency(), cboFrequency_->count()));
 
-  // 9 to 11.
   FillLists();
 
-  // 12: font sizes; selecting one sets the preview's size.
   {
     // Only the selection below sets the preview's size, not the first item
     // that adding selects on its own for a moment.
@@ -515,7 +511,6 @@ void frmSettings::ShowSettings() {
   }
   cboFontSize_->setCurrentIndex(FontSizeItemForSetting(settings_->FontSize()));
 
-  // 13: margins.
   for (QComboBox* list : cboMargin_) {
     list->clear();
     list->addItems(MarginItems());
@@ -525,7 +520,6 @@ void frmSettings::ShowSettings() {
   cboMargin_[2]->setCurrentIndex(MarginItemForSetting(settings_->LeftMargin()));
   cboMargin_[3]->setCurrentIndex(MarginItemForSetting(settings_->RightMargin()));
 
-  // 14, 15.
   chkAllowViolation_->setChecked(settings_->AllowViolation());
   cboHAlign_->setCurrentIndex(ItemForNumber(settings_->HAlign(), cboHAlign_->count()));
   cboVAlign_->setCurrentIndex(ItemForNumber(settings_->VAlign(), cboVAlign_->count()));
@@ -596,7 +590,8 @@ void frmSettings::CommitMargin(int index) {
 void frmSettings::CommitFocusedControl() {
   // Enter presses OK without moving the focus; the list the user just
   // changed is committed first, as leaving it would have done.
-  if (auto found = focusCommits_.find(QApplication::focusWidget()); found != focusCommits_.end()) found->second();
+  auto found = focusCommits_.find(QApplication::focusWidget());
+  if (found != focusCommits_.end() && settings_) found->second();
 }
 
 void frmSettings::chkUseQuotes_Change() {
@@ -768,7 +763,8 @@ void frmSettings::cmdOK_Click() {
 void frmSettings::ReportProblem(const QString& what, const Error& error) {
   QString detail = Text(error.message);
   if (!detail.isEmpty()) detail[0] = detail[0].toUpper();
-  dialogs_.warn(this, windowTitle(), what + QStringLiteral("\n\n") + detail + u'.');
+  if (!detail.endsWith(u'.')) detail += u'.';
+  dialogs_.warn(this, windowTitle(), what + QStringLiteral("\n\n") + detail);
 }
 
 // ---------------------------------------------------------------------------
