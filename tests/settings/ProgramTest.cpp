@@ -76,8 +76,9 @@ TEST(SettingsProgram, WithoutADisplayItSaysSoInOneLineAndEnds) {
 }
 
 // One screenshot of every page, taken the way a user gets there: Alt+V to
-// the page selector, then the arrow key. Escape closes the window, saving
-// nothing, and the program ends.
+// the page selector, then the arrow key; and one of the about box, which
+// Alt+C shows. Escape closes the window, saving nothing, and the program
+// ends.
 TEST(SettingsProgram, OpensUnderXWithEveryPageAndClosesOnEscape) {
   kvtest::TempHome home;
   kvtest::Xvfb x(1024, 768);
@@ -108,6 +109,16 @@ TEST(SettingsProgram, OpensUnderXWithEveryPageAndClosesOnEscape) {
     EXPECT_GT(DifferingPixels(shot, previous), 500u) << page << " shows a page of its own";
     previous = std::move(shot);
   }
+
+  // Alt+C, with real key events, shows the about box over the window.
+  const std::string about = "Lexora Studio, makers of the Lexora Quote Screensaver.";
+  ASSERT_EQ(Xdotool(x, {"keydown", "alt", "key", "c", "keyup", "alt"}).exitCode, 0);
+  ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow(about); }, 10s)) << "no about box";
+  kvtest::SavePng(SettledCapture(x, about), kvtest::ScreenshotDir() / "settings-about.png");
+  ASSERT_TRUE(kvtest::WaitFor([&] { return Xdotool(x, {"getactivewindow", "getwindowname"}).out == about + "\n"; }, 10s));
+  ASSERT_EQ(Xdotool(x, {"key", "Return"}).exitCode, 0);
+  ASSERT_TRUE(kvtest::WaitFor([&] { return !x.HasWindow(about); }, 10s));
+  ASSERT_TRUE(kvtest::WaitFor([&] { return Xdotool(x, {"getactivewindow", "getwindowname"}).out == kTitle + "\n"; }, 10s));
 
   std::string fontColor = kvtest::StoredSetting("FontColor").value_or("");
   ASSERT_EQ(Xdotool(x, {"key", "--clearmodifiers", "Escape"}).exitCode, 0);
