@@ -129,6 +129,21 @@ TEST(SettingsProgram, OpensUnderXWithEveryPageAndClosesOnEscape) {
   EXPECT_EQ(kvtest::StoredSetting("FontColor").value_or(""), fontColor);
 }
 
+// On a screen of twice the pixel density the window keeps its size to the
+// eye: every twip becomes twice as many pixels.
+TEST(SettingsProgram, ScalesWithTheDevicePixelRatio) {
+  kvtest::TempHome home;
+  kvtest::Xvfb x(1400, 1000);
+  x.StartWindowManager();
+  auto env = OnDisplay(x);
+  env["QT_SCALE_FACTOR"] = "2";
+  Child settings(Program(), {}, env);
+  ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow(kTitle) || !settings.Running(); }, 20s)) << settings.ErrSoFar();
+  Image shot = SettledCapture(x, kTitle);
+  EXPECT_EQ(shot.width, 690);
+  EXPECT_EQ(shot.height, 832);
+}
+
 // A second settings window would save its own copy of every setting over the
 // first one's edits; it is refused, and says so.
 TEST(SettingsProgram, ASecondWindowIsRefusedWithAMessage) {
