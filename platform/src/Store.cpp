@@ -2,10 +2,12 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <random>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -28,6 +30,20 @@ int BusyTimeoutMs() {
     if (end != text && *end == '\0' && value > 0 && value < 600000) return static_cast<int>(value);
   }
   return kDefaultBusyTimeoutMs;
+}
+
+// Waits for a lock held by another connection. SQLite's own handler sleeps
+// longer and longer (up to 100 ms a time), so a program that writes again and
+// again can keep the lock at every one of those few wake-ups and starve the
+// waiter; short, slightly random sleeps find the gaps between its writes.
+int WaitForLock(void* context, int attempt) {
+  auto* started = static_cast<std::chrono::steady_clock::time_point*>(context);
+  auto now = std::chrono::steady_clock::now();
+  if (attempt == 0) *started = now;
+  if (now - *started >= std::chrono::milliseconds(BusyTimeoutMs())) return 0;
+  thread_local std::minstd_rand jitter(static_cast<unsigned>(now.time_since_epoch().count()));
+  usleep(static_cast<useconds_t>(200 + jitter() % 800));
+  return 1;
 }
 
 struct StatementDeleter {
@@ -128,26 +144,14 @@ struct Store::Impl {
   fs::path file;
   Database db;
   bool readOnly = false;
+  std::chrono::steady_clock::time_point lockWaitStarted{};
   int depth = 0;              // nesting of open transactions
   bool rollbackOnly = false;  // an inner transaction ended without Commit
-  // After one statement has waited the whole timeout, the following ones
-  // fail at once for as long again, so a store locked for minutes costs one
-  // wait, not one per value read.
-  std::chrono::steady_clock::time_point busyUntil{};
+  bool readSnapshot = false;  // the open transaction is a read snapshot
 
-  std::unexpected<Error> Failure(int rc) {
-    if (CodeOf(rc) == ErrorCode::Busy && db) {
-      busyUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(BusyTimeoutMs());
-      sqlite3_busy_timeout(db.get(), 0);
-    }
-    return Fail(CodeOf(rc), Describe(file, rc, db.get()));
-  }
+  std::unexpected<Error> Failure(int rc) const { return Fail(CodeOf(rc), Describe(file, rc, db.get())); }
 
   Result<Statement> Prepare(const char* sql) {
-    if (busyUntil != std::chrono::steady_clock::time_point{} && std::chrono::steady_clock::now() >= busyUntil) {
-      busyUntil = {};
-      sqlite3_busy_timeout(db.get(), BusyTimeoutMs());
-    }
     sqlite3_stmt* raw = nullptr;
     int rc = sqlite3_prepare_v2(db.get(), sql, -1, &raw, nullptr);
     if (rc != SQLITE_OK) return Failure(rc);
@@ -178,10 +182,6 @@ struct Store::Impl {
   }
 
   Status Exec(const char* sql) {
-    if (busyUntil != std::chrono::steady_clock::time_point{} && std::chrono::steady_clock::now() >= busyUntil) {
-      busyUntil = {};
-      sqlite3_busy_timeout(db.get(), BusyTimeoutMs());
-    }
     char* message = nullptr;
     int rc = sqlite3_exec(db.get(), sql, nullptr, nullptr, &message);
     sqlite3_free(message);
@@ -245,7 +245,7 @@ Result<std::shared_ptr<Store>> Store::Open(const fs::path& file) {
 
   // The timeout comes before any statement, so that the first statement of a
   // store that another program is creating at this moment waits for it.
-  sqlite3_busy_timeout(impl->db.get(), BusyTimeoutMs());
+  sqlite3_busy_handler(impl->db.get(), WaitForLock, &impl->lockWaitStarted);
   sqlite3_extended_result_codes(impl->db.get(), 1);
   if (!impl->readOnly && sqlite3_db_readonly(impl->db.get(), "main") == 1) impl->readOnly = true;
 
@@ -335,10 +335,25 @@ Result<bool> Store::DeleteKey(std::string_view path) {
 }
 
 Result<Transaction> Store::Begin() {
+  if (impl_->depth > 0 && impl_->readSnapshot) {
+    return Fail(ErrorCode::InvalidArgument, "a write cannot start inside a read snapshot");
+  }
   if (impl_->depth == 0) {
     KV_TRY(impl_->Exec("BEGIN IMMEDIATE"));
     impl_->rollbackOnly = false;
+    impl_->readSnapshot = false;
   }
+  ++impl_->depth;
+  return Transaction(shared_from_this());
+}
+
+Result<Transaction> Store::BeginRead() {
+  if (impl_->depth > 0) return Fail(ErrorCode::InvalidArgument, "a read snapshot cannot start inside a transaction");
+  // A deferred transaction reads one snapshot of the store and never waits
+  // for a writer.
+  KV_TRY(impl_->Exec("BEGIN DEFERRED"));
+  impl_->rollbackOnly = false;
+  impl_->readSnapshot = true;
   ++impl_->depth;
   return Transaction(shared_from_this());
 }
@@ -377,6 +392,8 @@ const fs::path& RegistryKey::StoreFile() const { return store_->File(); }
 
 Result<Transaction> RegistryKey::BeginTransaction() const { return store_->Begin(); }
 
+Result<Transaction> RegistryKey::BeginRead() const { return store_->BeginRead(); }
+
 Result<std::optional<std::string>> RegistryKey::QueryValue(std::string_view name) const {
   auto& impl = *store_->impl_;
   KV_TRY_ASSIGN(Statement statement, impl.Prepare("SELECT data FROM vals WHERE key = ?1 AND name = ?2"));
@@ -402,19 +419,14 @@ Status RegistryKey::SetValue(std::string_view name, std::string_view data) const
   return transaction.Commit();
 }
 
-Result<std::string> RegistryKey::SetValueIfMissing(std::string_view name, std::string_view data) const {
-  auto& impl = *store_->impl_;
+Result<bool> RegistryKey::CompareAndSet(std::string_view name, const std::optional<std::string>& expected,
+                                        std::string_view data) const {
   KV_TRY_ASSIGN(Transaction transaction, store_->Begin());
-  KV_TRY(impl.EnsureKey(path_));
-  KV_TRY_ASSIGN(int inserted, impl.Run("INSERT INTO vals(key, name, data) VALUES(?1, ?2, ?3) ON CONFLICT DO NOTHING",
-                                       {path_, name, data}));
-  std::string result(data);
-  if (inserted == 0) {
-    KV_TRY_ASSIGN(std::optional<std::string> existing, QueryValue(name));
-    if (existing) result = std::move(*existing);
-  }
+  KV_TRY_ASSIGN(std::optional<std::string> current, QueryValue(name));
+  bool matches = current == expected;
+  if (matches) KV_TRY(SetValue(name, data));
   KV_TRY(transaction.Commit());
-  return result;
+  return matches;
 }
 
 Result<bool> RegistryKey::DeleteValue(std::string_view name) const {

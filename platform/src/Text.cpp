@@ -112,7 +112,10 @@ std::u32string DecodeUtf8(std::string_view text) {
 }
 
 std::u32string DecodeText(std::string_view bytes) {
-  if (IsValidUtf8(bytes)) return DecodeUtf8(bytes);
+  return IsValidUtf8(bytes) ? DecodeUtf8(bytes) : DecodeWindows1252(bytes);
+}
+
+std::u32string DecodeWindows1252(std::string_view bytes) {
   std::u32string result;
   result.reserve(bytes.size());
   for (char c : bytes) {

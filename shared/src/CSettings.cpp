@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "DeferredDefaults.h"
+#include "kvplatform/Log.h"
 #include "kvplatform/Store.h"
 #include "kvshared/CResources.h"
 #include "kvshared/CStatics.h"
@@ -24,16 +26,6 @@ Status SetList(std::vector<std::string>& field, const std::vector<std::string>& 
 }
 
 Status GetList(const std::vector<std::string>& field, std::vector<std::string>& names) { return CopyNameList(field, names); }
-
-// One write transaction around a load or save, when the store can give one;
-// without it every value is read and written on its own.
-std::optional<platform::Transaction> BeginSettingsTransaction() {
-  auto key = OpenSettingsKey(kApp, kSection);
-  if (!key) return std::nullopt;
-  auto transaction = (*key)->BeginTransaction();
-  if (!transaction) return std::nullopt;
-  return std::move(*transaction);
-}
 
 }  // namespace
 
@@ -133,22 +125,33 @@ Status CSettings::RunFirstTimeSetup(CResources* Resources) {
   }
   KV_TRY(Resources->GetAvailableBackgrounds(SelectedBackgrounds_));
   Edited("SelectedBackgrounds");
+  // The selection and the mark that the set-up is done land together.
+  KV_TRY_ASSIGN(platform::RegistryKey * key, OpenSettingsKey(kApp, kSection));
+  KV_TRY_ASSIGN(platform::Transaction transaction, key->BeginTransaction());
   KV_TRY(SaveSettings());
-  return WriteRegistryValue(kApp, kSection, "FirstTime", "1");
+  KV_TRY(WriteRegistryValue(kApp, kSection, "FirstTime", "1"));
+  return transaction.Commit();
 }
 
 Status CSettings::LoadSettings(CResources* Resources) {
-  // One transaction makes the load a consistent snapshot: a save by the other
-  // program lands wholly before or wholly after it.
-  std::optional<platform::Transaction> transaction = BeginSettingsTransaction();
-  KV_TRY(LoadValues());
-  Status firstRun = RunFirstTimeSetup(Resources);
-  if (transaction) {
-    // The defaults stored by the load are kept even when the first-run
-    // set-up failed; a failed save inside it has already undone its part.
-    if (auto committed = transaction->Commit(); !committed && firstRun) return committed;
+  {
+    // Every value is read from one snapshot, so a save by the other program
+    // lands wholly before or wholly after this load and no list is ever
+    // half old, half new. Reading never waits for a writer; the defaults
+    // of missing values are stored afterwards, in one short write.
+    DeferredDefaults deferred;
+    auto key = OpenSettingsKey(kApp, kSection);
+    std::optional<platform::Transaction> snapshot;
+    if (key) {
+      if (auto begun = (*key)->BeginRead()) snapshot.emplace(std::move(*begun));
+    }
+    KV_TRY(LoadValues());
+    if (snapshot) (void)snapshot->Commit();
+    if (auto flushed = deferred.Flush(); !flushed) {
+      platform::LogErrorOnce("the defaults of missing settings could not be stored: " + flushed.error().message);
+    }
   }
-  return firstRun;
+  return RunFirstTimeSetup(Resources);
 }
 
 Status CSettings::SaveSettings() {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "DeferredDefaults.h"
 #include "kvplatform/Log.h"
 #include "kvplatform/Paths.h"
 #include "kvplatform/Store.h"
@@ -75,24 +76,55 @@ Result<platform::RegistryKey*> OpenSettingsKey(std::string_view AppName, std::st
   return &*state.keyHandle;
 }
 
-Result<std::string> ReadRegistryValue(std::string_view AppName, std::string_view Section, std::string_view Key,
-                                      std::string_view Default) {
+namespace {
+
+struct ReadText {
+  std::string text;
+  bool stored;  // the text came from the store, not from the default
+};
+
+// Stores `data` as `Key` unless the store has changed from `seen` since it
+// was read; inside a DeferredDefaults scope the write is collected instead.
+Status StoreDefault(platform::RegistryKey& key, std::string_view Key, const std::optional<std::string>& seen,
+                    std::string_view data) {
+  if (DeferredDefaults* deferred = DeferredDefaults::Current()) {
+    deferred->Record(Key, seen, data);
+    return Ok();
+  }
+  KV_TRY(key.CompareAndSet(Key, seen, data));
+  return Ok();
+}
+
+Result<ReadText> ReadOrDefault(std::string_view AppName, std::string_view Section, std::string_view Key,
+                               std::string_view Default) {
   KV_TRY_ASSIGN(platform::RegistryKey * key, OpenSettingsKey(AppName, Section));
   auto value = key->QueryValue(Key);
   if (!value) {
     platform::LogErrorOnce(value.error().message);
     return std::unexpected(value.error());
   }
-  if (*value) return std::move(**value);
+  if (*value) return ReadText{std::move(**value), true};
 
   // Only a value that is really missing gets its default stored: a failed
   // read must never lead to a default written over the real value.
-  auto stored = key->SetValueIfMissing(Key, Default);
-  if (!stored) {
+  if (auto stored = StoreDefault(*key, Key, std::nullopt, Default); !stored) {
     platform::LogErrorOnce(stored.error().message);
-    return std::string(Default);
   }
-  return std::move(*stored);
+  return ReadText{std::string(Default), false};
+}
+
+}  // namespace
+
+Result<std::string> ReadRegistryValue(std::string_view AppName, std::string_view Section, std::string_view Key,
+                                      std::string_view Default) {
+  KV_TRY_ASSIGN(ReadText read, ReadOrDefault(AppName, Section, Key, Default));
+  return std::move(read.text);
+}
+
+Result<std::optional<std::string>> QueryRegistryValue(std::string_view AppName, std::string_view Section,
+                                                      std::string_view Key) {
+  KV_TRY_ASSIGN(platform::RegistryKey * key, OpenSettingsKey(AppName, Section));
+  return key->QueryValue(Key);
 }
 
 Status WriteRegistryValue(std::string_view AppName, std::string_view Section, std::string_view Key,
@@ -155,17 +187,22 @@ std::string ReadSiblingLanguage() {
 Result<std::vector<std::string>> ReadNameList(std::string_view Stem, std::string_view Default) {
   std::vector<std::string> list(1);
   size_t count = 0;
+  bool firstStored = false;  // whether Stem0 held the end marker itself
   while (true) {
-    KV_TRY_ASSIGN(std::string text, ReadRegistryValue(CStatics::REGAPPLICATION, CStatics::REGSECTION,
-                                                      std::string(Stem) + std::to_string(count), kListEndMarker));
-    if (text == kListEndMarker) break;
+    KV_TRY_ASSIGN(ReadText read, ReadOrDefault(CStatics::REGAPPLICATION, CStatics::REGSECTION,
+                                               std::string(Stem) + std::to_string(count), kListEndMarker));
+    if (count == 0) firstStored = read.stored;
+    if (read.text == kListEndMarker) break;
     list.resize(count + 1);
-    list[count] = std::move(text);
+    list[count] = std::move(read.text);
     ++count;
   }
   if (count == 0) {
-    if (auto written = WriteRegistryValue(CStatics::REGAPPLICATION, CStatics::REGSECTION, std::string(Stem) + "0", Default);
-        !written) {
+    // The default replaces the marker that the read left (or found) there.
+    KV_TRY_ASSIGN(platform::RegistryKey * key, OpenSettingsKey(CStatics::REGAPPLICATION, CStatics::REGSECTION));
+    std::optional<std::string> seen = std::string(kListEndMarker);
+    if (!firstStored && DeferredDefaults::Current()) seen.reset();  // the marker itself is still only collected
+    if (auto written = StoreDefault(*key, std::string(Stem) + "0", seen, Default); !written) {
       platform::LogErrorOnce(written.error().message);
     }
     list[0] = std::string(Default);

@@ -160,12 +160,25 @@ void Xvfb::StartWindowManager() {
   } else {
     setenv("DISPLAY", saved.c_str(), 1);
   }
-  // The window manager is ready once it owns the screen's selection.
+  // The window manager is ready once it maps a window it was asked to map:
+  // owning the screen's selection comes earlier, and a window mapped in
+  // between is left unmanaged and unmapped.
   bool ready = WaitFor(
       [&] {
         return WithDisplay(display_, [](::Display* display) {
           Atom selection = XInternAtom(display, "WM_S0", False);
-          return XGetSelectionOwner(display, selection) != 0;
+          if (XGetSelectionOwner(display, selection) == 0) return false;
+          Window probe = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
+          XMapWindow(display, probe);
+          XSync(display, False);
+          bool mapped = WaitFor(
+              [&] {
+                XWindowAttributes attributes{};
+                return XGetWindowAttributes(display, probe, &attributes) && attributes.map_state == IsViewable;
+              },
+              std::chrono::milliseconds(500));
+          XDestroyWindow(display, probe);
+          return mapped;
         });
       },
       std::chrono::seconds(20));

@@ -34,9 +34,10 @@ class RegistryKey {
   // The value's text, or nullopt when the key has no value of that name.
   [[nodiscard]] Result<std::optional<std::string>> QueryValue(std::string_view name) const;
   [[nodiscard]] Status SetValue(std::string_view name, std::string_view data) const;
-  // Stores `data` only when no value of that name exists, and answers the
-  // text the value holds afterwards; a concurrent writer's value wins.
-  [[nodiscard]] Result<std::string> SetValueIfMissing(std::string_view name, std::string_view data) const;
+  // Stores `data` only when the value still is `expected` (nullopt: still
+  // missing); answers whether it stored. A concurrent writer's value wins.
+  [[nodiscard]] Result<bool> CompareAndSet(std::string_view name, const std::optional<std::string>& expected,
+                                           std::string_view data) const;
   // True when a value was deleted, false when there was none.
   [[nodiscard]] Result<bool> DeleteValue(std::string_view name) const;
   // The key's values, ordered by name.
@@ -45,6 +46,8 @@ class RegistryKey {
   [[nodiscard]] Result<std::vector<std::string>> ListSubkeys() const;
   // A write transaction on this key's store connection.
   [[nodiscard]] Result<Transaction> BeginTransaction() const;
+  // A read snapshot on this key's store connection (see Store::BeginRead).
+  [[nodiscard]] Result<Transaction> BeginRead() const;
 
  private:
   friend class Store;
@@ -54,8 +57,9 @@ class RegistryKey {
   std::string path_;
 };
 
-// One write transaction (BEGIN IMMEDIATE). Nested transactions join the
-// outermost one. Rolled back when destroyed without Commit.
+// One transaction: a write transaction (BEGIN IMMEDIATE) or a read
+// snapshot. Nested write transactions join the outermost one. Rolled back
+// when destroyed without Commit.
 class Transaction {
  public:
   Transaction(Transaction&& other) noexcept;
@@ -102,6 +106,9 @@ class Store : public std::enable_shared_from_this<Store> {
   [[nodiscard]] Result<bool> DeleteKey(std::string_view path);
 
   [[nodiscard]] Result<Transaction> Begin();
+  // A read transaction: every read until Commit sees one consistent
+  // snapshot, and it never waits for a writer. Nothing may be written in it.
+  [[nodiscard]] Result<Transaction> BeginRead();
 
  private:
   friend class RegistryKey;

@@ -24,6 +24,9 @@ bool IsValidUtf8(std::string_view bytes);
 // The code points of `bytes`: decoded as UTF-8 when valid, else as Windows-1252.
 std::u32string DecodeText(std::string_view bytes);
 
+// The code points of `bytes` read as Windows-1252.
+std::u32string DecodeWindows1252(std::string_view bytes);
+
 // The code points of `text` read as UTF-8; invalid bytes become U+FFFD.
 std::u32string DecodeUtf8(std::string_view text);
 

@@ -4,6 +4,7 @@
 // sibling application, and the numbered name lists.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,11 @@ class RegistryKey;
 // the caller can use `Default` without ever writing it over a real value.
 [[nodiscard]] KV_EXPORT Result<std::string> ReadRegistryValue(std::string_view AppName, std::string_view Section,
                                                               std::string_view Key, std::string_view Default);
+
+// The value `Key`, or nullopt when it is missing; nothing is stored.
+[[nodiscard]] KV_EXPORT Result<std::optional<std::string>> QueryRegistryValue(std::string_view AppName,
+                                                                              std::string_view Section,
+                                                                              std::string_view Key);
 
 // Stores `Setting` as the value `Key`. An empty setting deletes the value
 // and then stores it empty, leaving an existing, empty value.

@@ -1,0 +1,183 @@
+#pragma once
+
+// The settings window: one dialog whose pages edit the settings of a
+// kv::CSettings in memory, saved by OK and Apply, discarded by Cancel. It
+// owns the settings and the catalog it loads; every control is a child of it
+// and carries its control name as its Qt object name.
+
+#include <QDialog>
+#include <QString>
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Colors.h"
+#include "StringTable.h"
+#include "kvplatform/Result.h"
+#include "kvshared/CResources.h"
+#include "kvshared/CSettings.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTimer;
+
+namespace kv::settings {
+
+class axLine;
+class ColorSwatch;
+
+// Shows a warning the user has to dismiss.
+using Warning = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
+Warning StandardWarning();
+
+// How the settings window asks the user something or tells them; the tests
+// put in their own.
+struct SettingsDialogs {
+  ColorChooser chooseColor = StandardColorChooser();
+  Warning warn = StandardWarning();
+};
+
+class frmSettings : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit frmSettings(SettingsDialogs dialogs = {}, QWidget* parent = nullptr);
+  ~frmSettings() override;
+
+  // The loading sequence, run once before the window is first shown, with the
+  // program's string table or the one given. It shows everything it can even
+  // when something fails, and answers what failed: a string table that is
+  // missing a text, settings that could not be loaded (nothing can then be
+  // saved, and the editing pages stay disabled), or a store that could not
+  // be read (the defaults are shown; saving does not write them over the
+  // stored values).
+  [[nodiscard]] Status Load();
+  [[nodiscard]] Status Load(const Result<StringTable>& strings);
+
+  // Tells the user, in a message box, that something went wrong.
+  void ReportProblem(const QString& what, const Error& error);
+
+  // Shows page `index` of the option pages and hides, and disables, the rest.
+  void ShowOptionPanel(int index);
+
+  // The settings being edited; null before Load.
+  const CSettings* Settings() const { return settings_.get(); }
+
+  // The service control frame. FIXME: these belong to the service control
+  // work and do nothing yet; they are called exactly where the window needs
+  // them: RefreshServiceStatus at load and on every tick of
+  // tmrServiceWatch, IsAutoStartEnabled at load, ApplyAutoStart before and
+  // RestartService after each save by OK or Apply.
+  void RefreshServiceStatus();
+  [[nodiscard]] Status ApplyAutoStart();
+  [[nodiscard]] Status RestartService();
+  bool IsAutoStartEnabled();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  using TextSetter = void (CSettings::*)(std::string_view);
+
+  void CreateControls();
+  void CreateServiceFrame();
+  void CreateFrequencyFrame();
+  void CreateOptionPages();
+  void FitCaptions();
+  QLabel* CreateLabel(int index, const QString& caption, QWidget* parent, int left, int top, int width);
+  QComboBox* CreateList(const char* name, QWidget* parent, int left, int top, int width);
+  QListWidget* CreateCheckList(const char* name, QWidget* parent, int left, int top, int width, int height);
+  void ConnectRules();
+
+  // Loading, step by step.
+  void ShowSettings();
+  void FillLists();
+  void SelectFromSettings();
+
+  // The editing rules.
+  void CommitOnFocusLoss(QWidget* control, std::function<void()> commit);
+  void CommitNumber(QComboBox* list, TextSetter setter);
+  void CommitMargin(int index);
+  void CommitFocusedControl();
+  void chkUseQuotes_Change();
+  void CheckChange(QListWidget* list, std::vector<std::string>& selected, std::string_view defaultName,
+                   Status (CSettings::*setter)(const std::vector<std::string>&));
+  void chkAutoStart_Click();
+
+  // The pickers.
+  void SwatchClick(ColorSwatch* swatch, ColorSwatch* other, TextSetter setter);
+  void lstFont_Highlight();
+  void cboFontSize_Change();
+  void PassFocusOn(QWidget* from, QWidget* to, Qt::FocusReason reason);
+  void KeyRelease(int key, Qt::KeyboardModifiers modifiers);
+
+  // OK, Cancel, Apply.
+  void cmdOK_Click();
+  void cmdApply_Click();
+  // Runs the steps of a save; answers what to tell the user when one failed.
+  std::optional<QString> SaveAll();
+  [[nodiscard]] Status SaveSettingsIfLoaded();
+
+  SettingsDialogs dialogs_;
+
+  std::unique_ptr<CSettings> settings_;
+  std::optional<CResources> resources_;
+  std::optional<Error> loadFailure_;  // set when the settings could not be loaded
+  std::vector<std::string> availableQuotesFiles_, availableBackgrounds_, availableFonts_;
+  std::vector<std::string> selectedQuotesFiles_, selectedBackgrounds_, selectedFonts_;
+  std::array<QString, 5> pageNames_;
+  bool isLoading_ = false;
+  std::map<QObject*, std::function<void()>> focusCommits_;
+
+  QLabel* imgIcon_ = nullptr;
+  QLabel* lblExplanation_ = nullptr;
+  std::array<QLabel*, 11> lblLabel_{};
+
+  QGroupBox* fraStartStop_ = nullptr;
+  QPushButton* cmdStart_ = nullptr;
+  QPushButton* cmdStop_ = nullptr;
+  QPushButton* cmdPause_ = nullptr;
+  QPushButton* cmdResume_ = nullptr;
+  QCheckBox* chkAutoStart_ = nullptr;
+  QTimer* tmrServiceWatch_ = nullptr;
+
+  QGroupBox* fraFrequency_ = nullptr;
+  QComboBox* cboFrequency_ = nullptr;
+
+  QGroupBox* fraVarious_ = nullptr;
+  QComboBox* cboVarious_ = nullptr;
+  std::array<QWidget*, 5> fraOptionPanel_{};
+
+  QListWidget* lstEffects_ = nullptr;
+  QCheckBox* chkUseQuotes_ = nullptr;
+  QListWidget* lstQuotesFiles_ = nullptr;
+  QListWidget* lstFont_ = nullptr;
+  QLineEdit* txtFontPreview_ = nullptr;
+  QComboBox* cboFontSize_ = nullptr;
+  ColorSwatch* txtColor_ = nullptr;
+  QListWidget* lstBackGrounds_ = nullptr;
+  QComboBox* cboBackgroundMode_ = nullptr;
+  ColorSwatch* txtBackgroundColor_ = nullptr;
+  axLine* lneAlignment_ = nullptr;
+  QComboBox* cboHAlign_ = nullptr;
+  QComboBox* cboVAlign_ = nullptr;
+  axLine* lneMargins_ = nullptr;
+  std::array<QComboBox*, 4> cboMargin_{};
+  QCheckBox* chkAllowViolation_ = nullptr;
+
+  QPushButton* cmdOK_ = nullptr;
+  QPushButton* cmdCancel_ = nullptr;
+  QPushButton* cmdApply_ = nullptr;
+};
+
+}  // namespace kv::settings

@@ -1,0 +1,215 @@
+// What the window does with bad input: stored values that fit no list entry,
+// colours that are no colours, a store it cannot read or write, settings it
+// cannot load, and names with odd characters. It opens, shows what it can,
+// and never writes over a value the user did not change.
+
+#include <stdlib.h>
+
+#include <QGroupBox>
+
+#include "SettingsFixture.h"
+#include "kvplatform/Paths.h"
+#include "kvplatform/Store.h"
+
+namespace {
+
+using kvtest::StoredSetting;
+using kvtest::StoreSetting;
+using Names = std::vector<std::string>;
+
+class BadInput : public kvtest::SettingsWindowTest {
+ protected:
+  void SetUp() override {
+    SettingsWindowTest::SetUp();
+    NotFirstRun();
+  }
+};
+
+TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
+  StoreSetting("Frequency", "99");
+  StoreSetting("HAlign", "left");
+  StoreSetting("VAlign", "");
+  StoreSetting("BackgroundMode", "stretch");  // only the exact older names are converted
+  StoreSetting("FontSize", "7");
+  StoreSetting("TopMargin", "ten");
+  StoreSetting("BottomMargin", "150");  // outside 0 .. 100: random, to the service as here
+  StoreSetting("LeftMargin", " 25 ");   // read as 25, as the service reads it
+  StoreSetting("FontColor", "blue");
+  StoreSetting("BackgroundColor", "-5");
+  AddQuotesFile("Craft");
+  OpenCleanly();
+
+  for (const char* name : {"cboFrequency", "cboHAlign", "cboVAlign", "cboBackgroundMode", "cboFontSize", "cboMargin0"}) {
+    EXPECT_EQ(List(name)->currentIndex(), -1) << name << " shows no item";
+    EXPECT_GT(List(name)->count(), 0) << name << " still offers its items";
+  }
+  EXPECT_EQ(List("cboMargin1")->currentText(), "Random");
+  EXPECT_EQ(List("cboMargin2")->currentText(), "25%");
+  EXPECT_EQ(Swatch("txtColor")->Color(), std::nullopt) << "a neutral swatch";
+  EXPECT_EQ(Swatch("txtBackgroundColor")->Color(), std::nullopt);
+  EXPECT_NE(Swatch("txtColor")->toolTip().indexOf("blue"), -1) << "which says what was stored";
+  EXPECT_EQ(Find<QLineEdit>("txtFontPreview")->font().pixelSize(), window_->font().pixelSize())
+      << "no size chosen: the window's own";
+
+  // Passing through a list without an item commits nothing.
+  Visit(List("cboFrequency"));
+  ShowPage(4);
+  Visit(List("cboHAlign"));
+  Visit(List("cboVAlign"));
+  Visit(List("cboMargin0"));
+  ShowPage(3);
+  Visit(List("cboBackgroundMode"));
+  ShowPage(2);
+  Visit(List("cboFontSize"));
+  EXPECT_FALSE(ApplyEnabled());
+
+  // A save for another edit writes the unshown values back as they were.
+  ShowPage(1);
+  SetChecked(CheckList("lstQuotesFiles"), 0, true);
+  Button("cmdApply")->click();
+  ASSERT_TRUE(warnings_.empty()) << warnings_.front();
+  EXPECT_EQ(StoredSetting("Frequency"), "99");
+  EXPECT_EQ(StoredSetting("HAlign"), "left");
+  EXPECT_EQ(StoredSetting("VAlign"), "");
+  EXPECT_EQ(StoredSetting("BackgroundMode"), "stretch");
+  EXPECT_EQ(StoredSetting("FontSize"), "7");
+  EXPECT_EQ(StoredSetting("TopMargin"), "ten");
+  EXPECT_EQ(StoredSetting("BottomMargin"), "150");
+  EXPECT_EQ(StoredSetting("FontColor"), "blue");
+  EXPECT_EQ(StoredSetting("BackgroundColor"), "-5");
+
+  // Choosing replaces them; a neutral swatch takes any colour.
+  Pick(List("cboFrequency"), 5);
+  ShowPage(2);
+  answers_.push_back(QColor(0, 0, 0));
+  QTest::mouseClick(Swatch("txtColor"), Qt::LeftButton);
+  EXPECT_EQ(offeredColors_.back(), QColor(255, 255, 255)) << "a neutral swatch opens the dialog on white";
+  Button("cmdOK")->click();
+  EXPECT_EQ(StoredSetting("Frequency"), "5");
+  EXPECT_EQ(StoredSetting("FontColor"), "0");
+}
+
+TEST_F(BadInput, AStoreThatIsNoDatabaseOpensWithDefaultsAndRefusesToSave) {
+  std::filesystem::path file = kv::platform::StoreFile();
+  const std::string garbage = "this is no settings store, just some text\n";
+  kvtest::WriteFile(file, garbage);
+  AddBackground("A");
+
+  kv::Status loaded = Open();
+  ASSERT_FALSE(loaded) << "the load tells what went wrong";
+  EXPECT_NE(loaded.error().message.find(file.string()), std::string::npos) << loaded.error().message;
+  EXPECT_NE(loaded.error().message.find("defaults"), std::string::npos) << loaded.error().message;
+
+  // The defaults are shown, and the window is usable.
+  EXPECT_EQ(List("cboFrequency")->currentText(), "Hour");
+  EXPECT_EQ(List("cboMargin0")->currentText(), "10%");
+  EXPECT_EQ(Swatch("txtColor")->Color(), 0xFFFFFFu);
+  EXPECT_GT(CheckList("lstBackGrounds")->count(), 0)
+      << "without a readable \"Path\" the data folder is the library's, with its sample pictures";
+  EXPECT_TRUE(Find<QWidget>("fraVarious")->isEnabled());
+
+  // A save fails, says why, and keeps the edits and Apply.
+  Pick(List("cboFrequency"), 0);
+  Button("cmdApply")->click();
+  ASSERT_EQ(warnings_.size(), 1u);
+  EXPECT_NE(warnings_[0].find("The settings were not saved"), std::string::npos) << warnings_[0];
+  EXPECT_NE(warnings_[0].find(file.string()), std::string::npos) << warnings_[0];
+  EXPECT_TRUE(ApplyEnabled());
+  EXPECT_EQ(window_->Settings()->Frequency(), "0");
+  // OK fails the same way and leaves the window open.
+  Button("cmdOK")->click();
+  EXPECT_EQ(warnings_.size(), 2u);
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_EQ(kvtest::ReadFile(file), garbage) << "the file is left exactly as it was";
+}
+
+TEST_F(BadInput, ALockedStoreFailsTheSaveUntilItIsFree) {
+  setenv("KVILLO_STORE_TIMEOUT_MS", "300", 1);
+  OpenCleanly();
+  ShowPage(4);
+  Pick(List("cboVAlign"), 0);
+
+  {
+    auto other = kv::platform::Store::Open(kv::platform::StoreFile());
+    ASSERT_TRUE(other) << other.error().message;
+    auto holding = (*other)->Begin();
+    ASSERT_TRUE(holding) << holding.error().message;
+    Button("cmdApply")->click();
+    ASSERT_EQ(warnings_.size(), 1u);
+    EXPECT_NE(warnings_[0].find("locked"), std::string::npos) << warnings_[0];
+    EXPECT_TRUE(ApplyEnabled());
+    EXPECT_EQ(StoredSetting("VAlign"), "3");
+  }
+  Button("cmdApply")->click();
+  EXPECT_EQ(warnings_.size(), 1u) << (warnings_.size() > 1 ? warnings_.back() : "");
+  EXPECT_FALSE(ApplyEnabled());
+  EXPECT_EQ(StoredSetting("VAlign"), "0");
+  unsetenv("KVILLO_STORE_TIMEOUT_MS");
+}
+
+TEST_F(BadInput, SettingsThatCannotBeLoadedAreShownAsNothingAndNeverSaved) {
+  // The sibling is half installed: its data folder cannot be read.
+  kvtest::Store("software\\Classes\\Lexora.Data", "", "");
+  StoreSetting("FontColor", "255");
+  kv::Status loaded = Open();
+  ASSERT_FALSE(loaded);
+  EXPECT_NE(loaded.error().message.find("Lexora"), std::string::npos) << loaded.error().message;
+  EXPECT_FALSE(Find<QGroupBox>("fraVarious")->isEnabled()) << "nothing to edit";
+  EXPECT_FALSE(Find<QGroupBox>("fraFrequency")->isEnabled());
+  EXPECT_EQ(List("cboFrequency")->currentIndex(), -1);
+  EXPECT_EQ(Swatch("txtColor")->Color(), std::nullopt);
+  EXPECT_TRUE(Button("cmdCancel")->isEnabled());
+  Button("cmdOK")->click();
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_EQ(StoredSetting("FontColor"), "255");
+  EXPECT_FALSE(StoredSetting("Frequency")) << "nothing was stored";
+}
+
+TEST_F(BadInput, MissingStringTableTextLeavesItsListsEmptyAndTheRestWorking) {
+  std::string_view partial =
+      "113=Effects///Quotes///Font///Background///Position[0|0]\n"
+      "114=Tile///Stretch///Center[0|0]\n";
+  window_ = std::make_unique<kv::settings::frmSettings>(Dialogs());
+  kv::Status loaded = window_->Load(kv::settings::StringTable::Parse(partial, "a partial table"));
+  ASSERT_FALSE(loaded);
+  EXPECT_NE(loaded.error().message.find("124"), std::string::npos) << loaded.error().message;
+  window_->show();
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  EXPECT_EQ(List("cboVarious")->count(), 5);
+  EXPECT_EQ(List("cboBackgroundMode")->currentText(), "Stretch");
+  EXPECT_EQ(List("cboFrequency")->count(), 0);
+  Visit(List("cboFrequency"));
+  EXPECT_FALSE(ApplyEnabled()) << "an empty list commits nothing";
+  ShowPage(4);
+  Pick(List("cboMargin0"), 0);
+  Button("cmdOK")->click();
+  EXPECT_EQ(StoredSetting("TopMargin"), "-1");
+  EXPECT_EQ(StoredSetting("Frequency"), "4");
+}
+
+TEST_F(BadInput, NamesWithOddCharactersArrivePerByteAsTheFilesAreNamed) {
+  const Names names{"Caf\xc3\xa9 & Co", "caf\xe9 latin", "<b>bold", "tab\there", " padded "};
+  for (const std::string& name : names) AddBackground(name);
+  OpenCleanly();
+  QListWidget* list = CheckList("lstBackGrounds");
+  Names shown = Texts(list);
+  std::sort(shown.begin(), shown.end());
+  Names expected{" padded ", "<b>bold", "Caf\xc3\xa9 & Co", "caf\xc3\xa9 latin", "tab\there"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(shown, expected) << "shown readably, the Latin-1 name decoded";
+
+  ShowPage(3);
+  for (int row = 0; row < list->count(); ++row) SetChecked(list, row, true);
+  Button("cmdOK")->click();
+  Names stored = StoredList("SelectedBackgrounds");
+  std::sort(stored.begin(), stored.end());
+  Names files = names;
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(stored, files) << "saved byte for byte, so the service finds the files";
+
+  OpenCleanly();
+  EXPECT_EQ(Checked(CheckList("lstBackGrounds")).size(), names.size()) << "and checked again";
+}
+
+}  // namespace

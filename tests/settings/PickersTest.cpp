@@ -1,0 +1,242 @@
+// The colour swatches, the font preview, and the keyboard shortcuts with the
+// hidden about box.
+
+#include <QColorDialog>
+#include <QFontInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "SettingsFixture.h"
+#include "AboutBox.h"
+#include "EditingRules.h"
+
+namespace {
+
+using kvtest::StoredSetting;
+using kvtest::StoreSetting;
+
+class Pickers : public kvtest::SettingsWindowTest {
+ protected:
+  void SetUp() override {
+    SettingsWindowTest::SetUp();
+    NotFirstRun();
+  }
+
+  void Click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center()); }
+
+  // Runs `check` on the modal window that `action` opens, once it shows, and
+  // closes it; answers whether one showed.
+  template <class Check>
+  bool WithModal(std::function<void()> action, Check check) {
+    bool shown = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (QWidget* modal = QApplication::activeModalWidget()) {
+        shown = true;
+        poll.stop();
+        check(modal);
+      }
+    });
+    poll.start();
+    QTimer::singleShot(3000, &poll, &QTimer::stop);
+    action();
+    poll.stop();
+    // The window is active again, as after a person closed the box.
+    window_->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    return shown;
+  }
+
+  QWidget* KeyTarget() { return QApplication::focusWidget() ? QApplication::focusWidget() : window_.get(); }
+  void ReleaseKey(int key, Qt::KeyboardModifiers modifiers) {
+    QTest::keyRelease(KeyTarget(), static_cast<Qt::Key>(key), modifiers);
+  }
+};
+
+TEST_F(Pickers, ColourDialogChangesTheSwatchUnlessItWouldMatchTheOther) {
+  StoreSetting("FontColor", "16777215");
+  StoreSetting("BackgroundColor", "0");
+  OpenCleanly();
+  kv::settings::ColorSwatch* font = Swatch("txtColor");
+  kv::settings::ColorSwatch* background = Swatch("txtBackgroundColor");
+
+  // Cancelled: nothing changes.
+  ShowPage(3);
+  Click(background);
+  ASSERT_EQ(offeredColors_.size(), 1u);
+  EXPECT_EQ(offeredColors_[0], QColor(0, 0, 0)) << "opened on the swatch's own colour";
+  EXPECT_FALSE(ApplyEnabled());
+
+  // The background may not become the text's colour.
+  answers_.push_back(QColor(255, 255, 255));
+  Click(background);
+  EXPECT_EQ(background->Color(), 0u);
+  EXPECT_EQ(window_->Settings()->BackgroundColor(), "0");
+  EXPECT_FALSE(ApplyEnabled()) << "refused silently";
+
+  // Its own colour again is an edit, rewriting the same value.
+  answers_.push_back(QColor(0, 0, 0));
+  Click(background);
+  EXPECT_TRUE(ApplyEnabled());
+  Button("cmdApply")->click();
+  ASSERT_FALSE(ApplyEnabled());
+
+  // A new colour, stored as the decimal 0x00BBGGRR.
+  ShowPage(2);
+  answers_.push_back(QColor(0x12, 0x34, 0x56));
+  Click(font);
+  EXPECT_EQ(font->Color(), 0x563412u);
+  EXPECT_TRUE(ApplyEnabled());
+  EXPECT_EQ(window_->Settings()->FontColor(), std::to_string(0x563412));
+  // And the text's colour may not become the background's.
+  answers_.push_back(QColor(0, 0, 0));
+  Click(font);
+  EXPECT_EQ(font->Color(), 0x563412u);
+  Button("cmdOK")->click();
+  EXPECT_EQ(StoredSetting("FontColor"), "5649426");
+  EXPECT_EQ(StoredSetting("BackgroundColor"), "0");
+}
+
+TEST_F(Pickers, TheRealColourDialogOpensOnTheSwatchAndIsTaken) {
+  StoreSetting("FontColor", "65280");  // green
+  window_ = std::make_unique<kv::settings::frmSettings>([this] {
+    kv::settings::SettingsDialogs dialogs = Dialogs();
+    dialogs.chooseColor = kv::settings::StandardColorChooser();
+    return dialogs;
+  }());
+  ASSERT_TRUE(window_->Load());
+  window_->show();
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  ShowPage(2);
+
+  QColor offered;
+  bool shown = WithModal([&] { Click(Swatch("txtColor")); },
+                         [&](QWidget* modal) {
+                           auto* dialog = qobject_cast<QColorDialog*>(modal);
+                           ASSERT_NE(dialog, nullptr) << "the colour dialog";
+                           offered = dialog->currentColor();
+                           dialog->setCurrentColor(QColor(10, 20, 30));
+                           dialog->accept();
+                         });
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(offered, QColor(0, 255, 0));
+  EXPECT_EQ(Swatch("txtColor")->Color(), 0x1E140Au);
+  EXPECT_EQ(window_->Settings()->FontColor(), std::to_string(0x1E140A));
+
+}
+
+TEST_F(Pickers, SwatchesAndPreviewPassTheFocusOn) {
+  OpenCleanly();
+  ShowPage(2);
+  Swatch("txtColor")->setFocus(Qt::TabFocusReason);
+  EXPECT_TRUE(Button("cmdOK")->hasFocus()) << "a swatch never keeps the focus";
+  Find<QLineEdit>("txtFontPreview")->setFocus(Qt::TabFocusReason);
+  EXPECT_TRUE(List("cboFontSize")->hasFocus()) << "nor does the preview";
+  Click(Find<QLineEdit>("txtFontPreview"));
+  EXPECT_TRUE(List("cboFontSize")->hasFocus());
+
+  // Shift+Tab goes on backwards past them, so it can always leave.
+  List("cboFontSize")->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(List("cboFontSize"), Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_TRUE(CheckList("lstFont")->hasFocus()) << QApplication::focusWidget()->objectName().toStdString();
+  ShowPage(3);
+  Button("cmdOK")->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(Button("cmdOK"), Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_TRUE(List("cboBackgroundMode")->hasFocus()) << QApplication::focusWidget()->objectName().toStdString();
+}
+
+TEST_F(Pickers, PreviewShowsTheHighlightedFontAtTheChosenSize) {
+  StoreSetting("FontSize", "24");
+  OpenCleanly();
+  ShowPage(2);
+  QLineEdit* preview = Find<QLineEdit>("txtFontPreview");
+  EXPECT_EQ(preview->text(), "aAbByYzZ");
+  EXPECT_TRUE(preview->alignment() & Qt::AlignHCenter);
+  EXPECT_EQ(preview->font().family(), window_->font().family()) << "the window's font until a font is highlighted";
+  EXPECT_EQ(preview->font().pointSize(), 24);
+  EXPECT_EQ(preview->palette().color(QPalette::Text), window_->palette().color(QPalette::Text))
+      << "the window's colours, not the colour settings";
+
+  QListWidget* fonts = CheckList("lstFont");
+  auto row = [&](const char* family) {
+    for (int i = 0; i < fonts->count(); ++i) {
+      if (fonts->item(i)->text() == family) return i;
+    }
+    ADD_FAILURE() << family << " is not installed";
+    return 0;
+  };
+  fonts->setCurrentRow(row("DejaVu Serif"));
+  EXPECT_EQ(QFontInfo(preview->font()).family(), "DejaVu Serif") << "the real face, through fontconfig";
+  EXPECT_FALSE(preview->font().italic());
+  EXPECT_EQ(fonts->item(row("DejaVu Serif"))->checkState(), Qt::Unchecked) << "highlighting is no check";
+  EXPECT_FALSE(ApplyEnabled());
+
+  fonts->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(fonts, Qt::Key_Down);
+  EXPECT_EQ(preview->font().family(), fonts->currentItem()->text()) << "the keyboard moves the highlight too";
+
+  List("cboFontSize")->setCurrentIndex(kv::settings::kLargestFontSize - kv::settings::kSmallestFontSize);
+  EXPECT_EQ(preview->font().pointSize(), 70);
+  EXPECT_EQ(preview->font().family(), fonts->currentItem()->text());
+}
+
+TEST_F(Pickers, AltShortcutsReachTheSwatchesThePageSelectorAndTheAboutBox) {
+  OpenCleanly();
+  ShowPage(4);
+  List("cboMargin3")->setFocus(Qt::TabFocusReason);
+
+  // Alt+C shows the about box from any page, even on a control's focus.
+  std::string title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  int buttons = 0;
+  bool shown = WithModal([&] { ReleaseKey(Qt::Key_C, Qt::AltModifier); },
+                         [&](QWidget* modal) {
+                           auto* box = qobject_cast<QMessageBox*>(modal);
+                           ASSERT_NE(box, nullptr);
+                           title = box->windowTitle().toStdString();
+                           text = box->text().toStdString();
+                           icon = box->icon();
+                           buttons = static_cast<int>(box->buttons().size());
+                           box->accept();
+                         });
+  ASSERT_TRUE(shown) << "Alt+C shows the about box";
+  EXPECT_EQ(title, kv::settings::AboutTitle().toStdString());
+  EXPECT_EQ(title.back(), '.');
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << "five lines";
+  EXPECT_NE(text.find("\n\n"), std::string::npos) << "an empty line before the credit";
+  EXPECT_EQ(icon, QMessageBox::Information);
+  EXPECT_EQ(buttons, 1);
+  EXPECT_TRUE(offeredColors_.empty()) << "the about box comes first: Alt+C is not the font colour";
+
+  // Other shift states, C alone, and a key press show nothing.
+  for (auto modifiers : {Qt::AltModifier | Qt::ShiftModifier, Qt::AltModifier | Qt::ControlModifier}) {
+    EXPECT_FALSE(WithModal([&] { ReleaseKey(Qt::Key_C, modifiers); }, [](QWidget* modal) { modal->close(); }));
+  }
+  EXPECT_FALSE(WithModal([&] { ReleaseKey(Qt::Key_C, {}); }, [](QWidget* modal) { modal->close(); }));
+  EXPECT_FALSE(WithModal([&] { QTest::keyPress(KeyTarget(), Qt::Key_C, Qt::AltModifier); },
+                         [](QWidget* modal) { modal->close(); }));
+
+  // Alt+B opens the background colour's dialog from another page, opened on
+  // its colour; cancelled, it changes nothing.
+  ReleaseKey(Qt::Key_B, Qt::AltModifier);
+  ASSERT_EQ(offeredColors_.size(), 1u);
+  EXPECT_EQ(offeredColors_[0], QColor(0, 0, 0));
+  EXPECT_FALSE(ApplyEnabled());
+  answers_.push_back(QColor(0, 0, 128));
+  ReleaseKey(Qt::Key_B, Qt::AltModifier | Qt::ShiftModifier);
+  EXPECT_EQ(offeredColors_.size(), 1u) << "Alt+Shift+B is nothing";
+  ReleaseKey(Qt::Key_B, Qt::AltModifier);
+  EXPECT_EQ(Swatch("txtBackgroundColor")->Color(), 0x800000u);
+  EXPECT_TRUE(ApplyEnabled());
+
+  // Alt+V moves to the page selector.
+  ReleaseKey(Qt::Key_V, Qt::AltModifier);
+  EXPECT_TRUE(List("cboVarious")->hasFocus());
+  ReleaseKey(Qt::Key_X, Qt::AltModifier);
+  EXPECT_TRUE(List("cboVarious")->hasFocus()) << "other keys do nothing";
+}
+
+}  // namespace

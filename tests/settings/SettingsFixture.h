@@ -1,0 +1,144 @@
+#pragma once
+
+// A settings window on the real store of a fresh home, with a data folder of
+// its own, and dialogs that the test answers instead of a person.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ColorSwatch.h"
+#include "StoreProbe.h"
+#include "TempHome.h"
+#include "frmSettings.h"
+
+namespace kvtest {
+
+class SettingsWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    data_ = home_.DataFolder();
+    StoreSetting("Path", data_.string());
+  }
+
+  void TearDown() override {
+    window_.reset();
+    QApplication::processEvents();
+  }
+
+  void AddBackground(const std::string& name) { WriteFile(data_ / "Backgrounds" / (name + ".bmp"), ""); }
+  void AddQuotesFile(const std::string& name) { WriteFile(data_ / "files" / (name + ".txt"), "A quote.\n"); }
+
+  // Past the first run, so that no background is selected behind the test's back.
+  void NotFirstRun() { StoreSetting("FirstTime", "1"); }
+
+  kv::settings::SettingsDialogs Dialogs() {
+    kv::settings::SettingsDialogs dialogs;
+    dialogs.chooseColor = [this](const QColor& initial, QWidget*) {
+      offeredColors_.push_back(initial);
+      if (answers_.empty()) return QColor();
+      QColor answer = answers_.front();
+      answers_.pop_front();
+      return answer;
+    };
+    dialogs.warn = [this](QWidget*, const QString&, const QString& text) { warnings_.push_back(text.toStdString()); };
+    return dialogs;
+  }
+
+  // Creates, loads and shows the window; answers the load's result.
+  kv::Status Open() {
+    window_ = std::make_unique<kv::settings::frmSettings>(Dialogs());
+    kv::Status loaded = window_->Load();
+    window_->show();
+    window_->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    return loaded;
+  }
+
+  void OpenCleanly() {
+    kv::Status loaded = Open();
+    ASSERT_TRUE(loaded) << loaded.error().message;
+  }
+
+  template <class T>
+  T* Find(const char* name) {
+    T* found = window_->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(found, nullptr) << "no control " << name;
+    return found;
+  }
+  QComboBox* List(const char* name) { return Find<QComboBox>(name); }
+  QListWidget* CheckList(const char* name) { return Find<QListWidget>(name); }
+  QPushButton* Button(const char* name) { return Find<QPushButton>(name); }
+  QCheckBox* Box(const char* name) { return Find<QCheckBox>(name); }
+  kv::settings::ColorSwatch* Swatch(const char* name) { return Find<kv::settings::ColorSwatch>(name); }
+  bool ApplyEnabled() { return Button("cmdApply")->isEnabled(); }
+
+  void ShowPage(int page) { List("cboVarious")->setCurrentIndex(page); }
+
+  // Gives `control` the focus and then moves it on, as the Tab key does.
+  void Visit(QWidget* control) {
+    control->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(control->hasFocus()) << control->objectName().toStdString() << " takes no focus";
+    Button("cmdCancel")->setFocus(Qt::TabFocusReason);
+  }
+
+  // Picks item `index` of `list` and leaves it.
+  void Pick(QComboBox* list, int index) {
+    list->setFocus(Qt::TabFocusReason);
+    list->setCurrentIndex(index);
+    Button("cmdCancel")->setFocus(Qt::TabFocusReason);
+  }
+
+  void SetChecked(QListWidget* list, int row, bool checked) {
+    list->item(row)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+  }
+
+  static std::vector<std::string> Texts(const QListWidget* list) {
+    std::vector<std::string> texts;
+    for (int row = 0; row < list->count(); ++row) texts.push_back(list->item(row)->text().toStdString());
+    return texts;
+  }
+  static std::vector<std::string> Checked(const QListWidget* list) {
+    std::vector<std::string> texts;
+    for (int row = 0; row < list->count(); ++row) {
+      if (list->item(row)->checkState() == Qt::Checked) texts.push_back(list->item(row)->text().toStdString());
+    }
+    return texts;
+  }
+  static std::vector<std::string> Items(const QComboBox* list) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < list->count(); ++i) texts.push_back(list->itemText(i).toStdString());
+    return texts;
+  }
+
+  // The numbered list Stem0, Stem1, ... as the store holds it, up to the
+  // first missing value.
+  static std::vector<std::string> StoredList(const std::string& stem) {
+    std::vector<std::string> names;
+    for (int i = 0;; ++i) {
+      auto value = StoredSetting(stem + std::to_string(i));
+      if (!value) break;
+      names.push_back(*value);
+    }
+    return names;
+  }
+
+  TempHome home_;
+  std::filesystem::path data_;
+  std::unique_ptr<kv::settings::frmSettings> window_;
+  std::deque<QColor> answers_;
+  std::vector<QColor> offeredColors_;
+  std::vector<std::string> warnings_;
+};
+
+}  // namespace kvtest

@@ -1,0 +1,88 @@
+// kvstress: drives the store the way the two programs do, many times over,
+// so a test can run both at once as real processes.
+//
+//   kvstress status N   writes the service status N times (as the service does)
+//   kvstress save N     saves the whole settings N times (as the settings program
+//                       does), alternating between two font lists
+//   kvstress check      loads the settings and checks that the font list is one
+//                       of the two whole lists; repeats until "save" is done
+//
+// Prints one line of figures; exits 1 when any write failed or a check saw a
+// mixed list.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "kvshared/CResources.h"
+#include "kvshared/CSettings.h"
+#include "kvshared/CStatics.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+const Names kListA{"A1", "A2", "A3", "A4", "A5", "A6"};
+const Names kListB{"B1", "B2"};
+
+int Status(int count) {
+  int failed = 0;
+  for (int i = 0; i < count; ++i) {
+    auto status = i % 2 == 0 ? kv::CStatics::STATUSRUNNING : kv::CStatics::STATUSPAUSED;
+    if (!kv::Statics().SaveRegistrySetting(kv::CStatics::REGAPPLICATION, kv::CStatics::REGSECTION,
+                                           kv::CStatics::STATUSCODEKEY, status)) {
+      ++failed;
+    }
+  }
+  std::printf("status writes %d failed %d\n", count, failed);
+  return failed == 0 ? 0 : 1;
+}
+
+int Save(int count) {
+  kv::CSettings settings;
+  auto catalog = kv::CResources::Create();
+  if (!catalog || !settings.LoadSettings(&*catalog)) {
+    std::fprintf(stderr, "kvstress: cannot load the settings\n");
+    return 1;
+  }
+  int failed = 0;
+  for (int i = 0; i < count; ++i) {
+    if (!settings.SetSelectedFonts(i % 2 == 0 ? kListA : kListB)) ++failed;
+    settings.FontSize(std::to_string(8 + i % 60));
+    if (!settings.SaveSettings()) ++failed;
+  }
+  std::printf("saves %d failed %d\n", count, failed);
+  return failed == 0 ? 0 : 1;
+}
+
+int Check(const std::string& doneFile) {
+  int loads = 0, mixed = 0;
+  while (true) {
+    bool last = access(doneFile.c_str(), F_OK) == 0;
+    kv::CSettings settings;
+    auto catalog = kv::CResources::Create();
+    Names fonts;
+    if (!catalog || !settings.LoadSettings(&*catalog) || !settings.GetSelectedFonts(fonts)) {
+      ++mixed;
+    } else if (fonts != kListA && fonts != kListB && fonts != Names{"Arial"}) {
+      ++mixed;
+    }
+    ++loads;
+    if (last) break;
+  }
+  std::printf("loads %d mixed %d\n", loads, mixed);
+  return mixed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "status" && argc == 3) return Status(std::atoi(argv[2]));
+  if (mode == "save" && argc == 3) return Save(std::atoi(argv[2]));
+  if (mode == "check" && argc == 3) return Check(argv[2]);
+  std::fprintf(stderr, "usage: kvstress status N | save N | check DONEFILE\n");
+  return 2;
+}
