@@ -1,0 +1,50 @@
+#pragma once
+
+// The display a wallpaper is made for: the primary screen's size and the
+// band that a taskbar (panel, dock) reserves on it.
+
+#include <cstdint>
+#include <optional>
+
+namespace kv::platform {
+
+// The edges as the taskbar query numbers them.
+enum TaskbarEdge : std::int32_t {
+  kTaskbarLeft = 0,
+  kTaskbarTop = 1,
+  kTaskbarRight = 2,
+  kTaskbarBottom = 3,
+};
+
+struct ScreenRect {
+  std::int32_t left = 0;
+  std::int32_t top = 0;
+  std::int32_t right = 0;   // exclusive
+  std::int32_t bottom = 0;  // exclusive
+};
+
+struct Taskbar {
+  std::int32_t edge = kTaskbarLeft;
+  ScreenRect rect;  // the reserved band, in screen pixels
+};
+
+struct ScreenInfo {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  // The reservation with the largest extent on the primary screen; empty
+  // without a display, without a panel, or when the query failed.
+  std::optional<Taskbar> taskbar;
+};
+
+// The primary screen. With DISPLAY set it is asked of the X server: the
+// primary XRandR output, else the root window; and the struts of the dock
+// windows (else the work areas) for the taskbar. Without DISPLAY, or when
+// the display cannot be reached (one line on stderr), the size is
+// KVILLO_SCREEN=WIDTHxHEIGHT, else 1920x1080, and there is no taskbar.
+ScreenInfo QueryScreen();
+
+// The size used without a display: KVILLO_SCREEN when it is WIDTHxHEIGHT
+// with both in 1..32767, else 1920x1080.
+ScreenInfo HeadlessScreen();
+
+}  // namespace kv::platform

@@ -1,0 +1,37 @@
+#pragma once
+
+// Making a finished wallpaper file the desktop's wallpaper, shown 1:1 and
+// unscaled, by whatever the session has: a command the user configured, the
+// running desktop's own setting, or the X root window.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kvplatform/Bitmap.h"
+#include "kvplatform/Result.h"
+
+namespace kv::platform {
+
+// Splits a configured command into its arguments, without a shell: blanks
+// separate; '...' keeps everything literally; "..." keeps everything but
+// \" and \\; a backslash outside quotes keeps the next character. Outside
+// single quotes every "%f" becomes `file` and "%%" a single "%". Fails on
+// an unterminated quote or an empty command.
+[[nodiscard]] Result<std::vector<std::string>> ExpandWallpaperCommand(std::string_view command,
+                                                                      const std::string& file);
+
+// Makes `file` (which holds `bitmap`) the desktop wallpaper, in this order:
+// `command` when given; else the desktop named by XDG_CURRENT_DESKTOP
+// (GNOME, Unity, Budgie, Cinnamon, MATE, KDE, XFCE, LXQt, sway); else,
+// with DISPLAY, the X root window's background; else nothing (the file
+// alone). Desktops that keep showing a path they already show are handed
+// alternating copies beside `file`; desktops whose image loader has no
+// bitmap support get a PNG copy. Every tool runs as an argument list with a
+// time limit (KVILLO_COMMAND_TIMEOUT_MS, 10000 by default). Fails, with the
+// reason, when the wallpaper could not be set; the old wallpaper then stays.
+[[nodiscard]] Status SetDesktopWallpaper(const Bitmap& bitmap, const std::filesystem::path& file,
+                                         const std::optional<std::string>& command);
+
+}  // namespace kv::platform

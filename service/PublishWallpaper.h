@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+#include "kvplatform/Bitmap.h"
+#include "kvplatform/Result.h"
+
+namespace kv::service {
+
+// Saves the finished wallpaper `bitmap` as a 24-bit bitmap file at `path`
+// and makes it the desktop wallpaper.
+//
+// The file is written to a temporary file in the same folder, flushed to
+// disk and renamed over `path`: no reader ever sees a torn file, and a
+// failure (folder missing or read-only, disk full) is the error, naming the
+// path and the reason, with the previous file intact, no temporary file
+// left behind and the wallpaper not set.
+//
+// The wallpaper is then set with the setting "WallpaperCommand" when the
+// user stored one (it is only read, never given a default), else by the
+// running desktop or the X root window. A backend that refuses, is missing
+// or hangs past its time limit is one line on stderr; the old wallpaper
+// stays and the publication still counts as done.
+[[nodiscard]] Status PublishWallpaper(const platform::Bitmap& bitmap, const std::string& path);
+
+}  // namespace kv::service

@@ -1,0 +1,86 @@
+#include "CWPBackground.h"
+
+#include <algorithm>
+
+#include "LayoutText.h"
+#include "kvplatform/Log.h"
+#include "kvplatform/Picture.h"
+#include "kvplatform/Text.h"
+#include "kvshared/CStatics.h"
+#include "kvshared/Enums.h"
+
+namespace kv::render {
+
+Status CWPBackground::Init(platform::Bitmap* hDC, std::int32_t Width, std::int32_t Height,
+                           const std::string& BitmapFileName, std::int32_t Mode, std::int32_t BackColor) {
+  DeviceContext_ = hDC;
+  Width_ = Width;
+  Height_ = Height;
+  Mode_ = Mode;
+  BackColor_ = BackColor;
+  PicturePath_.clear();
+  Refusal_.clear();
+  if (platform::TrimSpaces(BitmapFileName).empty()) return Ok();
+
+  KV_TRY_ASSIGN(std::string folder, Statics().GetApplicationPath());
+  PicturePath_ = folder + "/" + std::string(CStatics::FOLDERBACKGROUNDS) + "/" + BitmapFileName + ".bmp";
+  // Names come from the settings store, which any program of the user can
+  // write: a name must never open a file outside the backgrounds folder.
+  if (BitmapFileName.find('/') != std::string::npos || BitmapFileName.find('\0') != std::string::npos) {
+    Refusal_ = "the background name \"" + BitmapFileName.substr(0, BitmapFileName.find('\0')) +
+               "\" holds a \"/\" or a zero byte and cannot name a picture in " + folder + "/" +
+               std::string(CStatics::FOLDERBACKGROUNDS) + "; the wallpaper is made without a picture";
+  }
+  return Ok();
+}
+
+Status CWPBackground::PaintBackground() {
+  if (DeviceContext_ == nullptr) return Fail(ErrorCode::InvalidArgument, "the background was painted before Init");
+  platform::Bitmap& bitmap = *DeviceContext_;
+
+  // The colour covers the whole bitmap, so a centred picture sits on it.
+  if (PicturePath_.empty() || Mode_ == bgmCenter) bitmap.Fill(BackColor_);
+  if (PicturePath_.empty()) return Ok();
+
+  // From here on nothing ends the painting: a picture that cannot be had
+  // leaves the bitmap as the colour (or the composition) left it.
+  if (!Refusal_.empty()) {
+    platform::LogErrorOnce(Refusal_);
+    return Ok();
+  }
+  auto picture = platform::LoadBmpPicture(PicturePath_);
+  if (!picture) {
+    platform::LogErrorOnce(picture.error().message + "; the wallpaper is made without it");
+    return Ok();
+  }
+  // The decoded picture's own size is used, whatever its header states (a
+  // top-down picture states a negative height); it is never zero, so the
+  // tiling below always ends.
+  const std::int64_t w = picture->Width(), h = picture->Height();
+  switch (Mode_) {
+    case bgmStretch:
+      platform::StretchPicture(bitmap, *picture);
+      break;
+    case bgmTile:
+      for (std::int64_t y = 0; y < Height_; y += h) {
+        for (std::int64_t x = 0; x < Width_; x += w) {
+          platform::CopyPicture(bitmap, *picture, static_cast<std::int32_t>(x), static_cast<std::int32_t>(y));
+        }
+      }
+      break;
+    case bgmCenter:
+      platform::CopyPicture(bitmap, *picture, RoundHalfEven(static_cast<double>(Width_ - w) / 2.0),
+                            RoundHalfEven(static_cast<double>(Height_ - h) / 2.0));
+      break;
+    default:
+      break;  // any other mode draws no picture
+  }
+  return Ok();
+}
+
+Result<BitmapSize> ReadBitmapSize(const std::string& Path) {
+  KV_TRY_ASSIGN(platform::BmpHeaderSize size, platform::ReadBmpHeaderSize(Path));
+  return BitmapSize{size.width, size.height};
+}
+
+}  // namespace kv::render

@@ -1,0 +1,109 @@
+#include "CWPText.h"
+
+#include <limits>
+
+#include "kvplatform/Text.h"
+
+namespace kv::render {
+
+Status CWPText::Init(platform::Bitmap* hDC, std::shared_ptr<CWPFont> Font, const std::string& Text) {
+  if (!Font) return Fail(ErrorCode::InvalidArgument, "the text was given no font");
+  std::u32string characters = platform::DecodeUtf8(Text);
+  if (characters.empty()) return Fail(ErrorCode::InvalidArgument, "the quote is empty, so there is nothing to draw");
+  if (characters.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    return Fail(ErrorCode::InvalidArgument, "the quote is too long to be drawn");
+  }
+  DeviceContext_ = hDC;
+  Font_ = std::move(Font);
+  Codes_.assign(characters.begin(), characters.end());
+  KV_TRY(GetCharacterWidths(Codes_, Widths_));
+  FontHeight_ = Font_->GetFontHeight();
+  Positions_.assign(Codes_.size(), Position{});
+  return Ok();
+}
+
+Status CWPText::PaintText() {
+  KV_TRY(CheckInitialised());
+  for (std::size_t i = 0; i < Codes_.size(); ++i) {
+    KV_TRY(Font_->PaintCharacter(Codes_[i], DeviceContext_, Positions_[i].X, Positions_[i].Y));
+  }
+  return Ok();
+}
+
+Status CWPText::GetCharacterWidths(const std::vector<std::int32_t>& Bytes, std::vector<std::int32_t>& Widths) const {
+  if (!Font_) return Fail(ErrorCode::InvalidArgument, "the text has no font to measure with");
+  Widths.resize(Bytes.size());
+  for (std::size_t i = 0; i < Bytes.size(); ++i) Widths[i] = Font_->GetCharacterWidth(Bytes[i]);
+  return Ok();
+}
+
+Status CWPText::CheckInitialised() const {
+  if (Codes_.empty()) return Fail(ErrorCode::InvalidArgument, "the text model was used before Init");
+  return Ok();
+}
+
+Status CWPText::CheckNumber(std::int32_t Number) const {
+  KV_TRY(CheckInitialised());
+  if (Number < 0 || static_cast<std::size_t>(Number) >= Codes_.size()) {
+    return Fail(ErrorCode::InvalidArgument, "character " + std::to_string(Number) + " is outside the text's 0.." +
+                                                std::to_string(Codes_.size() - 1));
+  }
+  return Ok();
+}
+
+Result<std::int32_t> CWPText::GetNumberOfCharacters() const {
+  KV_TRY(CheckInitialised());
+  return static_cast<std::int32_t>(Codes_.size() - 1);
+}
+
+Result<std::int32_t> CWPText::GetCharacterWidth(std::int32_t Number) const {
+  KV_TRY(CheckNumber(Number));
+  return Widths_[static_cast<std::size_t>(Number)];
+}
+
+Result<std::int32_t> CWPText::GetFontHeight() const {
+  KV_TRY(CheckInitialised());
+  return FontHeight_;
+}
+
+Status CWPText::SetCharacterPosition(std::int32_t Number, std::int32_t x, std::int32_t y) {
+  KV_TRY(CheckNumber(Number));
+  Positions_[static_cast<std::size_t>(Number)] = Position{x, y};
+  return Ok();
+}
+
+Result<std::int32_t> CWPText::GetCharacterHeight() const { return GetFontHeight(); }
+
+Result<std::int32_t> CWPText::GetCharacterValue(std::int32_t Number) const {
+  KV_TRY(CheckNumber(Number));
+  return Codes_[static_cast<std::size_t>(Number)];
+}
+
+Result<std::int32_t> CWPText::GetCharacterWidest() const {
+  KV_TRY(CheckInitialised());
+  return Font_->GetCharacterWidest();
+}
+
+Result<std::int32_t> CWPText::GetCharacterX(std::int32_t Number) const {
+  KV_TRY(CheckNumber(Number));
+  return Positions_[static_cast<std::size_t>(Number)].X;
+}
+
+Result<std::int32_t> CWPText::GetCharacterY(std::int32_t Number) const {
+  KV_TRY(CheckNumber(Number));
+  return Positions_[static_cast<std::size_t>(Number)].Y;
+}
+
+Status CWPText::SetCharacterX(std::int32_t Number, std::int32_t x) {
+  KV_TRY(CheckNumber(Number));
+  Positions_[static_cast<std::size_t>(Number)].X = x;
+  return Ok();
+}
+
+Status CWPText::SetCharacterY(std::int32_t Number, std::int32_t y) {
+  KV_TRY(CheckNumber(Number));
+  Positions_[static_cast<std::size_t>(Number)].Y = y;
+  return Ok();
+}
+
+}  // namespace kv::render

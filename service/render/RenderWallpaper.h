@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "kvplatform/Result.h"
+
+namespace kv::render {
+
+// Renders one complete wallpaper for the primary screen less its taskbar:
+// the quote laid out in the font inside the margins, over the background,
+// saved to `OutputPath` and made the desktop wallpaper.
+//
+// Answers 1 when the wallpaper was painted and published, 0 when the text
+// does not fit (then nothing is painted or written and the wallpaper stays
+// as it was). Any other problem is the error, with a message that names
+// it: a quote that is empty, no font at all, an output file that cannot be
+// written (the previous file then stays intact and the wallpaper is not
+// set). A wallpaper backend that refuses is one line on stderr; the
+// wallpaper still counts as done.
+//
+// The background name and the mode follow CWPBackground, the font name and
+// size CWPFont, the margins and alignments LayoutText; colours are
+// 0x00BBGGRR; the quote is UTF-8.
+[[nodiscard]] kv::Result<std::int32_t> RenderWallpaper(
+    const std::string& BackgroundName, std::int32_t BackgroundColor, std::int32_t BackgroundMode,
+    const std::string& FontName, std::int32_t FontSize, std::int32_t FontColor,
+    const std::string& Quote /* UTF-8 */, const std::string& OutputPath,
+    std::int32_t TopMargin, std::int32_t BottomMargin, std::int32_t LeftMargin, std::int32_t RightMargin,
+    std::int32_t HAlign, std::int32_t VAlign, bool AllowViolation);
+
+}  // namespace kv::render

@@ -1,0 +1,252 @@
+// Background pictures and the painter: decoding every bitmap format a user
+// may have, refusing damaged files before they cost memory, and the three
+// modes checked pixel by pixel on small bitmaps.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "CWPBackground.h"
+#include "PictureFiles.h"
+#include "StoreProbe.h"
+#include "TempHome.h"
+#include "kvplatform/Bitmap.h"
+#include "kvplatform/Picture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kv::platform::Bitmap;
+using kv::platform::BmpDecoder;
+using kv::platform::LoadBmpPicture;
+using kv::render::CWPBackground;
+
+constexpr std::int32_t kBlueRef = 0x00FF0000;  // 0x00BBGGRR
+constexpr std::int32_t kBackRef = 0x00123456;
+
+// 0xRRGGBB as the store's 0x00BBGGRR.
+std::int32_t Ref(std::uint32_t rgb) {
+  return static_cast<std::int32_t>(((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF));
+}
+
+// A picture whose every pixel tells where it is; (0, 0) is marked white.
+std::uint32_t Coordinates(int x, int y) {
+  if (x == 0 && y == 0) return 0xFFFFFF;
+  return (static_cast<std::uint32_t>(x & 0x7F) << 16) | (static_cast<std::uint32_t>(y & 0x7F) << 8) | 0x01;
+}
+
+class Background : public testing::Test {
+ protected:
+  void SetUp() override {
+    kvtest::StoreSetting("Path", home_.DataFolder().string());
+    kvtest::StoreSetting("FirstTime", "1");
+  }
+  fs::path Picture(const std::string& name) const { return home_.DataFolder() / "Backgrounds" / (name + ".bmp"); }
+  void WritePicture(const std::string& name, const std::string& bytes) const { kvtest::WriteFile(Picture(name), bytes); }
+
+  Bitmap Paint(int w, int h, const std::string& name, int mode, std::int32_t colour = kBackRef) {
+    auto bitmap = Bitmap::Create(w, h);
+    EXPECT_TRUE(bitmap);
+    CWPBackground painter;
+    auto init = painter.Init(&*bitmap, w, h, name, mode, colour);
+    EXPECT_TRUE(init) << (init ? "" : init.error().message);
+    auto painted = painter.PaintBackground();
+    EXPECT_TRUE(painted) << (painted ? "" : painted.error().message);
+    return std::move(*bitmap);
+  }
+
+  kvtest::TempHome home_;
+};
+
+TEST_F(Background, DecodesEveryUncompressedFormatTheRightWayUp) {
+  auto quadrants = [](int x, int y) -> std::uint32_t {
+    return x < 3 ? (y < 2 ? 0xFF0000u : 0x00FF00u) : (y < 2 ? 0x0000FFu : 0xFFFFFFu);
+  };
+  for (int bits : {1, 4, 8, 24, 32}) {
+    for (bool topDown : {false, true}) {
+      auto pattern = bits == 1 ? kvtest::PixelFunction([](int x, int y) { return (x + y) % 2 ? 0xFFFFFFu : 0u; })
+                               : kvtest::PixelFunction(quadrants);
+      WritePicture("p", kvtest::MakeBmp(7, 5, bits, pattern, topDown));
+      for (BmpDecoder decoder : {BmpDecoder::Automatic, BmpDecoder::General}) {
+        auto picture = LoadBmpPicture(Picture("p"), decoder);
+        ASSERT_TRUE(picture) << bits << " bits: " << picture.error().message;
+        ASSERT_EQ(picture->Width(), 7);
+        ASSERT_EQ(picture->Height(), 5) << "a top-down picture's negative height is its size";
+        for (int y = 0; y < 5; ++y) {
+          for (int x = 0; x < 7; ++x) {
+            ASSERT_EQ(picture->PixelAt(x, y), Ref(pattern(x, y)))
+                << bits << " bits, top-down " << topDown << ", pixel " << x << "," << y;
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST_F(Background, SamplePicturesDecodeAlikeInPlaceAndThroughTheGeneralDecoder) {
+  int checked = 0;
+  for (const auto& entry : fs::directory_iterator(kvtest::BinDir() / "Backgrounds")) {
+    auto fast = LoadBmpPicture(entry.path(), BmpDecoder::Automatic);
+    auto general = LoadBmpPicture(entry.path(), BmpDecoder::General);
+    ASSERT_TRUE(fast) << fast.error().message;
+    ASSERT_TRUE(general) << general.error().message;
+    ASSERT_EQ(fast->Width(), general->Width());
+    ASSERT_EQ(fast->Height(), general->Height());
+    for (int y = 0; y < fast->Height(); y += 7) {
+      for (int x = 0; x < fast->Width(); x += 5) {
+        ASSERT_EQ(fast->PixelAt(x, y), general->PixelAt(x, y)) << entry.path() << " at " << x << "," << y;
+      }
+    }
+    ++checked;
+  }
+  EXPECT_GE(checked, 6);
+}
+
+TEST_F(Background, DamagedPicturesAreRefusedWithTheirNameAndQuickly) {
+  std::string good = kvtest::MakeBmp(64, 64, 24, Coordinates);
+  std::string huge = good;
+  huge[18] = '\xA0', huge[19] = '\x86', huge[20] = '\x01', huge[21] = 0;  // 100000
+  huge[22] = '\xA0', huge[23] = '\x86', huge[24] = '\x01', huge[25] = 0;
+  std::string rle = kvtest::MakeBmp(8, 8, 8, [](int x, int) { return x % 2 ? 0xFFu : 0u; });
+  rle[30] = 1;
+  std::string zeroWidth = good;
+  zeroWidth[18] = zeroWidth[19] = zeroWidth[20] = zeroWidth[21] = 0;
+  std::string negativeWidth = good;
+  negativeWidth[21] = '\xFF';
+  std::string oddHeader = good;
+  oddHeader[14] = 20;
+  std::string offsetInside = good;
+  offsetInside[10] = 20;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"empty", ""},
+      {"garbage", std::string(5000, '\x5A')},
+      {"truncated", good.substr(0, good.size() / 2)},
+      {"header only", good.substr(0, 54)},
+      {"huge", huge},
+      {"rle", rle},
+      {"zero width", zeroWidth},
+      {"negative width", negativeWidth},
+      {"odd header", oddHeader},
+      {"offset inside the header", offsetInside},
+      {"short", "BM"},
+  };
+  for (const auto& [name, bytes] : cases) {
+    WritePicture(name, bytes);
+    auto start = std::chrono::steady_clock::now();
+    auto picture = LoadBmpPicture(Picture(name));
+    auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_FALSE(picture) << name << " was accepted";
+    EXPECT_NE(picture.error().message.find(Picture(name).string()), std::string::npos) << picture.error().message;
+    EXPECT_LT(took, std::chrono::milliseconds(200)) << name << ": refused before decoding or allocating";
+  }
+  EXPECT_NE(LoadBmpPicture(Picture("truncated")).error().message.find("truncated"), std::string::npos);
+  EXPECT_NE(LoadBmpPicture(Picture("huge")).error().message.find("100000 x 100000"), std::string::npos);
+  EXPECT_FALSE(LoadBmpPicture(Picture("missing")));
+  EXPECT_FALSE(LoadBmpPicture(home_.DataFolder())) << "a folder is no picture";
+
+  // The header routine reads the stated size, negative for top-down.
+  WritePicture("down", kvtest::MakeBmp(3, 2, 24, Coordinates, true));
+  auto size = kv::render::ReadBitmapSize(Picture("down").string());
+  ASSERT_TRUE(size);
+  EXPECT_EQ(size->Width, 3);
+  EXPECT_EQ(size->Height, -2);
+  EXPECT_FALSE(kv::render::ReadBitmapSize(Picture("short").string()));
+  EXPECT_FALSE(kv::render::ReadBitmapSize(Picture("missing").string()));
+}
+
+TEST_F(Background, NoPictureMeansTheColourEverywhere) {
+  for (const std::string& name : {std::string(), std::string("   ")}) {
+    Bitmap bitmap = Paint(31, 17, name, 1, kBlueRef);
+    for (int y = 0; y < 17; ++y) {
+      for (int x = 0; x < 31; ++x) ASSERT_EQ(bitmap.PixelAt(x, y), kBlueRef) << "\"" << name << "\" at " << x << "," << y;
+    }
+  }
+  // Even a one-pixel bitmap gets its colour.
+  EXPECT_EQ(Paint(1, 1, "", 0, kBlueRef).PixelAt(0, 0), kBlueRef);
+}
+
+TEST_F(Background, CentreRoundsHalvesToEvenOnTheColour) {
+  WritePicture("square", kvtest::MakeBmp(100, 100, 24, Coordinates));
+  Bitmap bitmap = Paint(1024, 738, "square", 2);
+  EXPECT_EQ(bitmap.PixelAt(462, 319), Ref(0xFFFFFF)) << "the picture's corner at (462, 319)";
+  EXPECT_EQ(bitmap.PixelAt(561, 418), Ref(Coordinates(99, 99)));
+  for (auto [x, y] : std::vector<std::pair<int, int>>{{461, 319}, {462, 318}, {562, 418}, {561, 419}, {0, 0}, {1023, 737}}) {
+    EXPECT_EQ(bitmap.PixelAt(x, y), kBackRef) << "colour around the picture at " << x << "," << y;
+  }
+  // 461.5 rounds to 462, the even neighbour.
+  WritePicture("wide", kvtest::MakeBmp(101, 100, 24, Coordinates));
+  Bitmap odd = Paint(1024, 738, "wide", 2);
+  EXPECT_EQ(odd.PixelAt(462, 319), Ref(0xFFFFFF));
+  EXPECT_EQ(odd.PixelAt(461, 319), kBackRef);
+  // A picture larger than the bitmap shows its middle.
+  Bitmap small = Paint(10, 10, "square", 2);
+  EXPECT_EQ(small.PixelAt(0, 0), Ref(Coordinates(45, 45)));
+}
+
+TEST_F(Background, TileRepeatsFromTheTopLeftWithoutTheColour) {
+  WritePicture("square", kvtest::MakeBmp(100, 100, 24, Coordinates));
+  Bitmap bitmap = Paint(1024, 738, "square", 0);
+  int corners = 0;
+  for (int y = 0; y < 738; ++y) {
+    for (int x = 0; x < 1024; ++x) {
+      std::int32_t pixel = bitmap.PixelAt(x, y);
+      ASSERT_EQ(pixel, Ref(Coordinates(x % 100, y % 100))) << x << "," << y;
+      corners += pixel == Ref(0xFFFFFF);
+    }
+  }
+  EXPECT_EQ(corners, 11 * 8) << "88 copies, the last at (1000, 700)";
+  // A top-down 8-bit picture tiles the right way up too.
+  WritePicture("stripes", kvtest::MakeBmp(3, 2, 8, [](int x, int y) { return y == 0 ? 0xFF0000u : x == 0 ? 0xFFu : 0u; }, true));
+  Bitmap stripes = Paint(7, 5, "stripes", 0);
+  EXPECT_EQ(stripes.PixelAt(6, 4), Ref(0xFF0000));
+  EXPECT_EQ(stripes.PixelAt(3, 1), Ref(0xFF));
+}
+
+TEST_F(Background, StretchCoversTheBitmapExactly) {
+  WritePicture("four", kvtest::MakeBmp(2, 2, 24, [](int x, int y) {
+                 return x == 0 ? (y == 0 ? 0xFF0000u : 0x00FF00u) : (y == 0 ? 0x0000FFu : 0xFFFF00u);
+               }));
+  Bitmap bitmap = Paint(10, 6, "four", 1);
+  for (int y = 0; y < 6; ++y) {
+    for (int x = 0; x < 10; ++x) {
+      std::uint32_t expected = x < 5 ? (y < 3 ? 0xFF0000u : 0x00FF00u) : (y < 3 ? 0x0000FFu : 0xFFFF00u);
+      ASSERT_EQ(bitmap.PixelAt(x, y), Ref(expected)) << x << "," << y;
+    }
+  }
+  // Shrinking samples the source pixel under each target pixel's centre.
+  WritePicture("ramp", kvtest::MakeBmp(100, 1, 32, [](int x, int) { return static_cast<std::uint32_t>(x); }));
+  Bitmap shrunk = Paint(10, 3, "ramp", 1);
+  for (int x = 0; x < 10; ++x) EXPECT_EQ(shrunk.PixelAt(x, 2), Ref(static_cast<std::uint32_t>(10 * x + 5)));
+}
+
+TEST_F(Background, UnusableNamesAndFilesDrawNoPicture) {
+  WritePicture("trail ", kvtest::MakeBmp(4, 4, 24, [](int, int) { return 0xFF00FFu; }));
+  EXPECT_EQ(Paint(8, 8, "trail ", 1).PixelAt(7, 7), Ref(0xFF00FF)) << "a trailing space is part of the file name";
+  EXPECT_EQ(Paint(8, 8, "trail", 1).PixelAt(7, 7), 0) << "the name is not trimmed";
+
+  // A name that would lead out of the folder must not open the file there.
+  kvtest::WriteFile(home_.DataFolder() / "outside.bmp", kvtest::MakeBmp(4, 4, 24, [](int, int) { return 0xFFFFFFu; }));
+  for (const std::string& name : {std::string("../outside"), std::string("../../etc/passwd"), std::string("a/b")}) {
+    testing::internal::CaptureStderr();
+    Bitmap stretched = Paint(8, 8, name, 1);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(stretched.PixelAt(3, 3), 0) << name;
+    EXPECT_NE(err.find(name), std::string::npos) << "the refusal names the name: " << err;
+    EXPECT_EQ(Paint(8, 8, name, 2).PixelAt(3, 3), kBackRef) << "centre mode keeps its colour";
+  }
+
+  // A missing or damaged picture: black in stretch mode, the colour in
+  // centre mode, and one line on stderr naming the file.
+  WritePicture("damaged", "BM not really");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Paint(8, 8, "damaged", 1).PixelAt(4, 4), 0);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find(Picture("damaged").string()), std::string::npos) << err;
+  EXPECT_EQ(Paint(8, 8, "nowhere", 2).PixelAt(4, 4), kBackRef);
+  EXPECT_EQ(Paint(8, 8, "nowhere", 0).PixelAt(4, 4), 0) << "the tiling ends without a picture";
+  // An unknown mode draws no picture and no colour.
+  EXPECT_EQ(Paint(8, 8, "trail ", 7).PixelAt(4, 4), 0);
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// kvrender as a user and a script run it: a real process on a fresh home,
+// its exit statuses and messages, and its defaults from the stored settings.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "PictureFiles.h"
+#include "Process.h"
+#include "StoreProbe.h"
+#include "TempHome.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kvtest::ProcessResult;
+
+class Kvrender : public testing::Test {
+ protected:
+  ProcessResult Run(const std::vector<std::string>& args, std::map<std::string, std::optional<std::string>> env = {}) {
+    env.emplace("DISPLAY", std::nullopt);
+    env.emplace("KVILLO_SCREEN", "640x400");
+    return kvtest::Run(kvtest::BinDir() / "kvrender", args, env);
+  }
+  fs::path DefaultOutput() const { return home_.DataHome() / "kvillo" / "Kvillo.bmp"; }
+
+  kvtest::TempHome home_;
+};
+
+TEST_F(Kvrender, ANewcomersFirstRunStoresTheDefaultsAndWritesTheWallpaper) {
+  ProcessResult result = Run({});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, DefaultOutput().string() + "\n");
+  EXPECT_EQ(result.err, "") << "nothing is logged in normal operation";
+  kvtest::Image image = kvtest::ReadBmp24(DefaultOutput());
+  EXPECT_EQ(image.width, 640);
+  EXPECT_EQ(image.height, 400);
+  // Every default is stored, and every sample background selected.
+  EXPECT_EQ(kvtest::StoredSetting("FirstTime"), "1");
+  EXPECT_EQ(kvtest::StoredSetting("FontSize"), "40");
+  EXPECT_EQ(kvtest::StoredSetting("SelectedFonts0"), "Arial");
+  EXPECT_EQ(kvtest::StoredSetting("SelectedBackgrounds0"), "Aurora");
+  EXPECT_TRUE(kvtest::StoredSetting("SelectedBackgrounds5"));
+  EXPECT_FALSE(kvtest::StoredSetting("WallpaperCommand"));
+  // The first sample background, stretched: no black anywhere along the edges.
+  for (int x = 0; x < 640; x += 7) {
+    EXPECT_NE(image.Pixel(x, 0), 0u);
+    EXPECT_NE(image.Pixel(x, 399), 0u);
+  }
+  // A second run of the same settings writes the same picture.
+  std::string first = kvtest::ReadFile(DefaultOutput());
+  ASSERT_EQ(Run({}).exitCode, 0);
+  EXPECT_EQ(kvtest::ReadFile(DefaultOutput()), first) << "random settings preview as fixed values";
+}
+
+TEST_F(Kvrender, OptionsOverrideTheStoredSettings) {
+  fs::path out = home_.Root() / "preview.bmp";
+  ProcessResult result = Run({"--background", "", "--background-color=16711680", "--quote", "Blue sky",
+                              "--font", "DejaVu Sans", "--size", "30", "--font-color", "255", "--output", out.string(),
+                              "--halign", "0", "--valign", "0", "--top", "0", "--left", "0"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, out.string() + "\n");
+  kvtest::Image image = kvtest::ReadBmp24(out);
+  EXPECT_EQ(image.Pixel(639, 399), 0x0000FFu) << "the background colour 0x00FF0000 is blue";
+  bool red = false;
+  for (int y = 0; y < 40; ++y) {
+    for (int x = 0; x < 120; ++x) red = red || (image.Pixel(x, y) >> 16) > 0xA0;
+  }
+  EXPECT_TRUE(red) << "red text in the top-left corner";
+  EXPECT_FALSE(fs::exists(DefaultOutput()));
+}
+
+TEST_F(Kvrender, QuotesComeFromTheFirstQuotesFileOfTheDataFolder) {
+  kvtest::StoreSetting("Path", home_.DataFolder().string());
+  kvtest::WriteFile(home_.DataFolder() / "files" / "A.txt", std::string("Caf\xE9 first line\r\nsecond line\n"));
+  ProcessResult result = Run({"--size", "60", "--top", "0", "--bottom", "0"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  // A binary, a huge and an empty quotes file: no crash, a clear result.
+  kvtest::WriteFile(home_.DataFolder() / "files" / "A.txt", std::string(4096, '\0'));
+  result = Run({});
+  EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << result.err;
+  kvtest::WriteFile(home_.DataFolder() / "files" / "A.txt", std::string(3 << 20, 'w'));
+  result = Run({});
+  EXPECT_EQ(result.exitCode, 1) << "one 64 KiB word does not fit: " << result.err;
+  kvtest::WriteFile(home_.DataFolder() / "files" / "A.txt", "");
+  result = Run({});
+  EXPECT_EQ(result.exitCode, 0) << "an empty file gives the sample quote: " << result.err;
+}
+
+TEST_F(Kvrender, ExitStatusesTellWhatHappened) {
+  kvtest::WriteFile(DefaultOutput(), "previous");
+  ProcessResult big = Run({"--size", "5000"});
+  EXPECT_EQ(big.exitCode, 1);
+  EXPECT_NE(big.err.find("does not fit"), std::string::npos) << big.err;
+  EXPECT_EQ(big.out, "");
+  EXPECT_EQ(kvtest::ReadFile(DefaultOutput()), "previous") << "nothing is written";
+
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--size"}, {"--size", "big"}, {"--mode", "3"},
+                                                                {"--halign", "-1"}, {"--allow-violation", "yes"},
+                                                                {"--colour", "1"}, {"stray"}, {"-x"}}) {
+    ProcessResult result = Run(args);
+    EXPECT_EQ(result.exitCode, 2) << testing::PrintToString(args);
+    EXPECT_NE(result.err.find("usage: kvrender"), std::string::npos);
+  }
+  ProcessResult help = Run({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("--allow-violation"), std::string::npos);
+
+  kvtest::WriteFile(home_.Root() / "file", "x");
+  ProcessResult unwritable = Run({"--output", (home_.Root() / "file" / "K.bmp").string()});
+  EXPECT_EQ(unwritable.exitCode, 3);
+  EXPECT_NE(unwritable.err.find("file/K.bmp"), std::string::npos) << unwritable.err;
+  ProcessResult empty = Run({"--quote", ""});
+  EXPECT_EQ(empty.exitCode, 3);
+  EXPECT_NE(empty.err.find("empty"), std::string::npos) << empty.err;
+}
+
+TEST_F(Kvrender, ADamagedStoreStillPreviewsWithDefaults) {
+  kvtest::WriteFile(home_.StoreFile(), std::string(8192, 'z'));
+  ProcessResult result = Run({"--output", (home_.Root() / "p.bmp").string()});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.err.find("registry.sqlite"), std::string::npos) << "the damaged store is named: " << result.err;
+  EXPECT_EQ(kvtest::ReadFile(home_.StoreFile()), std::string(8192, 'z')) << "and left exactly as it was";
+}
+
+}  // namespace

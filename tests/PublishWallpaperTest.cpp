@@ -1,0 +1,324 @@
+// PublishWallpaper: the atomic save and every way of setting the wallpaper.
+// No desktop runs here, so the desktops' tools are small recording scripts
+// placed first on PATH; each writes the argument list it received.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "PictureFiles.h"
+#include "PublishWallpaper.h"
+#include "StoreProbe.h"
+#include "TempHome.h"
+#include "kvplatform/Bitmap.h"
+#include "kvplatform/Wallpaper.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+
+// Sets environment variables for one test and puts them back afterwards.
+class Environment {
+ public:
+  ~Environment() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
+    }
+  }
+  void Set(const std::string& name, const std::optional<std::string>& value) {
+    if (!saved_.contains(name)) {
+      const char* old = getenv(name.c_str());
+      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
+    if (value) {
+      setenv(name.c_str(), value->c_str(), 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+class Publish : public testing::Test {
+ protected:
+  void SetUp() override {
+    tools_ = home_.Root() / "tools";
+    record_ = home_.Root() / "record.txt";
+    fs::create_directories(tools_);
+    env_.Set("DISPLAY", std::nullopt);
+    env_.Set("XDG_CURRENT_DESKTOP", std::nullopt);
+    env_.Set("GDK_PIXBUF_MODULE_FILE", (home_.Root() / "no-loaders.cache").string());
+    env_.Set("KV_RECORD", record_.string());
+    env_.Set("PATH", tools_.string() + ":" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
+    for (const char* tool : {"gsettings", "plasma-apply-wallpaperimage", "dbus-send", "xfconf-query", "pcmanfm-qt",
+                             "swaymsg", "recorder"}) {
+      Tool(tool);
+    }
+    folder_ = home_.Root() / "wall papers";
+    fs::create_directories(folder_);
+    file_ = folder_ / "Kvillo.bmp";
+    auto bitmap = kv::platform::Bitmap::Create(6, 4);
+    ASSERT_TRUE(bitmap);
+    bitmap_ = std::make_unique<kv::platform::Bitmap>(std::move(*bitmap));
+    for (int y = 0; y < 4; ++y) {
+      for (int x = 0; x < 6; ++x) bitmap_->SetPixel(x, y, x * 40 + y * 10);
+    }
+  }
+
+  // A tool that records its name and arguments (one per tab-separated
+  // field); it prints $KV_OUT_<tool> and exits with $KV_EXIT_<tool>.
+  void Tool(const std::string& name, const std::string& extra = "") {
+    std::string variable;
+    for (char c : name) variable += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    kvtest::WriteFile(tools_ / name, "#!/bin/sh\n"
+                                     "{ printf '%s' '" + name + "'; for a in \"$@\"; do printf '\\t%s' \"$a\"; done; "
+                                     "printf '\\n'; } >> \"$KV_RECORD\"\n" + extra +
+                                         "[ -n \"$KV_OUT_" + variable + "\" ] && printf '%s\\n' \"$KV_OUT_" + variable +
+                                         "\"\nexit ${KV_EXIT_" + variable + ":-0}\n");
+    fs::permissions(tools_ / name, fs::perms::owner_all);
+  }
+
+  std::vector<Args> Recorded() const {
+    std::vector<Args> calls;
+    std::istringstream lines(kvtest::ReadFile(record_));
+    for (std::string line; std::getline(lines, line);) {
+      Args args;
+      std::istringstream fields(line);
+      for (std::string field; std::getline(fields, field, '\t');) args.push_back(field);
+      calls.push_back(args);
+    }
+    return calls;
+  }
+
+  kv::Status PublishOnce() {
+    fs::remove(record_);
+    return kv::service::PublishWallpaper(*bitmap_, file_.string());
+  }
+
+  std::string Uri(const fs::path& file) const {
+    std::string uri = "file://" + file.string();
+    return uri.replace(uri.find("wall papers"), 11, "wall%20papers");
+  }
+
+  kvtest::TempHome home_;
+  Environment env_;
+  fs::path tools_, record_, folder_, file_;
+  std::unique_ptr<kv::platform::Bitmap> bitmap_;
+};
+
+TEST_F(Publish, WritesAnExact24BitBitmapAndSetsNothingWithoutADesktop) {
+  ASSERT_TRUE(PublishOnce());
+  kvtest::Image image = kvtest::ReadBmp24(file_);
+  ASSERT_EQ(image.width, 6);
+  ASSERT_EQ(image.height, 4);
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 6; ++x) {
+      std::int32_t ref = x * 40 + y * 10;  // 0x00BBGGRR: red only
+      EXPECT_EQ(image.Pixel(x, y), static_cast<std::uint32_t>(ref) << 16);
+    }
+  }
+  EXPECT_TRUE(Recorded().empty()) << "no display, no desktop: the file alone";
+  struct stat info {};
+  ASSERT_EQ(stat(file_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u) << "other programs of the desktop can read it";
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+}
+
+TEST_F(Publish, GnomeFamilyDesktopsGetBothUrisAndCentredPlacement) {
+  for (auto [desktop, schema] : std::vector<std::pair<std::string, std::string>>{
+           {"ubuntu:GNOME", "org.gnome.desktop.background"},
+           {"Unity", "org.gnome.desktop.background"},
+           {"Budgie:GNOME", "org.gnome.desktop.background"},
+           {"X-Cinnamon", "org.cinnamon.desktop.background"}}) {
+    env_.Set("XDG_CURRENT_DESKTOP", desktop);
+    ASSERT_TRUE(PublishOnce());
+    EXPECT_EQ(Recorded(), (std::vector<Args>{{"gsettings", "set", schema, "picture-uri", Uri(file_)},
+                                             {"gsettings", "set", schema, "picture-uri-dark", Uri(file_)},
+                                             {"gsettings", "set", schema, "picture-options", "centered"}}))
+        << desktop;
+  }
+  env_.Set("XDG_CURRENT_DESKTOP", "MATE");
+  ASSERT_TRUE(PublishOnce());
+  EXPECT_EQ(Recorded(), (std::vector<Args>{
+                            {"gsettings", "set", "org.mate.background", "picture-filename", file_.string()},
+                            {"gsettings", "set", "org.mate.background", "picture-options", "centered"}}));
+}
+
+TEST_F(Publish, LoadersWithoutBitmapsGetAPngCopy) {
+  kvtest::WriteFile(home_.Root() / "no-loaders.cache", "\"/x/libpixbufloader-png.so\"\n\"png\" \"image/png\"\n");
+  env_.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  ASSERT_TRUE(PublishOnce());
+  fs::path png = folder_ / "Kvillo.png";
+  ASSERT_EQ(Recorded().at(0).at(4), Uri(png));
+  std::string bytes = kvtest::ReadFile(png);
+  ASSERT_GT(bytes.size(), 24u);
+  EXPECT_EQ(bytes.substr(1, 3), "PNG");
+  EXPECT_EQ(static_cast<unsigned char>(bytes[19]), 6u) << "the PNG is 6 pixels wide";
+  EXPECT_EQ(static_cast<unsigned char>(bytes[23]), 4u);
+  EXPECT_TRUE(fs::exists(file_)) << "Kvillo.bmp stays the one canonical file";
+
+  kvtest::WriteFile(home_.Root() / "no-loaders.cache", "\"bmp\" \"image/bmp\"\n");
+  ASSERT_TRUE(PublishOnce());
+  EXPECT_EQ(Recorded().at(0).at(4), Uri(file_));
+}
+
+TEST_F(Publish, DesktopsThatCacheThePathGetAlternatingRealCopies) {
+  env_.Set("XDG_CURRENT_DESKTOP", "KDE");
+  std::vector<std::string> handed;
+  for (int round = 0; round < 3; ++round) {
+    bitmap_->SetPixel(0, 0, round + 1);
+    ASSERT_TRUE(PublishOnce());
+    auto calls = Recorded();
+    ASSERT_EQ(calls.size(), 1u);
+    ASSERT_EQ(calls[0].size(), 4u);
+    EXPECT_EQ(Args(calls[0].begin(), calls[0].begin() + 3), (Args{"plasma-apply-wallpaperimage", "-f", "pad"}));
+    handed.push_back(calls[0][3]);
+    fs::path copy = calls[0][3];
+    ASSERT_TRUE(fs::is_regular_file(copy));
+    EXPECT_EQ(kvtest::ReadFile(copy), kvtest::ReadFile(file_)) << "the copy holds this round's wallpaper";
+  }
+  EXPECT_EQ(handed, (std::vector<std::string>{(folder_ / "Kvillo-a.bmp").string(), (folder_ / "Kvillo-b.bmp").string(),
+                                              (folder_ / "Kvillo-a.bmp").string()}));
+  EXPECT_EQ(kvtest::ReadBmp24(folder_ / "Kvillo-b.bmp").Pixel(0, 0), 2u << 16) << "b still holds round 2";
+
+  // Older Plasma: the command refuses the option, the shell's script interface takes over.
+  env_.Set("KV_EXIT_plasma_apply_wallpaperimage", "1");
+  ASSERT_TRUE(PublishOnce());
+  auto calls = Recorded();
+  ASSERT_EQ(calls.size(), 2u);
+  ASSERT_EQ(calls[1].size(), 7u);
+  EXPECT_EQ(calls[1][0], "dbus-send");
+  EXPECT_EQ(calls[1][5], "org.kde.PlasmaShell.evaluateScript");
+  EXPECT_NE(calls[1][6].find("string:"), std::string::npos);
+  EXPECT_NE(calls[1][6].find(Uri(folder_ / "Kvillo-b.bmp")), std::string::npos) << calls[1][6];
+  EXPECT_NE(calls[1][6].find("'FillMode', 6"), std::string::npos);
+
+  env_.Set("XDG_CURRENT_DESKTOP", "LXQt");
+  ASSERT_TRUE(PublishOnce());
+  EXPECT_EQ(Recorded(), (std::vector<Args>{{"pcmanfm-qt", "--set-wallpaper=" + (folder_ / "Kvillo-a.bmp").string(),
+                                            "--wallpaper-mode=center"}}));
+}
+
+TEST_F(Publish, XfceSetsEveryLastImageAndItsStyle) {
+  env_.Set("XDG_CURRENT_DESKTOP", "XFCE");
+  env_.Set("KV_OUT_xfconf_query",
+           "/backdrop/screen0/monitorVirtual-1/workspace0/last-image\n"
+           "/backdrop/screen0/monitorVirtual-1/workspace0/image-style\n"
+           "/backdrop/screen0/monitorHDMI-1/workspace1/last-image\n/desktop-icons/style");
+  ASSERT_TRUE(PublishOnce());
+  std::string copy = (folder_ / "Kvillo-a.bmp").string();
+  const std::string a = "/backdrop/screen0/monitorVirtual-1/workspace0/", b = "/backdrop/screen0/monitorHDMI-1/workspace1/";
+  auto calls = Recorded();
+  EXPECT_EQ(calls, (std::vector<Args>{
+                       {"xfconf-query", "-c", "xfce4-desktop", "-l"},
+                       {"xfconf-query", "-c", "xfce4-desktop", "-p", a + "last-image", "-n", "-t", "string", "-s", copy},
+                       {"xfconf-query", "-c", "xfce4-desktop", "-p", a + "image-style", "-n", "-t", "int", "-s", "1"},
+                       {"xfconf-query", "-c", "xfce4-desktop", "-p", b + "last-image", "-n", "-t", "string", "-s", copy},
+                       {"xfconf-query", "-c", "xfce4-desktop", "-p", b + "image-style", "-n", "-t", "int", "-s", "1"}}));
+  // A desktop that never showed a picture gets the property created.
+  env_.Set("KV_OUT_xfconf_query", "/desktop-icons/style");
+  ASSERT_TRUE(PublishOnce());
+  calls = Recorded();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[1][4], "/backdrop/screen0/monitor0/workspace0/last-image");
+  EXPECT_EQ(calls[1][9], (folder_ / "Kvillo-b.bmp").string());
+}
+
+TEST_F(Publish, SwayGetsOneQuotedCommand) {
+  env_.Set("XDG_CURRENT_DESKTOP", "sway");
+  ASSERT_TRUE(PublishOnce());
+  EXPECT_EQ(Recorded(), (std::vector<Args>{{"swaymsg", "output * bg \"" + file_.string() + "\" center"}}));
+}
+
+TEST_F(Publish, TheUsersCommandComesFirstAndRunsWithoutAShell) {
+  env_.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  kvtest::StoreSetting("WallpaperCommand", "recorder --file \"%f\" 'two words' 100%% $HOME;echo");
+  ASSERT_TRUE(PublishOnce());
+  EXPECT_EQ(Recorded(), (std::vector<Args>{{"recorder", "--file", file_.string(), "two words", "100%", "$HOME;echo"}}))
+      << "only the command ran, its arguments as written, nothing expanded by a shell";
+
+  auto args = kv::platform::ExpandWallpaperCommand(R"(a\ b "c \"d\" \\" '%f' x%fy)", "/w/K.bmp");
+  ASSERT_TRUE(args);
+  EXPECT_EQ(*args, (Args{"a b", "c \"d\" \\", "%f", "x/w/K.bmpy"})) << "single quotes keep even %f";
+  EXPECT_FALSE(kv::platform::ExpandWallpaperCommand("set 'open", "f"));
+  EXPECT_FALSE(kv::platform::ExpandWallpaperCommand("say \"open", "f"));
+  EXPECT_FALSE(kv::platform::ExpandWallpaperCommand("   ", "f"));
+  // An empty stored command counts as none.
+  kvtest::StoreSetting("WallpaperCommand", "");
+  ASSERT_TRUE(PublishOnce());
+  EXPECT_EQ(Recorded().at(0).at(0), "gsettings");
+  // The value is only read: a user who never set one still has none.
+  kvtest::TempHome fresh;
+  ASSERT_TRUE(kv::service::PublishWallpaper(*bitmap_, (fresh.Root() / "K.bmp").string()));
+  EXPECT_FALSE(kvtest::StoredSetting("WallpaperCommand")) << "no default is stored";
+}
+
+TEST_F(Publish, ARefusedMissingOrHungBackendIsOneLineAndStillDone) {
+  kvtest::StoreSetting("WallpaperCommand", "recorder %f");
+  env_.Set("KV_EXIT_recorder", "3");
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(PublishOnce());
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("exit status 3"), std::string::npos) << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_TRUE(fs::exists(file_));
+
+  kvtest::StoreSetting("WallpaperCommand", "no-such-tool-anywhere %f");
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(PublishOnce());
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("not installed"), std::string::npos);
+
+  kvtest::StoreSetting("WallpaperCommand", "unbalanced 'quote");
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(PublishOnce());
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("WallpaperCommand"), std::string::npos);
+
+  // A tool that hangs, with a helper of its own still holding its output.
+  Tool("hang", "sleep 30 &\nexec sleep 30\n");
+  kvtest::StoreSetting("WallpaperCommand", "hang");
+  env_.Set("KVILLO_COMMAND_TIMEOUT_MS", "300");
+  auto start = std::chrono::steady_clock::now();
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(PublishOnce());
+  err = testing::internal::GetCapturedStderr();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "the hung tool was not waited for";
+  EXPECT_NE(err.find("did not finish in time"), std::string::npos) << err;
+
+  // A desktop whose tool is missing.
+  kvtest::StoreSetting("WallpaperCommand", "");
+  fs::remove(tools_ / "gsettings");
+  env_.Set("PATH", tools_.string());
+  env_.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(PublishOnce());
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("gsettings is not installed"), std::string::npos);
+}
+
+TEST_F(Publish, AFileThatCannotBeWrittenIsAFailureThatChangesNothing) {
+  kvtest::WriteFile(file_, "previous");
+  fs::create_directories(folder_ / "taken.bmp");
+  env_.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  auto failed = kv::service::PublishWallpaper(*bitmap_, (folder_ / "taken.bmp").string());
+  ASSERT_FALSE(failed);
+  EXPECT_NE(failed.error().message.find("taken.bmp"), std::string::npos) << failed.error().message;
+  EXPECT_TRUE(Recorded().empty()) << "the wallpaper is not set when the file was not written";
+  failed = kv::service::PublishWallpaper(*bitmap_, (home_.Root() / "missing folder" / "K.bmp").string());
+  ASSERT_FALSE(failed);
+  EXPECT_NE(failed.error().message.find("missing folder"), std::string::npos);
+  EXPECT_EQ(kvtest::ReadFile(file_), "previous");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 2) << "no temporary file left";
+}
+
+}  // namespace
