@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "Process.h"
 #include "TempHome.h"
 #include "kvplatform/Store.h"
 
@@ -232,6 +233,22 @@ TEST(Store, LockedStoreWaitsThenFailsClearlyAndRecovers) {
   EXPECT_TRUE(key.SetValue("a", "3")) << "the store works again once the lock is gone";
   EXPECT_EQ(*key.QueryValue("a"), "3");
   unsetenv("KVILLO_STORE_TIMEOUT_MS");
+}
+
+// A program holds several connections to the store (the library's and its
+// own); opening one must never disturb another, or a second program could
+// reset the journal under it and its next write would be lost.
+TEST(Store, ConnectionsOfOneProgramKeepTheirWritesWhileOthersComeAndGo) {
+  kvtest::TempHome home;
+  auto first = OpenOrDie(home.StoreFile());
+  auto key = *first->CreateKey("software\\Lexora\\wallpaper");
+  ASSERT_TRUE(key.SetValue("ServiceStatus", "Running"));
+  auto second = OpenOrDie(home.StoreFile());
+  ASSERT_TRUE(second);
+  auto kvreg = [](std::vector<std::string> args) { return kvtest::Run(kvtest::BinDir() / "kvreg", args); };
+  EXPECT_EQ(kvreg({"get", "software\\Lexora\\wallpaper", "ServiceStatus"}).out, "Running\n");
+  ASSERT_TRUE(key.SetValue("ServiceStatus", "Stopped"));
+  EXPECT_EQ(kvreg({"get", "software\\Lexora\\wallpaper", "ServiceStatus"}).out, "Stopped\n");
 }
 
 TEST(Store, TwoProcessesWritingAtOnceLoseNothing) {

@@ -10,7 +10,6 @@
 #include <random>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include "kvplatform/Paths.h"
 
@@ -93,10 +92,11 @@ std::string Describe(const fs::path& file, int rc, sqlite3* db) {
   }
 }
 
-// Reads the file's first bytes: SQLite opens any file lazily and would only
-// fail at the first statement, and a write pragma on a damaged file rewrites
-// its header, so the check comes before anything touches the file.
-Status CheckHeader(const fs::path& file, bool& exists) {
+// Looks at the file without opening it. Only SQLite may open the store:
+// closing any descriptor of a file drops every POSIX lock the process holds
+// on it, those of this process's open connections included, and another
+// program could then reset the journal under them and lose their writes.
+Status CheckFile(const fs::path& file, bool& exists) {
   struct stat info {};
   exists = false;
   if (::stat(file.c_str(), &info) != 0) {
@@ -106,20 +106,7 @@ Status CheckHeader(const fs::path& file, bool& exists) {
   if (!S_ISREG(info.st_mode)) {
     return Fail(ErrorCode::Corrupt, "the settings store " + file.string() + " is not a regular file; it was left untouched");
   }
-  exists = info.st_size > 0;
-  if (!exists) return Ok();  // An empty file holds nothing to lose; it becomes the store.
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    return Fail("the settings store " + file.string() + " cannot be read: " + std::strerror(errno) +
-                "; check its permissions");
-  }
-  char header[16] = {};
-  in.read(header, sizeof header);
-  if (in.gcount() != static_cast<std::streamsize>(sizeof header) || std::memcmp(header, "SQLite format 3", 16) != 0) {
-    return Fail(ErrorCode::Corrupt, "the settings store " + file.string() +
-                                        " is damaged or is not a settings store (file is not a database); it was "
-                                        "left untouched; move it away to start with fresh settings");
-  }
+  exists = info.st_size > 0;  // an empty file holds nothing to lose; it becomes the store
   return Ok();
 }
 
@@ -223,7 +210,7 @@ Result<std::shared_ptr<Store>> Store::Open(const fs::path& file) {
   impl->file = file;
 
   bool exists = false;
-  KV_TRY(CheckHeader(file, exists));
+  KV_TRY(CheckFile(file, exists));
   if (!exists && file.has_parent_path()) {
     if (auto made = EnsureDirectory(file.parent_path(), 0700); !made) {
       return Fail("the settings store " + file.string() + " cannot be created: " + made.error().message);
@@ -249,6 +236,9 @@ Result<std::shared_ptr<Store>> Store::Open(const fs::path& file) {
   sqlite3_extended_result_codes(impl->db.get(), 1);
   if (!impl->readOnly && sqlite3_db_readonly(impl->db.get(), "main") == 1) impl->readOnly = true;
 
+  // SQLite opens any file lazily, and a write pragma on a damaged file
+  // rewrites its header, so the file is checked before anything writes: a
+  // file that is no database fails this read, and nothing has touched it.
   if (exists) {
     KV_TRY_ASSIGN(std::string verdict, impl->Text("PRAGMA quick_check(1)"));
     if (verdict != "ok") {
