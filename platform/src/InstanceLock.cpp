@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace kv::platform {
 
@@ -20,6 +21,9 @@ Result<std::optional<InstanceLock>> InstanceLock::TryAcquire(const std::filesyst
     if (error == EWOULDBLOCK) return std::optional<InstanceLock>();
     return Fail("cannot lock " + file.string() + ": " + std::strerror(error));
   }
+  // The id is a courtesy for the user and tools; the lock holds without it.
+  std::string pid = std::to_string(getpid()) + "\n";
+  if (ftruncate(fd, 0) == 0) (void)!pwrite(fd, pid.data(), pid.size(), 0);
   return std::optional<InstanceLock>(InstanceLock(fd));
 }
 

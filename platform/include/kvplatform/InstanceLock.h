@@ -8,7 +8,8 @@
 namespace kv::platform {
 
 // An exclusive lock on a file (flock), held for the life of the object and
-// released by the system when the process ends, however it ends.
+// released by the system when the process ends, however it ends. The holder
+// writes its process id into the file, for the user and for tools.
 class InstanceLock {
  public:
   // The lock, or nullopt when another process holds it.

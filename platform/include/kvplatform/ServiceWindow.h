@@ -16,6 +16,9 @@ namespace kv::platform {
 
 class EventLoop;
 
+// The class name under which the service's window is known.
+inline constexpr std::string_view kServiceWindowClass = "ThunderRT6FormDC";
+
 // The socket's path for a class and title, in RuntimeDirectory().
 [[nodiscard]] Result<std::filesystem::path> ServiceWindowPath(std::string_view className, std::string_view title);
 

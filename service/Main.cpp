@@ -1,0 +1,89 @@
+// Kvillo, the resident wallpaper service: renews the desktop wallpaper on
+// the user's schedule until it is closed, or once at log-on with "/boot".
+
+#include <string>
+
+#include "ReadSettings.h"
+#include "UpdateWallpaper.h"
+#include "frmKvillo.h"
+#include "kvplatform/InstanceLock.h"
+#include "kvplatform/Log.h"
+#include "kvplatform/Paths.h"
+#include "kvplatform/Process.h"
+#include "kvplatform/Random.h"
+#include "kvplatform/Text.h"
+#include "kvshared/CStatics.h"
+#include "kvshared/Enums.h"
+
+namespace kv::service {
+namespace {
+
+void SaveStatus(std::string_view status) {
+  if (auto written = Statics().SaveRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION,
+                                                   CStatics::STATUSCODEKEY, status);
+      !written) {
+    platform::LogError("cannot store the service status: " + written.error().message);
+  }
+}
+
+// The command line as one text, as the program received it.
+std::string CommandLine(int argc, char** argv) {
+  std::string line;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) line += ' ';
+    line += argv[i];
+  }
+  return line;
+}
+
+int Main(int argc, char** argv) {
+  platform::SetLogProgramName("Kvillo");
+
+  // A second instance ends here, before it has written anything.
+  auto runtime = platform::RuntimeDirectory();
+  if (!runtime) {
+    platform::LogError(runtime.error().message);
+    return 1;
+  }
+  auto lock = platform::InstanceLock::TryAcquire(*runtime / "KvilloService.lock");
+  if (!lock) {
+    platform::LogError(lock.error().message);
+    return 1;
+  }
+  if (!*lock) return 0;
+
+  platform::EnterIdlePriority();
+
+  auto snapshot = ReadSettings();
+  if (!snapshot) {
+    platform::LogError(snapshot.error().message);
+    return 1;
+  }
+  SaveStatus(CStatics::STATUSRUNNING);
+  platform::Randomize();
+
+  // The log-on run: one update, then end.
+  if (platform::TrimSpaces(CommandLine(argc, argv)) == CStatics::REGAUTOSTARTBOOTSWITCH && snapshot->Frequency == wpBoot) {
+    if (UpdateWallpaper(*snapshot) != CycleOutcome::EndProgram) SaveStatus(CStatics::STATUSSTOPPED);
+    return 0;
+  }
+
+  frmKvillo form({.update = [&] { return UpdateWallpaper(*snapshot); }});
+  if (auto loaded = form.Load(); !loaded) {
+    platform::LogError(loaded.error().message);
+    return 1;
+  }
+  form.SetUpSchedule(snapshot->Frequency);
+  if (form.Ended()) return 0;
+  form.StartTimer(TickInterval());
+  if (auto ran = form.Run(); !ran) {
+    platform::LogError(ran.error().message);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace kv::service
+
+int main(int argc, char** argv) { return kv::service::Main(argc, argv); }

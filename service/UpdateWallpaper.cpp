@@ -1,0 +1,93 @@
+#include "UpdateWallpaper.h"
+
+#include <cmath>
+
+#include "QuoteSelection.h"
+#include "kvplatform/Log.h"
+#include "kvplatform/MessageBox.h"
+#include "kvplatform/Paths.h"
+#include "kvplatform/Process.h"
+#include "kvplatform/Random.h"
+#include "kvshared/CStatics.h"
+#include "render/RenderWallpaper.h"
+
+namespace kv::service {
+namespace {
+
+std::int32_t RandomBelow(int n) { return static_cast<std::int32_t>(std::floor(n * platform::Rnd())); }
+
+std::int32_t MarginOrRandom(std::int32_t margin, int randomLimit) {
+  return margin >= 0 && margin <= 100 ? margin : RandomBelow(randomLimit);
+}
+
+}  // namespace
+
+RenderArguments DrawChoices(const SettingsSnapshot& snapshot) {
+  RenderArguments a;
+  a.HAlign = snapshot.HAlign == 3 ? RandomBelow(3) : snapshot.HAlign;
+  a.VAlign = snapshot.VAlign == 3 ? RandomBelow(3) : snapshot.VAlign;
+  a.TopMargin = MarginOrRandom(snapshot.TopMargin, 100);
+  a.BottomMargin = MarginOrRandom(snapshot.BottomMargin, 100);
+  a.LeftMargin = MarginOrRandom(snapshot.LeftMargin, 75);
+  a.RightMargin = MarginOrRandom(snapshot.RightMargin, 75);
+  a.BackgroundName = PickRandomItem(snapshot.SelectedBackgrounds);
+  a.FontName = PickRandomItem(snapshot.SelectedFonts);
+  std::string quotesFile = PickRandomItem(snapshot.SelectedQuotesFiles);
+  auto dataFolder = Statics().GetApplicationPath();
+  a.Quote = PickRandomQuote(dataFolder ? QuotesFilePath(*dataFolder, quotesFile) : std::string());
+
+  a.BackgroundColor = snapshot.BackgroundColor;
+  a.BackgroundMode = snapshot.BackgroundMode;
+  a.FontSize = SettingNumber("FontSize", snapshot.FontSize, 40);
+  a.FontColor = snapshot.FontColor;
+  a.OutputPath = snapshot.WallpaperFile;
+  a.AllowViolation = snapshot.AllowViolation;
+  return a;
+}
+
+Result<std::int32_t> RenderWithRenderer(const RenderArguments& a) {
+  return render::RenderWallpaper(a.BackgroundName, a.BackgroundColor, a.BackgroundMode, a.FontName, a.FontSize,
+                                 a.FontColor, a.Quote, a.OutputPath, a.TopMargin, a.BottomMargin, a.LeftMargin,
+                                 a.RightMargin, a.HAlign, a.VAlign, a.AllowViolation);
+}
+
+void GiveUp() {
+  platform::ShowMessageBox(kFailureTitle, kFailureMessage, platform::MessageIcon::Error);
+  auto folder = platform::ExecutableFolder();
+  if (!folder) {
+    platform::LogError("cannot start the settings program: " + folder.error().message);
+    return;
+  }
+  if (auto started = platform::StartDetached(*folder / "KvSettings", {}); !started) {
+    platform::LogError(started.error().message);
+  }
+}
+
+CycleOutcome UpdateWallpaper(const SettingsSnapshot& snapshot, const RenderFunction& render,
+                             const std::function<void()>& giveUp) {
+  auto status = Statics().GetRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION, CStatics::STATUSCODEKEY, "");
+  // A store that cannot be read (damaged, unreadable) says nothing about the
+  // user's wish; the service was started, so it goes on working on what it
+  // has rather than ending or idling for ever.
+  if (!status) {
+    platform::LogErrorOnce("the service status cannot be read; the wallpaper is renewed as if the service were running");
+  } else if (*status == CStatics::STATUSPAUSED) {
+    return CycleOutcome::Skipped;
+  } else if (*status != CStatics::STATUSRUNNING) {
+    return CycleOutcome::EndProgram;
+  }
+
+  for (int attempt = 1;; ++attempt) {
+    auto rendered = render(DrawChoices(snapshot));
+    if (!rendered) {
+      platform::LogError("no new wallpaper this time: " + rendered.error().message);
+      return CycleOutcome::Failed;
+    }
+    if (*rendered != 0) return CycleOutcome::Rendered;
+    if (attempt >= kAttemptLimit) break;
+  }
+  giveUp();
+  return CycleOutcome::EndProgram;
+}
+
+}  // namespace kv::service

@@ -1,0 +1,66 @@
+#pragma once
+
+// One update cycle: the status gate, then up to 51 render attempts with
+// fresh random choices, and the failure path when none fits.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "ReadSettings.h"
+#include "kvplatform/Result.h"
+
+namespace kv::service {
+
+// The fifteen values one attempt hands to the renderer.
+struct RenderArguments {
+  std::string BackgroundName;
+  std::int32_t BackgroundColor = 0;
+  std::int32_t BackgroundMode = 0;
+  std::string FontName;
+  std::int32_t FontSize = 0;
+  std::int32_t FontColor = 0;
+  std::string Quote;
+  std::string OutputPath;
+  std::int32_t TopMargin = 0;
+  std::int32_t BottomMargin = 0;
+  std::int32_t LeftMargin = 0;
+  std::int32_t RightMargin = 0;
+  std::int32_t HAlign = 0;
+  std::int32_t VAlign = 0;
+  bool AllowViolation = true;
+};
+
+// 1 when the wallpaper was produced and published, 0 when the text did not
+// fit; an error for anything else.
+using RenderFunction = std::function<Result<std::int32_t>(const RenderArguments&)>;
+
+// What the cycle's caller does next.
+enum class CycleOutcome {
+  Rendered,    // a wallpaper was published
+  Skipped,     // paused: stay resident
+  Failed,      // an error other than "does not fit": reported, stay resident
+  EndProgram,  // end at once, without the close handler
+};
+
+inline constexpr int kAttemptLimit = 51;
+inline constexpr std::string_view kFailureTitle = "Kvillo";
+inline constexpr std::string_view kFailureMessage =
+    "Kvillo is not able to render a new wallpaper using the current settings. Please adjust your settings and "
+    "restart Kvillo.";
+
+// One attempt's random choices from the snapshot.
+RenderArguments DrawChoices(const SettingsSnapshot& snapshot);
+
+// The real renderer.
+Result<std::int32_t> RenderWithRenderer(const RenderArguments& arguments);
+
+// Tells the user, starts the settings program from this program's folder.
+void GiveUp();
+
+// Runs one cycle. `render` and `giveUp` default to the real renderer and
+// failure path; tests pass their own.
+CycleOutcome UpdateWallpaper(const SettingsSnapshot& snapshot, const RenderFunction& render = RenderWithRenderer,
+                             const std::function<void()>& giveUp = GiveUp);
+
+}  // namespace kv::service

@@ -1,0 +1,95 @@
+#include "frmKvillo.h"
+
+#include <signal.h>
+
+#include <cstdlib>
+
+#include "IsUpdateDue.h"
+#include "kvplatform/Log.h"
+#include "kvshared/CStatics.h"
+
+namespace kv::service {
+
+frmKvillo::frmKvillo(Hooks hooks)
+    : hooks_(std::move(hooks)), tmrTimer_(loop_.AddTimer(std::chrono::milliseconds(0), [this] { tmrTimer_Timer(); })) {}
+
+Status frmKvillo::Load() {
+  auto window = platform::ServiceWindow::Create(platform::kServiceWindowClass, CStatics::SERVICENAME);
+  if (!window) return Fail(window.error(), "cannot create the service's window");
+  window_.emplace(std::move(*window));
+  window_->Attach(loop_, [this] { Form_QueryUnload(); }, [this] { loop_.Quit(); });
+  // Log-off and shut-down arrive as signals; they close the window the same way.
+  return loop_.WatchSignals({SIGTERM, SIGINT, SIGHUP}, [this](int) {
+    Form_QueryUnload();
+    loop_.Quit();
+  });
+}
+
+void frmKvillo::Update() {
+  if (ended_) return;
+  if (hooks_.update() == CycleOutcome::EndProgram) {
+    ended_ = true;
+    loop_.Quit();
+  }
+}
+
+void frmKvillo::SetUpSchedule(std::int32_t Frequency) {
+  if (Frequency > 4) {
+    UseDate = true;
+    Minutes = 60;
+    if (Frequency == 5) Days = 1;
+    if (Frequency == 6) Days = 7;
+    if (Frequency == 7) Days = 30;
+    if (IsUpdateDue(Days, hooks_.now)) Update();
+    return;
+  }
+  Update();
+  UseDate = false;
+  switch (Frequency) {
+    case 0: Minutes = 1; break;
+    case 1: Minutes = 5; break;
+    case 2: Minutes = 15; break;
+    case 3: Minutes = 30; break;
+    case 4: Minutes = 60; break;
+    default: break;  // a negative frequency leaves Minutes at 0: every tick checks
+  }
+}
+
+void frmKvillo::StartTimer(std::chrono::milliseconds interval) { loop_.SetTimerInterval(tmrTimer_, interval); }
+
+Status frmKvillo::Run() {
+  if (ended_) return Ok();
+  return loop_.Run();
+}
+
+void frmKvillo::tmrTimer_Timer() {
+  if (ElapsedTicks_ < Minutes - 1) {
+    ++ElapsedTicks_;
+    return;
+  }
+  if (!UseDate) {
+    Update();
+  } else if (IsUpdateDue(Days, hooks_.now)) {
+    Update();
+  }
+  ElapsedTicks_ = 0;
+}
+
+void frmKvillo::Form_QueryUnload() {
+  if (auto written = Statics().SaveRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION,
+                                                   CStatics::STATUSCODEKEY, CStatics::STATUSSTOPPED);
+      !written) {
+    platform::LogError("cannot store the stopped status: " + written.error().message);
+  }
+}
+
+std::chrono::milliseconds TickInterval() {
+  if (const char* text = std::getenv("KVILLO_TICK_MS")) {
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (end != text && *end == '\0' && value > 0) return std::chrono::milliseconds(value);
+  }
+  return std::chrono::milliseconds(60000);
+}
+
+}  // namespace kv::service

@@ -1,0 +1,75 @@
+#pragma once
+
+// The service's hidden window: its identity for the settings program (a
+// socket named after the window class and title), its one-minute timer and
+// the schedule fields, and the close request that ends it.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "UpdateWallpaper.h"
+#include "kvplatform/EventLoop.h"
+#include "kvplatform/LocalTime.h"
+#include "kvplatform/Result.h"
+#include "kvplatform/ServiceWindow.h"
+
+namespace kv::service {
+
+class frmKvillo {
+ public:
+  struct Hooks {
+    std::function<CycleOutcome()> update;  // one update cycle
+    std::function<platform::LocalDateTime()> now = platform::Now;
+  };
+
+  explicit frmKvillo(Hooks hooks);
+
+  // Ticks from one update check to the next; 0 until set.
+  std::int32_t Minutes = 0;
+  // False: every check updates; true: only when the stored date is due.
+  bool UseDate = false;
+  // Whole days added to now when a due date is consumed; 0 until set.
+  std::int32_t Days = 0;
+
+  // Creates the hidden window (the socket) titled `SERVICENAME`.
+  [[nodiscard]] Status Load();
+
+  // Turns the frequency into the schedule fields and runs the start-up
+  // update when the schedule says so.
+  void SetUpSchedule(std::int32_t Frequency);
+
+  // Starts the timer; from now on tmrTimer_Timer runs once per interval.
+  void StartTimer(std::chrono::milliseconds interval);
+
+  // Runs until the window is closed or an update cycle ends the program.
+  [[nodiscard]] Status Run();
+
+  // The timer's tick.
+  void tmrTimer_Timer();
+
+  // The close request (the settings program's Stop, log-off, SIGTERM):
+  // writes the stopped status; never refuses.
+  void Form_QueryUnload();
+
+  // True once an update cycle has asked to end the program at once.
+  bool Ended() const { return ended_; }
+  std::int32_t ElapsedTicks() const { return ElapsedTicks_; }
+
+ private:
+  void Update();
+
+  Hooks hooks_;
+  std::int32_t ElapsedTicks_ = 0;
+  bool ended_ = false;
+  platform::EventLoop loop_;
+  platform::EventLoop::TimerId tmrTimer_;
+  std::optional<platform::ServiceWindow> window_;
+};
+
+// The timer's interval: KVILLO_TICK_MS when it holds a positive integer
+// (tests shorten the minute with it), else 60000 ms.
+std::chrono::milliseconds TickInterval();
+
+}  // namespace kv::service

@@ -1,0 +1,138 @@
+// The schedule: start-up updates, tick counting and the stored update date,
+// driven tick by tick with a clock that advances one minute per tick.
+
+#include <gtest/gtest.h>
+
+#include "IsUpdateDue.h"
+#include "StoreProbe.h"
+#include "TempHome.h"
+#include "frmKvillo.h"
+#include "kvshared/Enums.h"
+
+namespace {
+
+using namespace kv::service;
+using kv::platform::AddDays;
+using kv::platform::FormatIso;
+using kv::platform::LocalDateTime;
+
+class Schedule : public testing::Test {
+ protected:
+  frmKvillo& Form() {
+    form_.emplace(frmKvillo::Hooks{
+        .update = [this] {
+          updates_.push_back(tick_);
+          return CycleOutcome::Rendered;
+        },
+        .now = [this] { return Clock(); }});
+    return *form_;
+  }
+  LocalDateTime Clock() const {
+    LocalDateTime now = start_;
+    now.minute += tick_;
+    now.hour += now.minute / 60;
+    now.minute %= 60;
+    LocalDateTime later = AddDays(now, now.hour / 24);
+    later.hour = now.hour % 24;
+    return later;
+  }
+  void Ticks(int count) {
+    for (int i = 0; i < count; ++i) {
+      ++tick_;
+      form_->tmrTimer_Timer();
+    }
+  }
+
+  kvtest::TempHome home_;
+  LocalDateTime start_{2026, 12, 6, 8, 30, 0};
+  int tick_ = 0;
+  std::vector<int> updates_;
+  std::optional<frmKvillo> form_;
+};
+
+TEST_F(Schedule, ShortFrequenciesCountTicks) {
+  struct Case {
+    int frequency, every;
+  };
+  for (Case c : {Case{kv::wpMinute, 1}, {kv::wpFiveMinutes, 5}, {kv::wpQuarter, 15}, {kv::wpHalfHour, 30}, {kv::wpHourly, 60}}) {
+    updates_.clear();
+    tick_ = 0;
+    Form().SetUpSchedule(c.frequency);
+    EXPECT_EQ(form_->Minutes, c.every);
+    EXPECT_FALSE(form_->UseDate);
+    Ticks(c.every * 3);
+    std::vector<int> expected{0, c.every, 2 * c.every, 3 * c.every};
+    EXPECT_EQ(updates_, expected) << "frequency " << c.frequency;
+  }
+}
+
+TEST_F(Schedule, DailyUpdatesOncePerDayFromTheStoredDate) {
+  Form().SetUpSchedule(kv::wpDaily);
+  EXPECT_EQ(form_->Days, 1);
+  EXPECT_EQ(form_->Minutes, 60);
+  EXPECT_EQ(updates_, std::vector<int>{0}) << "no stored date: due at once";
+  EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), "2026-12-07T08:30:00");
+  Ticks(23 * 60);
+  EXPECT_EQ(updates_.size(), 1u) << "23 hourly checks find the date in the future";
+  Ticks(60);
+  EXPECT_EQ(updates_, (std::vector<int>{0, 24 * 60}));
+  EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), "2026-12-08T08:30:00");
+}
+
+TEST_F(Schedule, StoredDatesDecideTheStartUpUpdate) {
+  kvtest::StoreSetting("UpdateDate", FormatIso(AddDays(start_, -2)));
+  Form().SetUpSchedule(kv::wpWeekly);
+  EXPECT_EQ(updates_, std::vector<int>{0});
+  EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), "2026-12-13T08:30:00") << "now plus 7, not the old date plus 7";
+
+  updates_.clear();
+  kvtest::StoreSetting("UpdateDate", FormatIso(AddDays(start_, 10)));
+  Form().SetUpSchedule(kv::wpMonthly);
+  EXPECT_EQ(form_->Days, 30);
+  EXPECT_TRUE(updates_.empty());
+
+  // The current minute counts as due, the next one does not.
+  LocalDateTime sameMinute = start_;
+  sameMinute.second = 59;
+  kvtest::StoreSetting("UpdateDate", FormatIso(sameMinute));
+  EXPECT_TRUE(IsUpdateDue(1, [&] { return start_; }));
+  LocalDateTime nextMinute = start_;
+  nextMinute.minute += 1;
+  kvtest::StoreSetting("UpdateDate", FormatIso(nextMinute));
+  EXPECT_FALSE(IsUpdateDue(1, [&] { return start_; }));
+  EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), FormatIso(nextMinute)) << "not due: nothing is written";
+
+  for (const char* unreadable : {"tomorrow", "2026-13-01T00:00:00", "2026-02-30T10:00:00", ""}) {
+    kvtest::StoreSetting("UpdateDate", unreadable);
+    EXPECT_TRUE(IsUpdateDue(7, [&] { return start_; })) << unreadable;
+    EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), "2026-12-13T08:30:00");
+  }
+}
+
+TEST_F(Schedule, ResidentBootFrequencyRenewsHourly) {
+  Form().SetUpSchedule(kv::wpBoot);
+  EXPECT_EQ(form_->Days, 0);
+  EXPECT_TRUE(form_->UseDate);
+  Ticks(180);
+  EXPECT_EQ(updates_, (std::vector<int>{0, 60, 120, 180}));
+}
+
+TEST_F(Schedule, PausedCheckStillMovesTheDateOn) {
+  form_.emplace(frmKvillo::Hooks{.update = [] { return CycleOutcome::Skipped; }, .now = [this] { return Clock(); }});
+  form_->SetUpSchedule(kv::wpDaily);
+  EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), "2026-12-07T08:30:00");
+}
+
+TEST_F(Schedule, EndingCycleStopsFurtherUpdates) {
+  int cycles = 0;
+  form_.emplace(frmKvillo::Hooks{.update = [&] {
+    ++cycles;
+    return CycleOutcome::EndProgram;
+  }});
+  form_->SetUpSchedule(kv::wpMinute);
+  EXPECT_TRUE(form_->Ended());
+  Ticks(5);
+  EXPECT_EQ(cycles, 1);
+}
+
+}  // namespace
