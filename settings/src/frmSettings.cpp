@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include "AboutBox.h"
+#include "BusyPointer.h"
 #include "CheckList.h"
 #include "ColorSwatch.h"
 #include "EditingRules.h"
@@ -62,14 +63,6 @@ void Place(QWidget* widget, int left, int top, int width, int height) {
 }
 
 // The busy pointer for as long as it lives.
-class BusyPointer {
- public:
-  BusyPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~BusyPointer() { QApplication::restoreOverrideCursor(); }
-  BusyPointer(const BusyPointer&) = delete;
-  BusyPointer& operator=(const BusyPointer&) = delete;
-};
-
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
 // A widget the keyboard focus can move to.
@@ -198,8 +191,7 @@ void frmSettings::CreateServiceFrame() {
     target = new QPushButton(caption, fraStartStop_);
     target->setObjectName(QString::fromLatin1(name));
     Place(target, left, 300, 1065, 345);
-    // FIXME: enabled by RefreshServiceStatus once the service control is in.
-    target->setEnabled(false);
+    target->setEnabled(false);  // until RefreshServiceStatus knows the state
   };
   button(cmdStart_, "cmdStart", QStringLiteral("Start"), 180);
   button(cmdStop_, "cmdStop", QStringLiteral("Stop"), 1350);
@@ -209,9 +201,6 @@ void frmSettings::CreateServiceFrame() {
   chkAutoStart_ = new QCheckBox(QStringLiteral("Start Kvillo on Windows startup"), fraStartStop_);
   chkAutoStart_->setObjectName(QStringLiteral("chkAutoStart"));
   Place(chkAutoStart_, 180, 780, 4575, 300);
-  // FIXME: usable once ApplyAutoStart writes the log-on entry; until then a
-  // check mark here would be saved nowhere.
-  chkAutoStart_->setEnabled(false);
 
   tmrServiceWatch_ = new QTimer(this);
   tmrServiceWatch_->setObjectName(QStringLiteral("tmrServiceWatch"));
@@ -366,6 +355,10 @@ void frmSettings::ConnectRules() {
   connect(lstQuotesFiles_, &QListWidget::itemChanged, this,
           [this] { CheckChange(lstQuotesFiles_, selectedQuotesFiles_, "", &CSettings::SetSelectedQuotesFiles); });
   connect(chkAutoStart_, &QCheckBox::toggled, this, &frmSettings::chkAutoStart_Click);
+  connect(cmdStart_, &QPushButton::clicked, this, &frmSettings::cmdStart_Click);
+  connect(cmdStop_, &QPushButton::clicked, this, &frmSettings::cmdStop_Click);
+  connect(cmdPause_, &QPushButton::clicked, this, &frmSettings::cmdPause_Click);
+  connect(cmdResume_, &QPushButton::clicked, this, &frmSettings::cmdResume_Click);
 
   connect(txtColor_, &ColorSwatch::Clicked, this,
           [this] { SwatchClick(txtColor_, txtBackgroundColor_, &CSettings::FontColor); });
@@ -732,6 +725,7 @@ std::optional<QString> frmSettings::SaveAll() {
 }
 
 void frmSettings::cmdApply_Click() {
+  if (serviceBusy_) return;  // a restart is still waiting for the service
   CommitFocusedControl();
   std::optional<QString> failure;
   {
@@ -749,6 +743,7 @@ void frmSettings::cmdApply_Click() {
 }
 
 void frmSettings::cmdOK_Click() {
+  if (serviceBusy_) return;
   CommitFocusedControl();
   if (cmdApply_->isEnabled()) {
     // A failed save keeps the window open, with the edits that were not saved.
@@ -766,16 +761,5 @@ void frmSettings::ReportProblem(const QString& what, const Error& error) {
   if (!detail.endsWith(u'.')) detail += u'.';
   dialogs_.warn(this, windowTitle(), what + QStringLiteral("\n\n") + detail);
 }
-
-// ---------------------------------------------------------------------------
-// The service control frame
-
-void frmSettings::RefreshServiceStatus() {}
-
-Status frmSettings::ApplyAutoStart() { return Ok(); }
-
-Status frmSettings::RestartService() { return Ok(); }
-
-bool frmSettings::IsAutoStartEnabled() { return false; }
 
 }  // namespace kv::settings

@@ -73,11 +73,11 @@ class frmSettings : public QDialog {
   // The settings being edited; null before Load.
   const CSettings* Settings() const { return settings_.get(); }
 
-  // The service control frame. FIXME: these belong to the service control
-  // work and do nothing yet; they are called exactly where the window needs
-  // them: RefreshServiceStatus at load and on every tick of
-  // tmrServiceWatch, IsAutoStartEnabled at load, ApplyAutoStart before and
-  // RestartService after each save by OK or Apply.
+  // The service control frame: RefreshServiceStatus shows the service's
+  // state (at load, on every tick of tmrServiceWatch and after each button);
+  // IsAutoStartEnabled sets chkAutoStart at load; ApplyAutoStart writes or
+  // removes the log-on entry before, and RestartService restarts a running
+  // service after, each save by OK or Apply.
   void RefreshServiceStatus();
   [[nodiscard]] Status ApplyAutoStart();
   [[nodiscard]] Status RestartService();
@@ -113,6 +113,15 @@ class frmSettings : public QDialog {
   void CheckChange(QListWidget* list, std::vector<std::string>& selected, std::string_view defaultName,
                    Status (CSettings::*setter)(const std::vector<std::string>&));
   void chkAutoStart_Click();
+
+  // The service frame's buttons.
+  void cmdStart_Click();
+  void cmdStop_Click();
+  void cmdPause_Click();
+  void cmdResume_Click();
+  void SaveServiceStatus(std::string_view status);
+  [[nodiscard]] Status StartService();
+  [[nodiscard]] Status CloseService();
 
   // The pickers.
   void SwatchClick(ColorSwatch* swatch, ColorSwatch* other, TextSetter setter);
@@ -150,6 +159,9 @@ class frmSettings : public QDialog {
   QPushButton* cmdResume_ = nullptr;
   QCheckBox* chkAutoStart_ = nullptr;
   QTimer* tmrServiceWatch_ = nullptr;
+  QString serviceCaption_;      // the status caption last shown
+  QString serviceProblem_;      // why the last start or stop failed, shown in the frame
+  bool serviceBusy_ = false;    // a stop or restart is waiting for the service
 
   QGroupBox* fraFrequency_ = nullptr;
   QComboBox* cboFrequency_ = nullptr;

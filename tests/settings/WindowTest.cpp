@@ -2,6 +2,7 @@
 // OK, Cancel and Apply, against the real store of a fresh home.
 
 #include <QLabel>
+#include <QGroupBox>
 #include <QTimer>
 
 #include "SettingsFixture.h"
@@ -31,10 +32,13 @@ TEST_F(Window, ControlsSitWhereTheDesignPutsThem) {
                       Place{"cmdCancel", {184, 384, 73, 25}}, Place{"cmdApply", {264, 384, 73, 25}}}) {
     EXPECT_EQ(Find<QWidget>(place.name)->geometry(), place.at) << place.name;
   }
-  // The service frame's place is kept, with its controls not yet usable.
-  for (const char* name : {"cmdStart", "cmdStop", "cmdPause", "cmdResume", "chkAutoStart"}) {
+  // No service runs: only Start is usable in the service frame.
+  EXPECT_EQ(Find<QGroupBox>("fraStartStop")->title(), "Kvillo status: Stopped");
+  EXPECT_TRUE(Find<QWidget>("cmdStart")->isEnabled());
+  for (const char* name : {"cmdStop", "cmdPause", "cmdResume"}) {
     EXPECT_FALSE(Find<QWidget>(name)->isEnabled()) << name;
   }
+  EXPECT_TRUE(Find<QWidget>("chkAutoStart")->isEnabled());
   EXPECT_TRUE(Find<QTimer>("tmrServiceWatch")->isActive());
   EXPECT_EQ(Find<QTimer>("tmrServiceWatch")->interval(), 500);
 

@@ -1,0 +1,31 @@
+#pragma once
+
+// The settings program's routines for the log-on entry: whether the service
+// starts at log-on, and switching it on or off.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "kvplatform/Result.h"
+
+namespace kv::settings {
+
+// The name of the log-on entry ("Kvillo.desktop" in the autostart folder).
+inline constexpr std::string_view kAutoStartName = "Kvillo";
+
+// The folder that holds this program, and so the service beside it.
+[[nodiscard]] Result<std::filesystem::path> ProgramFolder();
+
+// The service's program file: Kvillo in this program's folder.
+[[nodiscard]] Result<std::filesystem::path> ServiceProgram();
+
+// True when the log-on entry exists and its command fits the 254 characters
+// a command of the entry may have; a longer one counts as none.
+bool IsAutoStartEnabled();
+
+// Writes (Enable) or removes the log-on entry, unless it already is as
+// asked. The entry runs the service beside this program with "/boot".
+[[nodiscard]] Status SetAutoStart(const bool& Enable);
+
+}  // namespace kv::settings

@@ -1,0 +1,170 @@
+// The settings window's service frame: the service's state, Start, Stop,
+// Pause and Resume, the restart after a save, and the start at log-on.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QThread>
+#include <future>
+
+#include "BusyPointer.h"
+#include "Funcs.h"
+#include "frmSettings.h"
+#include "kvplatform/LocalTime.h"
+#include "kvplatform/Log.h"
+#include "kvplatform/Process.h"
+#include "kvplatform/ServiceWindow.h"
+#include "kvshared/CStatics.h"
+
+namespace kv::settings {
+namespace {
+
+// How long the service may take to answer a close request and to end.
+constexpr std::uint32_t kServiceEndTimeoutMs = 30000;
+// A restart leaves at least this much time between the old service and the new.
+constexpr std::uint32_t kRestartPauseMs = 1000;
+
+bool ServiceWindowExists() { return platform::FindServiceWindow(platform::kServiceWindowClass, CStatics::SERVICENAME); }
+
+void ProcessPendingEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); }
+
+}  // namespace
+
+void frmSettings::RefreshServiceStatus() {
+  QString caption;
+  if (!ServiceWindowExists()) {
+    caption = QStringLiteral("Kvillo status: Stopped");
+    cmdPause_->setEnabled(false);
+    cmdResume_->setEnabled(false);
+    cmdStop_->setEnabled(false);
+    cmdStart_->setEnabled(true);
+  } else {
+    serviceProblem_.clear();
+    cmdStart_->setEnabled(false);
+    cmdStop_->setEnabled(true);
+    auto status = Statics().GetRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION, CStatics::STATUSCODEKEY, "");
+    std::string text = status.value_or("");
+    if (text == CStatics::STATUSRUNNING) {
+      caption = QStringLiteral("Kvillo status: Started");
+      cmdPause_->setEnabled(true);
+      cmdResume_->setEnabled(false);
+    } else if (text == CStatics::STATUSPAUSED) {
+      caption = QStringLiteral("Kvillo status: Paused");
+      cmdResume_->setEnabled(true);
+      cmdPause_->setEnabled(false);
+    } else {
+      // The window says the service runs; the status says neither started
+      // nor paused. Caption, Pause and Resume stay as they were.
+      caption = serviceCaption_;
+    }
+  }
+  serviceCaption_ = caption;
+  // A start that failed stays in view until the service is seen running or
+  // the user tries again.
+  fraStartStop_->setTitle(serviceProblem_.isEmpty() ? caption : caption + QStringLiteral(" — ") + serviceProblem_);
+  fraStartStop_->setToolTip(serviceProblem_);
+}
+
+Status frmSettings::StartService() {
+  auto program = ServiceProgram();
+  if (!program) return std::unexpected(program.error());
+  auto started = platform::StartDetached(*program, {});
+  if (!started) return std::unexpected(started.error());
+  return Ok();
+}
+
+Status frmSettings::CloseService() {
+  // The service answers a close request at once, unless it is busy (a
+  // render, or its failure message waiting for the user); the window stays
+  // responsive meanwhile.
+  auto answer = std::async(std::launch::async, [] {
+    return platform::CloseServiceWindow(platform::kServiceWindowClass, CStatics::SERVICENAME,
+                                        std::chrono::milliseconds(kServiceEndTimeoutMs));
+  });
+  while (answer.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) ProcessPendingEvents();
+  Status closed = answer.get();
+  if (!closed && closed.error().code == ErrorCode::NotFound) return Ok();  // it had already gone
+  return closed;
+}
+
+void frmSettings::cmdStart_Click() {
+  if (serviceBusy_) return;
+  {
+    BusyPointer busy;
+    serviceProblem_.clear();
+    if (auto started = StartService(); !started) {
+      serviceProblem_ = tr("cannot start Kvillo: %1").arg(QString::fromStdString(started.error().message));
+      platform::LogError(started.error().message);
+    }
+    ProcessPendingEvents();
+    RefreshServiceStatus();
+  }
+}
+
+void frmSettings::cmdStop_Click() {
+  if (serviceBusy_) return;
+  serviceBusy_ = true;
+  if (ServiceWindowExists()) {
+    if (auto closed = CloseService(); !closed) {
+      serviceProblem_ = tr("Kvillo did not stop: %1").arg(QString::fromStdString(closed.error().message));
+    }
+  }
+  {
+    BusyPointer busy;
+    ProcessPendingEvents();
+    RefreshServiceStatus();
+  }
+  serviceBusy_ = false;
+}
+
+void frmSettings::SaveServiceStatus(std::string_view status) {
+  if (auto written = Statics().SaveRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION,
+                                                   CStatics::STATUSCODEKEY, status);
+      !written) {
+    serviceProblem_ = tr("the status was not stored: %1").arg(QString::fromStdString(written.error().message));
+  }
+  BusyPointer busy;
+  ProcessPendingEvents();
+  RefreshServiceStatus();
+}
+
+void frmSettings::cmdPause_Click() { SaveServiceStatus(CStatics::STATUSPAUSED); }
+
+void frmSettings::cmdResume_Click() { SaveServiceStatus(CStatics::STATUSRUNNING); }
+
+Status frmSettings::RestartService() {
+  if (!ServiceWindowExists()) return Ok();  // a stopped service stays stopped
+  serviceBusy_ = true;
+  Status result = Ok();
+  if (auto closed = CloseService(); !closed) {
+    result = std::unexpected(closed.error());
+  } else {
+    // At least a second, and until the old service has gone. The clock
+    // arithmetic wraps with the 32-bit millisecond counter.
+    std::uint32_t started = platform::TickCountMs();
+    while (true) {
+      std::uint32_t elapsed = platform::TickCountMs() - started;
+      bool gone = !ServiceWindowExists();
+      if (elapsed >= kRestartPauseMs && gone) break;
+      if (elapsed >= kServiceEndTimeoutMs) {
+        result = Fail("Kvillo did not end within " + std::to_string(kServiceEndTimeoutMs / 1000) +
+                      " seconds, so it was not started again");
+        break;
+      }
+      ProcessPendingEvents();
+      QThread::msleep(10);
+    }
+    if (result) result = StartService();
+  }
+  if (!result) serviceProblem_ = QString::fromStdString(result.error().message);
+  serviceBusy_ = false;
+  RefreshServiceStatus();
+  return result;
+}
+
+bool frmSettings::IsAutoStartEnabled() { return settings::IsAutoStartEnabled(); }
+
+Status frmSettings::ApplyAutoStart() { return SetAutoStart(chkAutoStart_->checkState() != Qt::Unchecked); }
+
+}  // namespace kv::settings

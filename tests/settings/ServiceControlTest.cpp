@@ -1,0 +1,231 @@
+// The settings window driving the real service: Start, Pause, Resume, Stop,
+// the restart after Apply, and the start at log-on. The window runs
+// in-process; every service it starts is a real Kvillo process.
+
+#include <signal.h>
+
+#include <QGroupBox>
+#include <filesystem>
+#include <fstream>
+
+#include "Process.h"
+#include "SettingsFixture.h"
+#include "Xvfb.h"
+#include "kvplatform/ServiceWindow.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using kvtest::StoredSetting;
+using kvtest::StoreSetting;
+
+class ServiceControl : public kvtest::SettingsWindowTest {
+ protected:
+  void SetUp() override {
+    SettingsWindowTest::SetUp();
+    NotFirstRun();
+    StoreSetting("Path", kvtest::BinDir().string());
+    StoreSetting("SelectedFonts0", "DejaVu Sans");
+    StoreSetting("SelectedBackgrounds0", "");
+    StoreSetting("SelectedQuotesFiles0", "Craft");
+    StoreSetting("FontSize", "48");
+    StoreSetting("Frequency", "0");
+    StoreSetting("HAlign", "2");
+    StoreSetting("VAlign", "2");
+    fs::path recorder = home_.Root() / "record-wallpaper";
+    kvtest::WriteFile(recorder, "#!/bin/sh\necho \"$1\" >> '" + log_.string() + "'\n");
+    fs::permissions(recorder, fs::perms::owner_all);
+    StoreSetting("WallpaperCommand", recorder.string() + " %f");
+    setenv("KVILLO_TICK_MS", "150", 1);
+    unsetenv("DISPLAY");
+  }
+
+  void TearDown() override {
+    // A service a test left running is ended like a log-off would end it.
+    if (pid_t pid = ServicePid(); pid > 0) kill(pid, SIGTERM);
+    kvtest::WaitFor([] { return !WindowExists(); }, 10s);
+    unsetenv("KVILLO_TICK_MS");
+    unsetenv("DISPLAY");
+    SettingsWindowTest::TearDown();
+  }
+
+  static bool WindowExists() {
+    return kv::platform::FindServiceWindow(kv::platform::kServiceWindowClass, "KvilloService");
+  }
+
+  // The running service's process id, from its lock file.
+  pid_t ServicePid() const {
+    std::ifstream in(home_.RuntimeDir() / "kvillo" / "KvilloService.lock");
+    pid_t pid = 0;
+    in >> pid;
+    return WindowExists() ? pid : 0;
+  }
+
+  // True when the process has ended (a zombie waiting for its parent counts).
+  static bool Ended(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string pidText, name, state;
+    if (!(stat >> pidText >> name >> state)) return true;
+    return state == "Z" || state == "X";
+  }
+
+  int Published() const {
+    std::string log = kvtest::ReadFile(log_);
+    return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
+  }
+
+  std::string Caption() { return Find<QGroupBox>("fraStartStop")->title().toStdString(); }
+
+  // Lets the window run (its 500 ms status timer included) until `condition` holds.
+  template <class Condition>
+  bool Eventually(Condition condition, std::chrono::milliseconds timeout = 15s) {
+    return kvtest::WaitFor(
+        [&] {
+          QApplication::processEvents();
+          return condition();
+        },
+        timeout);
+  }
+
+  bool Enabled(const char* name) { return Button(name)->isEnabled(); }
+
+  fs::path log_ = home_.Root() / "published.log";
+};
+
+TEST_F(ServiceControl, ButtonsStartPauseResumeAndStopTheRealService) {
+  OpenCleanly();
+  EXPECT_EQ(Caption(), "Kvillo status: Stopped");
+  EXPECT_TRUE(Enabled("cmdStart"));
+  EXPECT_FALSE(Enabled("cmdStop") || Enabled("cmdPause") || Enabled("cmdResume"));
+
+  Button("cmdStart")->click();
+  ASSERT_TRUE(Eventually([&] { return Caption() == "Kvillo status: Started"; })) << Caption();
+  EXPECT_TRUE(Enabled("cmdStop") && Enabled("cmdPause"));
+  EXPECT_FALSE(Enabled("cmdStart") || Enabled("cmdResume"));
+  ASSERT_TRUE(Eventually([&] { return Published() >= 2; })) << "the service renders every tick";
+
+  Button("cmdPause")->click();
+  EXPECT_EQ(Caption(), "Kvillo status: Paused") << "the caption follows at once";
+  EXPECT_EQ(StoredSetting("ServiceStatus"), "Paused");
+  EXPECT_TRUE(Enabled("cmdResume"));
+  EXPECT_FALSE(Enabled("cmdPause"));
+  Eventually([] { return false; }, 300ms);  // a render under way may still land
+  int paused = Published();
+  Eventually([] { return false; }, 1s);
+  EXPECT_EQ(Published(), paused) << "a paused service renders nothing at its due ticks";
+  EXPECT_TRUE(WindowExists());
+
+  Button("cmdResume")->click();
+  EXPECT_EQ(Caption(), "Kvillo status: Started");
+  EXPECT_TRUE(Eventually([&] { return Published() > paused; }));
+
+  Button("cmdStop")->click();
+  EXPECT_EQ(StoredSetting("ServiceStatus"), "Stopped");
+  EXPECT_TRUE(Eventually([&] { return Caption() == "Kvillo status: Stopped"; }));
+  EXPECT_TRUE(Eventually([] { return !WindowExists(); }));
+  EXPECT_TRUE(Enabled("cmdStart"));
+}
+
+TEST_F(ServiceControl, ApplyRestartsTheServiceWithTheNewFontColour) {
+  kvtest::Xvfb x(640, 480);
+  x.Export();  // the services the window starts draw on this screen
+  StoreSetting("WallpaperCommand", "");
+  StoreSetting("FontColor", "16777215");
+  OpenCleanly();
+  Button("cmdStart")->click();
+  ASSERT_TRUE(Eventually([&] { return ServicePid() > 0 && Caption() == "Kvillo status: Started"; }));
+  pid_t first = ServicePid();
+
+  // The font colour becomes red (0x000000FF), then Apply.
+  ShowPage(2);
+  answers_.push_back(QColor(255, 0, 0));
+  QTest::mouseClick(Swatch("txtColor"), Qt::LeftButton);
+  ASSERT_TRUE(ApplyEnabled());
+  auto started = std::chrono::steady_clock::now();
+  Button("cmdApply")->click();
+  auto waited = std::chrono::steady_clock::now() - started;
+  EXPECT_TRUE(warnings_.empty()) << warnings_.front();
+  EXPECT_EQ(StoredSetting("FontColor"), "255");
+  EXPECT_GE(waited, 1s) << "at least a second between the old service and the new";
+  ASSERT_TRUE(Eventually([&] { return ServicePid() > 0 && ServicePid() != first; })) << "a new process";
+  EXPECT_TRUE(kvtest::WaitFor([&] { return Ended(first); }, 5s)) << "the old process has ended";
+
+  // The new service's first wallpaper shows red text on the root window.
+  auto redPixels = [&] {
+    kvtest::Image root = x.CaptureRoot();
+    int red = 0;
+    for (int y = 0; y < root.height; ++y) {
+      for (int xx = 0; xx < root.width; ++xx) red += root.Pixel(xx, y) == 0xff0000;
+    }
+    return red;
+  };
+  ASSERT_TRUE(Eventually([&] { return redPixels() > 50; })) << "the restarted service renders in the new colour";
+  kvtest::SavePng(x.CaptureRoot(), kvtest::ScreenshotDir() / "system-after-apply.png");
+}
+
+TEST_F(ServiceControl, ApplyWithTheServiceStoppedOnlySaves) {
+  OpenCleanly();
+  Pick(List("cboFrequency"), 4);
+  Button("cmdApply")->click();
+  EXPECT_EQ(StoredSetting("Frequency"), "4");
+  EXPECT_FALSE(Eventually([] { return WindowExists(); }, 1500ms)) << "a stopped service stays stopped";
+}
+
+TEST_F(ServiceControl, WindowWithoutAStatusKeepsCaptionAndPauseResume) {
+  StoreSetting("Frequency", "4");  // its next status check is an hour of ticks away
+  OpenCleanly();
+  Button("cmdStart")->click();
+  ASSERT_TRUE(Eventually([&] { return Caption() == "Kvillo status: Started"; }));
+  StoreSetting("ServiceStatus", "Stopped");
+  Eventually([] { return false; }, 700ms);  // a tick of the status timer
+  EXPECT_EQ(Caption(), "Kvillo status: Started") << "the window decides stopped or not, the status only started or paused";
+  EXPECT_FALSE(Enabled("cmdStart"));
+  EXPECT_TRUE(Enabled("cmdStop"));
+  EXPECT_TRUE(Enabled("cmdPause"));
+}
+
+TEST_F(ServiceControl, TheStartAtLogOnFollowsTheBoxOnApply) {
+  fs::path entry = home_.ConfigHome() / "autostart" / "Kvillo.desktop";
+  OpenCleanly();
+  EXPECT_FALSE(Box("chkAutoStart")->isChecked());
+  EXPECT_FALSE(ApplyEnabled());
+
+  Box("chkAutoStart")->click();
+  EXPECT_TRUE(ApplyEnabled()) << "the box only marks the window changed";
+  EXPECT_FALSE(fs::exists(entry));
+  Button("cmdApply")->click();
+  ASSERT_TRUE(fs::exists(entry));
+  std::string text = kvtest::ReadFile(entry);
+  std::string exec = text.substr(text.find("Exec=") + 5);
+  exec = exec.substr(0, exec.find('\n'));
+  EXPECT_TRUE(exec.ends_with("/Kvillo /boot")) << exec;
+  std::string program = exec.substr(0, exec.size() - std::string(" /boot").size());
+  EXPECT_EQ(access(program.c_str(), X_OK), 0) << "the entry starts the service that lies beside the settings program";
+
+  // Apply with the box unchanged writes nothing.
+  auto written = fs::last_write_time(entry);
+  Pick(List("cboFrequency"), 3);
+  Button("cmdApply")->click();
+  EXPECT_EQ(fs::last_write_time(entry), written);
+
+  // Reopening finds the box checked, and Apply enabled.
+  window_.reset();
+  OpenCleanly();
+  EXPECT_TRUE(Box("chkAutoStart")->isChecked());
+  EXPECT_TRUE(ApplyEnabled());
+  Box("chkAutoStart")->click();
+  Button("cmdApply")->click();
+  EXPECT_FALSE(fs::exists(entry));
+
+  // An entry whose command is 255 bytes or longer counts as none; enabling rewrites it.
+  kvtest::WriteFile(entry, "[Desktop Entry]\nType=Application\nExec=/" + std::string(250, 'x') + "/Kvillo /boot\n");
+  window_.reset();
+  OpenCleanly();
+  EXPECT_FALSE(Box("chkAutoStart")->isChecked());
+  Box("chkAutoStart")->click();
+  Button("cmdApply")->click();
+  EXPECT_EQ(kvtest::ReadFile(entry).find(std::string(250, 'x')), std::string::npos);
+}
+
+}  // namespace
