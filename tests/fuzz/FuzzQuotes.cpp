@@ -1,0 +1,68 @@
+// Quotes file bytes -> line count and pick. The count is checked against a
+// plain reference count of the line ends; every line read is one line,
+// bounded, and every pick is a non-empty UTF-8 quote without line breaks.
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "QuoteSelection.h"
+#include "kvplatform/Text.h"
+
+namespace {
+
+long long ReferenceLines(const std::string& bytes) {
+  long long lines = 0;
+  bool inLine = false;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    char c = bytes[i];
+    if (c == '\r' || c == '\n') {
+      ++lines;
+      inLine = false;
+      if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+    } else {
+      inLine = true;
+    }
+  }
+  return lines + (inLine ? 1 : 0);
+}
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+const std::string& File() {
+  static const std::string file = "/dev/shm/kvfuzz-quotes-" + std::to_string(getpid()) + ".txt";
+  return file;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+  { std::ofstream(File(), std::ios::binary | std::ios::trunc) << bytes; }
+
+  using namespace kv::service;
+  QuotesFileScan scan = ScanQuotesFile(File());
+  Check(scan.readable);
+  Check(scan.lines == ReferenceLines(bytes));
+  Check(scan.binary == (bytes.find('\0') != std::string::npos));
+  Check(scan.utf8 == kv::platform::IsValidUtf8(bytes));
+
+  for (long long number : {1LL, scan.lines / 2 + 1, scan.lines, scan.lines + 1}) {
+    QuoteLine line = ReadQuoteLine(File(), number);
+    Check(line.readable);
+    Check(line.text.find_first_of("\r\n") == std::string::npos);
+    Check(line.text.size() <= kMaxQuoteBytes);
+    if (number > scan.lines) Check(line.text.empty());
+  }
+
+  std::string quote = PickRandomQuote(File());
+  Check(!quote.empty());
+  Check(kv::platform::IsValidUtf8(quote));
+  Check(quote.find_first_of("\r\n") == std::string::npos);
+  return 0;
+}

@@ -1,0 +1,39 @@
+// Resource texts -> text proper and the two numbers of the "[a|b]" suffix.
+// Any text splits or fails cleanly; a split answers the text before the
+// first "["; and every text built from a text proper and two numbers splits
+// back into them.
+
+#include <QString>
+#include <cstdint>
+#include <cstdlib>
+
+#include "StringTable.h"
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
+  QString input = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+  auto split = kv::settings::SplitResourceText(input);
+  if (split) {
+    Check(input.startsWith(split->text));
+    Check(!split->text.contains(u'['));
+    Check(input.endsWith(u']'));
+  }
+
+  // Built texts round-trip.
+  QString proper = input;
+  proper.remove(u'[').remove(u'|');
+  std::int32_t a = size > 0 ? static_cast<std::int8_t>(data[0]) * 1000003 : 0;
+  std::int32_t b = size > 1 ? -static_cast<std::int32_t>(data[1]) : 0;
+  QString built = proper + u'[' + QString::number(a) + u'|' + QString::number(b) + u']';
+  auto again = kv::settings::SplitResourceText(built);
+  Check(again.has_value());
+  Check(again->text == proper && again->a == a && again->b == b);
+  return 0;
+}
