@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds, runs and tests Kvillo on Debian 12.
 #
-#   ./dev.sh run     render a wallpaper from the sample data and print its path
+#   ./dev.sh run     render a wallpaper from the sample data, set it, print its path;
+#                    on a desktop also start the service and open the settings
 #   ./dev.sh test    build and run every test
 #   ./dev.sh build   only set up and build
 #
@@ -57,7 +58,17 @@ run_tests() {
 
 run_main() {
   say "Rendering a wallpaper from the sample data"
-  "$BUILD_DIR/bin/kvrender"
+  local wallpaper
+  wallpaper=$("$BUILD_DIR/bin/kvrender")
+  if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    # On a desktop the whole product starts: the resident service (a second
+    # one ends by itself) and the settings window, both detached from this
+    # terminal.
+    say "Starting the Kvillo service and opening its settings"
+    setsid "$BUILD_DIR/bin/Kvillo" </dev/null >/dev/null 2>&1 &
+    setsid "$BUILD_DIR/bin/KvSettings" </dev/null >/dev/null 2>&1 &
+  fi
+  echo "$wallpaper"
 }
 
 case "${1:-}" in

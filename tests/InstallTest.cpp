@@ -1,0 +1,79 @@
+// Installing: the programs, the library and the sample data land together
+// under <prefix>/lib/kvillo, with links in <prefix>/bin and the menu entry,
+// and the installed programs find their data beside them. A per-user
+// install needs no root.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "Process.h"
+#include "StoreProbe.h"
+#include "TempHome.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+TEST(Install, PerUserInstallWorksWithoutRoot) {
+  kvtest::TempHome home;
+  fs::path prefix = home.Root() / ".local";
+  auto installed = kvtest::Run(KV_TEST_CMAKE, {"--install", KV_TEST_BUILD_DIR, "--prefix", prefix.string()}, {}, 120s);
+  ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
+  // Everything it wrote lies below the prefix, so a prefix of the user's
+  // own is all an install needs: no root.
+  std::string manifest = kvtest::ReadFile(fs::path(KV_TEST_BUILD_DIR) / "install_manifest.txt");
+  size_t files = 0;
+  for (size_t start = 0; start < manifest.size();) {
+    size_t end = manifest.find('\n', start);
+    std::string line = manifest.substr(start, end - start);
+    if (!line.empty()) {
+      ++files;
+      EXPECT_TRUE(line.starts_with(prefix.string() + "/")) << line;
+    }
+    start = end == std::string::npos ? manifest.size() : end + 1;
+  }
+  EXPECT_GE(files, 14u);
+
+  fs::path folder = prefix / "lib" / "kvillo";
+  for (const char* file : {"Kvillo", "KvSettings", "kvreg", "kvrender", "libkvshared.so", "Backgrounds/Aurora.bmp",
+                           "files/Craft.txt"}) {
+    EXPECT_TRUE(fs::exists(folder / file)) << file;
+  }
+  for (const char* program : {"Kvillo", "KvSettings", "kvreg", "kvrender"}) {
+    EXPECT_TRUE(fs::is_symlink(prefix / "bin" / program)) << program;
+    EXPECT_EQ(fs::canonical(prefix / "bin" / program), fs::canonical(folder / program));
+  }
+  std::string entry = kvtest::ReadFile(prefix / "share" / "applications" / "KvSettings.desktop");
+  EXPECT_NE(entry.find("Exec=" + (folder / "KvSettings").string() + "\n"), std::string::npos) << entry;
+  EXPECT_TRUE(fs::exists(prefix / "share" / "icons" / "hicolor" / "scalable" / "apps" / "KvSettings.svg"));
+
+  // The installed programs, started through their links by an ordinary
+  // user, use the data folder they were installed with.
+  std::vector<std::string> command{"--reuid=65534", "--regid=65534", "--clear-groups", "--",
+                                   (prefix / "bin" / "kvrender").string(), "--quote", "Installed and working."};
+  fs::path program = "/usr/bin/setpriv";
+  if (geteuid() == 0) {
+    ASSERT_EQ(system(("chown -R 65534:65534 '" + home.Root().string() + "'").c_str()), 0);
+  } else {
+    program = command[4];
+    command.erase(command.begin(), command.begin() + 5);
+  }
+  auto rendered = kvtest::Run(program, command, {{"DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "320x200"}}, 60s);
+  EXPECT_EQ(rendered.exitCode, 0) << rendered.err;
+  fs::path wallpaper = home.DataHome() / "kvillo" / "Kvillo.bmp";
+  EXPECT_EQ(rendered.out, wallpaper.string() + "\n");
+  EXPECT_TRUE(fs::exists(wallpaper));
+  EXPECT_EQ(kvtest::StoredSetting("Path"), folder.string());
+  EXPECT_EQ(kvtest::StoredSetting("SelectedBackgrounds0"), "Aurora") << "the first run selected the installed pictures";
+
+  auto listed = kvtest::Run(prefix / "bin" / "kvreg", {"get", "software\\Lexora\\wallpaper", "FirstTime"});
+  EXPECT_EQ(listed.out, "1\n");
+  if (geteuid() == 0) {
+    ASSERT_EQ(system(("chown -R 0:0 '" + home.Root().string() + "'").c_str()), 0);
+  }
+}
+
+}  // namespace
