@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -55,14 +58,25 @@ bool WriteAll(int fd, iovec* parts, int count) {
 }
 
 // A temporary file beside the target that is removed unless committed.
+// It is written unnamed (O_TMPFILE), so a program killed while it writes
+// leaves nothing behind; it gets a name, holding the writer's process id,
+// only for the instant between linking it into the folder and renaming it
+// over the target (or for the whole write where the file system cannot make
+// unnamed files). Every save first clears away the names of writers that no
+// longer run, so nothing piles up however often a writer is killed.
 class TemporaryFile {
  public:
   static Result<TemporaryFile> Create(const fs::path& target) {
-    fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) return Fail("cannot write " + target.string() + ": " + ErrnoText(errno));
-    return TemporaryFile(fd, pattern, target);
+    RemoveStale(target);
+    int fd = ::open(Folder(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd >= 0) return TemporaryFile(fd, std::string(), target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = NameFor(target, attempt);
+      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      if (fd >= 0) return TemporaryFile(fd, name, target);
+      if (errno != EEXIST) break;
+    }
+    return Fail("cannot write " + target.string() + ": " + ErrnoText(errno));
   }
   TemporaryFile(TemporaryFile&& other) noexcept
       : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)), target_(std::move(other.target_)) {
@@ -85,6 +99,7 @@ class TemporaryFile {
     // same user read it as another process.
     if (::fchmod(fd_, 0644) != 0) return Failed(errno);
     if (::fdatasync(fd_) != 0) return Failed(errno);
+    if (path_.empty()) KV_TRY(LinkIntoFolder());
     int fd = std::exchange(fd_, -1);
     if (::close(fd) != 0) return Failed(errno);
     if (::rename(path_.c_str(), target_.c_str()) != 0) return Failed(errno);
@@ -94,6 +109,47 @@ class TemporaryFile {
 
  private:
   TemporaryFile(int fd, std::string path, fs::path target) : fd_(fd), path_(std::move(path)), target_(std::move(target)) {}
+
+  static fs::path Folder(const fs::path& target) { return target.has_parent_path() ? target.parent_path() : fs::path("."); }
+  static std::string Prefix(const fs::path& target) { return "." + target.filename().string() + ".tmp-"; }
+
+  // ".Kvillo.bmp.tmp-<pid>-<n>": a name of this process's own.
+  static std::string NameFor(const fs::path& target, int attempt) {
+    static unsigned counter = 0;
+    return (Folder(target) / (Prefix(target) + std::to_string(::getpid()) + "-" + std::to_string(counter++ + static_cast<unsigned>(attempt)))).string();
+  }
+
+  // Temporary names of writers that are gone: their process no longer
+  // exists, or the name is older than any write takes (the id may have been
+  // reused).
+  static void RemoveStale(const fs::path& target) {
+    constexpr std::time_t kStaleSeconds = 600;
+    std::error_code error;
+    std::string prefix = Prefix(target);
+    std::time_t now = std::time(nullptr);
+    for (fs::directory_iterator it(Folder(target), error), end; !error && it != end; it.increment(error)) {
+      std::string name = it->path().filename().string();
+      if (!name.starts_with(prefix)) continue;
+      long writer = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+      bool gone = writer <= 0 || (::kill(static_cast<pid_t>(writer), 0) != 0 && errno == ESRCH);
+      struct stat info {};
+      if (::lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+      if (gone || now - info.st_mtime > kStaleSeconds) ::unlink(it->path().c_str());
+    }
+  }
+
+  Status LinkIntoFolder() {
+    std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = NameFor(target_, attempt);
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        path_ = name;
+        return Ok();
+      }
+      if (errno != EEXIST) return Failed(errno);
+    }
+    return Failed(EEXIST);
+  }
 
   int fd_;
   std::string path_;
