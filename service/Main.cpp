@@ -18,12 +18,14 @@
 namespace kv::service {
 namespace {
 
-void SaveStatus(std::string_view status) {
+bool SaveStatus(std::string_view status) {
   if (auto written = Statics().SaveRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION,
                                                    CStatics::STATUSCODEKEY, status);
       !written) {
-    platform::LogError("cannot store the service status: " + written.error().message);
+    platform::LogErrorOnce("cannot store the service status \"" + std::string(status) + "\": " + written.error().message);
+    return false;
   }
+  return true;
 }
 
 // The command line as one text, as the program received it.
@@ -59,16 +61,23 @@ int Main(int argc, char** argv) {
     platform::LogError(snapshot.error().message);
     return 1;
   }
-  SaveStatus(CStatics::STATUSRUNNING);
+  // Until the service has stored its "Running" (another program may hold
+  // the store locked), the stored status is not its own and does not stop
+  // it; every cycle tries to store it again first.
+  bool announced = SaveStatus(CStatics::STATUSRUNNING);
+  auto update = [&] {
+    if (!announced) announced = SaveStatus(CStatics::STATUSRUNNING);
+    return UpdateWallpaper(*snapshot, RenderWithRenderer, GiveUp, announced ? StatusGate::Read : StatusGate::AssumeRunning);
+  };
   platform::Randomize();
 
   // The log-on run: one update, then end.
   if (platform::TrimSpaces(CommandLine(argc, argv)) == CStatics::REGAUTOSTARTBOOTSWITCH && snapshot->Frequency == wpBoot) {
-    if (UpdateWallpaper(*snapshot) != CycleOutcome::EndProgram) SaveStatus(CStatics::STATUSSTOPPED);
+    if (update() != CycleOutcome::EndProgram) SaveStatus(CStatics::STATUSSTOPPED);
     return 0;
   }
 
-  frmKvillo form({.update = [&] { return UpdateWallpaper(*snapshot); }});
+  frmKvillo form({.update = update});
   if (auto loaded = form.Load(); !loaded) {
     platform::LogError(loaded.error().message);
     return 1;

@@ -64,8 +64,11 @@ void GiveUp() {
 }
 
 CycleOutcome UpdateWallpaper(const SettingsSnapshot& snapshot, const RenderFunction& render,
-                             const std::function<void()>& giveUp) {
-  auto status = Statics().GetRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION, CStatics::STATUSCODEKEY, "");
+                             const std::function<void()>& giveUp, StatusGate gate) {
+  Result<std::string> status = std::string(CStatics::STATUSRUNNING);
+  if (gate == StatusGate::Read) {
+    status = Statics().GetRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION, CStatics::STATUSCODEKEY, "");
+  }
   // A store that cannot be read (damaged, unreadable) says nothing about the
   // user's wish; the service was started, so it goes on working on what it
   // has rather than ending or idling for ever.

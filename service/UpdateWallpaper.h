@@ -58,9 +58,16 @@ Result<std::int32_t> RenderWithRenderer(const RenderArguments& arguments);
 // Tells the user, starts the settings program from this program's folder.
 void GiveUp();
 
+// How the cycle learns whether to render.
+enum class StatusGate {
+  Read,          // the stored status decides
+  AssumeRunning  // the service could not store its own "Running" yet, so
+                 // the stored status does not speak for it
+};
+
 // Runs one cycle. `render` and `giveUp` default to the real renderer and
 // failure path; tests pass their own.
 CycleOutcome UpdateWallpaper(const SettingsSnapshot& snapshot, const RenderFunction& render = RenderWithRenderer,
-                             const std::function<void()>& giveUp = GiveUp);
+                             const std::function<void()>& giveUp = GiveUp, StatusGate gate = StatusGate::Read);
 
 }  // namespace kv::service

@@ -88,7 +88,7 @@ TEST_F(ServiceProcess, LogOffSignalsCloseItTheSameWay) {
 TEST_F(ServiceProcess, SecondInstanceEndsSilentlyAndTouchesNothing) {
   StoreSetting("Frequency", "4");
   auto first = Start();
-  ASSERT_TRUE(kvtest::WaitFor(WindowExists, 10s)) << first->ErrSoFar();
+  ASSERT_TRUE(kvtest::WaitFor([&] { return WindowExists() && Published() == 1; }, 10s)) << first->ErrSoFar();
   StoreSetting("ServiceStatus", "Paused");
   auto second = kvtest::Run(kvtest::BinDir() / "Kvillo", {});
   EXPECT_EQ(second.exitCode, 0);

@@ -80,6 +80,10 @@ TEST_F(UpdateCycle, StatusGateRendersSkipsOrEnds) {
   kvtest::DeleteStoredKey("software\\Lexora\\wallpaper");
   EXPECT_EQ(UpdateWallpaper(snapshot_, FitsOnCall(1), giveUp_), CycleOutcome::EndProgram);
   EXPECT_EQ(calls_, 0);
+
+  // A service whose own "Running" never reached the store is not stopped by what the store holds.
+  kvtest::StoreSetting("ServiceStatus", "Stopped");
+  EXPECT_EQ(UpdateWallpaper(snapshot_, FitsOnCall(1), giveUp_, StatusGate::AssumeRunning), CycleOutcome::Rendered);
 }
 
 TEST_F(UpdateCycle, ChoicesFollowTheSettingsOrAreRandomInRange) {

@@ -68,13 +68,18 @@ ErrorCode CodeOf(int rc) {
   }
 }
 
+std::string WaitedText() {
+  int ms = BusyTimeoutMs();
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+  return std::to_string(ms) + " ms";
+}
+
 std::string Describe(const fs::path& file, int rc, sqlite3* db) {
   std::string where = "the settings store " + file.string();
   switch (rc & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      return where + " is locked by another program (waited " + std::to_string(BusyTimeoutMs() / 1000) +
-             " s); try again when it is done";
+      return where + " is locked by another program (waited " + WaitedText() + "); try again when it is done";
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
       return where + " is damaged or is not a settings store (" + sqlite3_errstr(rc) +

@@ -4,6 +4,8 @@
 //   kvstress status N   writes the service status N times (as the service does)
 //   kvstress save N     saves the whole settings N times (as the settings program
 //                       does), alternating between two font lists
+//   kvstress hold S     holds the store's write lock for S seconds (another
+//                       program busy with the store); prints "holding" once it has it
 //   kvstress check      loads the settings and checks that the font list is one
 //                       of the two whole lists; repeats until "save" is done
 //
@@ -19,6 +21,7 @@
 
 #include "kvshared/CResources.h"
 #include "kvshared/CSettings.h"
+#include "kvplatform/Store.h"
 #include "kvshared/CStatics.h"
 
 namespace {
@@ -57,6 +60,17 @@ int Save(int count) {
   return failed == 0 ? 0 : 1;
 }
 
+int Hold(int seconds) {
+  auto store = kv::platform::Store::ForCurrentUser();
+  if (!store) return 1;
+  auto transaction = (*store)->Begin();
+  if (!transaction) return 1;
+  std::printf("holding\n");
+  std::fflush(stdout);
+  sleep(static_cast<unsigned>(seconds));
+  return 0;
+}
+
 int Check(const std::string& doneFile) {
   int loads = 0, mixed = 0;
   while (true) {
@@ -83,6 +97,7 @@ int main(int argc, char** argv) {
   if (mode == "status" && argc == 3) return Status(std::atoi(argv[2]));
   if (mode == "save" && argc == 3) return Save(std::atoi(argv[2]));
   if (mode == "check" && argc == 3) return Check(argv[2]);
-  std::fprintf(stderr, "usage: kvstress status N | save N | check DONEFILE\n");
+  if (mode == "hold" && argc == 3) return Hold(std::atoi(argv[2]));
+  std::fprintf(stderr, "usage: kvstress status N | save N | hold SECONDS | check DONEFILE\n");
   return 2;
 }
