@@ -120,6 +120,7 @@ class frmSettings : public QDialog {
   void cmdPause_Click();
   void cmdResume_Click();
   void SaveServiceStatus(std::string_view status);
+  void SetServiceProblem(const QString& problem, const std::string& detail);
   [[nodiscard]] Status StartService();
   [[nodiscard]] Status CloseService();
 
@@ -160,7 +161,8 @@ class frmSettings : public QDialog {
   QCheckBox* chkAutoStart_ = nullptr;
   QTimer* tmrServiceWatch_ = nullptr;
   QString serviceCaption_;      // the status caption last shown
-  QString serviceProblem_;      // why the last start or stop failed, shown in the frame
+  QString serviceProblem_;        // what last went wrong with the service, shown in the frame
+  QString serviceProblemDetail_;  // and why, in full, in the frame's tooltip
   bool serviceBusy_ = false;    // a stop or restart is waiting for the service
 
   QGroupBox* fraFrequency_ = nullptr;

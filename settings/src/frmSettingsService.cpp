@@ -40,7 +40,7 @@ void frmSettings::RefreshServiceStatus() {
     cmdStop_->setEnabled(false);
     cmdStart_->setEnabled(true);
   } else {
-    serviceProblem_.clear();
+    SetServiceProblem({}, {});
     cmdStart_->setEnabled(false);
     cmdStop_->setEnabled(true);
     auto status = Statics().GetRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION, CStatics::STATUSCODEKEY, "");
@@ -61,9 +61,16 @@ void frmSettings::RefreshServiceStatus() {
   }
   serviceCaption_ = caption;
   // A start that failed stays in view until the service is seen running or
-  // the user tries again.
-  fraStartStop_->setTitle(serviceProblem_.isEmpty() ? caption : caption + QStringLiteral(" — ") + serviceProblem_);
-  fraStartStop_->setToolTip(serviceProblem_);
+  // the user tries again: briefly in the caption, with the reason in full in
+  // the frame's tooltip.
+  fraStartStop_->setTitle(serviceProblem_.isEmpty() ? caption : caption + QStringLiteral(" (") + serviceProblem_ + u')');
+  fraStartStop_->setToolTip(serviceProblemDetail_);
+}
+
+void frmSettings::SetServiceProblem(const QString& problem, const std::string& detail) {
+  serviceProblem_ = problem;
+  serviceProblemDetail_ = QString::fromStdString(detail);
+  if (!detail.empty()) platform::LogError(detail);
 }
 
 Status frmSettings::StartService() {
@@ -92,11 +99,8 @@ void frmSettings::cmdStart_Click() {
   if (serviceBusy_) return;
   {
     BusyPointer busy;
-    serviceProblem_.clear();
-    if (auto started = StartService(); !started) {
-      serviceProblem_ = tr("cannot start Kvillo: %1").arg(QString::fromStdString(started.error().message));
-      platform::LogError(started.error().message);
-    }
+    SetServiceProblem({}, {});
+    if (auto started = StartService(); !started) SetServiceProblem(tr("Kvillo could not be started"), started.error().message);
     ProcessPendingEvents();
     RefreshServiceStatus();
   }
@@ -107,7 +111,7 @@ void frmSettings::cmdStop_Click() {
   serviceBusy_ = true;
   if (ServiceWindowExists()) {
     if (auto closed = CloseService(); !closed) {
-      serviceProblem_ = tr("Kvillo did not stop: %1").arg(QString::fromStdString(closed.error().message));
+      SetServiceProblem(tr("Kvillo did not stop"), closed.error().message);
     }
   }
   {
@@ -122,7 +126,7 @@ void frmSettings::SaveServiceStatus(std::string_view status) {
   if (auto written = Statics().SaveRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION,
                                                    CStatics::STATUSCODEKEY, status);
       !written) {
-    serviceProblem_ = tr("the status was not stored: %1").arg(QString::fromStdString(written.error().message));
+    SetServiceProblem(tr("the status was not stored"), written.error().message);
   }
   BusyPointer busy;
   ProcessPendingEvents();
@@ -157,7 +161,7 @@ Status frmSettings::RestartService() {
     }
     if (result) result = StartService();
   }
-  if (!result) serviceProblem_ = QString::fromStdString(result.error().message);
+  if (!result) SetServiceProblem(tr("Kvillo was not restarted"), result.error().message);
   serviceBusy_ = false;
   RefreshServiceStatus();
   return result;
