@@ -62,12 +62,16 @@ TEST(Store, KeysAndValuesFollowRegistryRules) {
 
   ASSERT_TRUE(store->CreateKey("software\\Lexora\\wallpaper\\deeper\\still"));
   ASSERT_TRUE(store->CreateKey("software\\Lexora\\other"));
+  ASSERT_TRUE(store->CreateKey("software\\Lexora\\wallpaper2"));
+  ASSERT_TRUE(store->CreateKey("software\\Lexora\\wallpaper]"));
   auto lexora = *store->OpenKey("software\\Lexora");
-  EXPECT_EQ(*lexora.ListSubkeys(), (std::vector<std::string>{"other", "wallpaper"}));
+  EXPECT_EQ(*lexora.ListSubkeys(), (std::vector<std::string>{"other", "wallpaper", "wallpaper2", "wallpaper]"}));
 
   EXPECT_TRUE(*store->DeleteKey("software\\lexora\\WALLPAPER"));
   EXPECT_FALSE(*store->KeyExists("software\\Lexora\\wallpaper\\deeper"));
   EXPECT_TRUE(*store->KeyExists("software\\Lexora\\other"));
+  EXPECT_TRUE(*store->KeyExists("software\\Lexora\\wallpaper2")) << "a key that only starts alike stays";
+  EXPECT_TRUE(*store->KeyExists("software\\Lexora\\wallpaper]"));
   EXPECT_FALSE(*store->DeleteKey("software\\Lexora\\wallpaper"));
 
   // A handle whose key was deleted by someone else still writes.

@@ -117,6 +117,15 @@ Status CheckFile(const fs::path& file, bool& exists) {
 
 }  // namespace
 
+namespace {
+
+// The paths below `key` are those from key + "\\" up to, not including,
+// key + "]" (the character after the backslash): a range the case-blind
+// index answers directly, however many keys the store holds.
+std::pair<std::string, std::string> BelowRange(const std::string& key) { return {key + "\\", key + "]"}; }
+
+}  // namespace
+
 std::string NormalizeKeyPath(std::string_view path) {
   std::string result;
   size_t start = 0;
@@ -318,14 +327,11 @@ Result<bool> Store::KeyExists(std::string_view path) {
 Result<bool> Store::DeleteKey(std::string_view path) {
   std::string key = NormalizeKeyPath(path);
   if (key.empty()) return Fail(ErrorCode::InvalidArgument, "an empty key path names no key");
-  std::string below = key + "\\";
+  auto [first, last] = BelowRange(key);
   KV_TRY_ASSIGN(Transaction transaction, Begin());
-  KV_TRY_ASSIGN(int values, impl_->Run("DELETE FROM vals WHERE key = ?1 OR substr(key, 1, length(?2)) = ?2 COLLATE NOCASE",
-                                       {key, below}));
-  KV_TRY_ASSIGN(int keys, impl_->Run("DELETE FROM keys WHERE path = ?1 OR substr(path, 1, length(?2)) = ?2 COLLATE NOCASE",
-                                     {key, below}));
+  KV_TRY(impl_->Run("DELETE FROM vals WHERE key = ?1 OR (key >= ?2 AND key < ?3)", {key, first, last}));
+  KV_TRY_ASSIGN(int keys, impl_->Run("DELETE FROM keys WHERE path = ?1 OR (path >= ?2 AND path < ?3)", {key, first, last}));
   KV_TRY(transaction.Commit());
-  (void)values;
   return keys > 0;
 }
 
@@ -448,10 +454,10 @@ Result<std::vector<NamedValue>> RegistryKey::ListValues() const {
 
 Result<std::vector<std::string>> RegistryKey::ListSubkeys() const {
   auto& impl = *store_->impl_;
-  std::string below = path_ + "\\";
-  KV_TRY_ASSIGN(Statement statement,
-                impl.Prepare("SELECT path FROM keys WHERE substr(path, 1, length(?1)) = ?1 COLLATE NOCASE ORDER BY path"));
+  auto [below, last] = BelowRange(path_);
+  KV_TRY_ASSIGN(Statement statement, impl.Prepare("SELECT path FROM keys WHERE path >= ?1 AND path < ?2 ORDER BY path"));
   Store::Impl::Bind(statement.get(), 1, below);
+  Store::Impl::Bind(statement.get(), 2, last);
   std::vector<std::string> names;
   int rc;
   while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
