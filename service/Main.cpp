@@ -1,6 +1,7 @@
 // Kvillo, the resident wallpaper service: renews the desktop wallpaper on
 // the user's schedule until it is closed, or once at log-on with "/boot".
 
+#include <cstdio>
 #include <string>
 
 #include "ReadSettings.h"
@@ -38,8 +39,18 @@ std::string CommandLine(int argc, char** argv) {
   return line;
 }
 
+constexpr std::string_view kUsage =
+    "usage: Kvillo [/boot]\n"
+    "Renews the desktop wallpaper on the schedule chosen in the settings window (KvSettings)\n"
+    "and stays resident until it is stopped there, or logged off. With /boot and the\n"
+    "frequency \"Time I boot\" it renders once and ends: the start at log-on.\n";
+
 int Main(int argc, char** argv) {
   platform::SetLogProgramName("Kvillo");
+  if (std::string_view line = platform::TrimSpaces(CommandLine(argc, argv)); line == "--help" || line == "-h") {
+    std::fputs(kUsage.data(), stdout);
+    return 0;
+  }
 
   // A second instance ends here, before it has written anything.
   auto runtime = platform::RuntimeDirectory();
