@@ -9,6 +9,7 @@
 #include "Process.h"
 #include "StoreProbe.h"
 #include "TempHome.h"
+#include "WallpaperRecorder.h"
 #include "kvplatform/ServiceWindow.h"
 #include "kvplatform/Store.h"
 
@@ -28,11 +29,7 @@ class ServiceProcess : public testing::Test {
     StoreSetting("SelectedBackgrounds0", "Weave");
     StoreSetting("SelectedQuotesFiles0", "Craft");
     StoreSetting("FontSize", "30");
-    // Every published wallpaper is recorded, so the test counts renders.
-    fs::path recorder = home_.Root() / "record-wallpaper";
-    kvtest::WriteFile(recorder, "#!/bin/sh\necho \"$1\" >> '" + log_.string() + "'\n");
-    fs::permissions(recorder, fs::perms::owner_all);
-    StoreSetting("WallpaperCommand", recorder.string() + " %f");
+    recorder_.emplace(home_.Root());
   }
 
   std::unique_ptr<kvtest::Child> Start(const std::vector<std::string>& args = {}, const fs::path& program = {}) {
@@ -41,17 +38,14 @@ class ServiceProcess : public testing::Test {
                                                {"KVILLO_TICK_MS", std::to_string(tickMs_)}, {"DISPLAY", std::nullopt}});
   }
 
-  int Published() const {
-    std::string log = kvtest::ReadFile(log_);
-    return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
-  }
+  int Published() const { return recorder_->Published(); }
 
   static bool WindowExists() { return kv::platform::FindServiceWindow("ThunderRT6FormDC", "KvilloService"); }
   fs::path Socket() const { return home_.RuntimeDir() / "kvillo" / "ThunderRT6FormDC.KvilloService"; }
   fs::path Wallpaper() const { return home_.DataHome() / "kvillo" / "Kvillo.bmp"; }
 
   kvtest::TempHome home_;
-  fs::path log_ = home_.Root() / "published.log";
+  std::optional<kvtest::WallpaperRecorder> recorder_;
   int tickMs_ = 100;
 };
 

@@ -1,12 +1,12 @@
 #include "kvplatform/MessageBox.h"
 
+// Before Xlib, whose headers define Status as a macro.
+#include "kvplatform/Command.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,42 +16,17 @@
 
 #include "kvplatform/Log.h"
 
-extern char** environ;
-
 namespace kv::platform {
 namespace {
 
-// The first of `names` found on PATH, or empty.
-std::string FindTool(std::initializer_list<const char*> names) {
-  const char* path = std::getenv("PATH");
-  if (!path) return {};
-  std::string_view rest(path);
-  while (!rest.empty()) {
-    size_t colon = rest.find(':');
-    std::string folder(rest.substr(0, colon));
-    rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
-    for (const char* name : names) {
-      std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
-      if (access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-  }
-  return {};
-}
-
-// Runs a dialog tool and waits for it; false when it could not run.
+// Shows the message with a dialog tool of the desktop, and waits for the
+// user to close it; false when the tool is not installed or failed.
 bool RunTool(const std::vector<std::string>& args) {
-  std::vector<std::string> copy = args;
-  std::vector<char*> argv;
-  for (auto& arg : copy) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
-  }
-  // Exit status 0/1 is OK/closed; anything else means the tool itself failed.
-  return WIFEXITED(status) && WEXITSTATUS(status) <= 1;
+  // The user may take their time; the limit only keeps a wedged tool from
+  // holding the program for ever.
+  auto outcome = RunCommand(args, std::chrono::hours(24));
+  // Exit status 0 or 1 is OK or closed; anything else means the tool failed.
+  return outcome && outcome->exitCode >= 0 && outcome->exitCode <= 1;
 }
 
 std::vector<std::string> WrapLines(std::string_view text, size_t width) {
@@ -209,12 +184,8 @@ void ShowMessageBox(std::string_view title, std::string_view text, MessageIcon i
   if (!display || !*display) return;
   std::string titleText(title), bodyText(text);
   const char* kind = icon == MessageIcon::Error ? "--error" : "--info";
-  if (std::string zenity = FindTool({"zenity"}); !zenity.empty()) {
-    if (RunTool({zenity, kind, "--title", titleText, "--text", bodyText, "--no-markup"})) return;
-  }
-  if (std::string kdialog = FindTool({"kdialog"}); !kdialog.empty()) {
-    if (RunTool({kdialog, "--title", titleText, icon == MessageIcon::Error ? "--error" : "--msgbox", bodyText})) return;
-  }
+  if (RunTool({"zenity", kind, "--title", titleText, "--text", bodyText, "--no-markup"})) return;
+  if (RunTool({"kdialog", "--title", titleText, icon == MessageIcon::Error ? "--error" : "--msgbox", bodyText})) return;
   if (!ShowOwnDialog(title, text, icon)) LogError("cannot show the message on the display " + std::string(display));
 }
 

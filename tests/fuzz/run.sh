@@ -4,13 +4,14 @@
 # starting from the project's seed corpus. Prints, per target, the inputs
 # run, the crashes and the hangs found; exits 1 when anything was found.
 #
-#   tests/fuzz/run.sh [RUNS]      (default 1000000 inputs per target)
+#   tests/fuzz/run.sh [RUNS [TARGET...]]   (default 1000000 inputs, every target)
 #
 # Findings are kept in build-fuzz/findings/<target>/ for reproduction:
 #   build-fuzz/fuzz/<target> build-fuzz/findings/<target>/crash-...
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 RUNS=${1:-1000000}
+shift || true
 BUILD=build-fuzz
 
 for package in clang-19 libclang-rt-19-dev; do
@@ -23,7 +24,7 @@ done
 
 CC=clang-19 CXX=clang++-19 cmake -S . -B "$BUILD" -G Ninja -DKV_FUZZ=ON -DKV_BUILD_TESTS=OFF \
   -DKV_BUILD_BENCH=OFF -DKV_BUILD_SETTINGS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-targets=$(cd tests/fuzz && sed -n 's/^ *kv_add_fuzzer(\([a-z_]*\).*/\1/p' CMakeLists.txt)
+targets=${*:-$(cd tests/fuzz && sed -n 's/^ *kv_add_fuzzer(\([a-z_]*\).*/\1/p' CMakeLists.txt)}
 cmake --build "$BUILD" --target $targets >/dev/null
 
 export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizer/lsan.supp"

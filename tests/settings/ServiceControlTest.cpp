@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "Process.h"
+#include "WallpaperRecorder.h"
 #include "SettingsFixture.h"
 #include "Xvfb.h"
 #include "kvplatform/ServiceWindow.h"
@@ -33,10 +34,7 @@ class ServiceControl : public kvtest::SettingsWindowTest {
     StoreSetting("Frequency", "0");
     StoreSetting("HAlign", "2");
     StoreSetting("VAlign", "2");
-    fs::path recorder = home_.Root() / "record-wallpaper";
-    kvtest::WriteFile(recorder, "#!/bin/sh\necho \"$1\" >> '" + log_.string() + "'\n");
-    fs::permissions(recorder, fs::perms::owner_all);
-    StoreSetting("WallpaperCommand", recorder.string() + " %f");
+    recorder_.emplace(home_.Root());
     setenv("KVILLO_TICK_MS", "150", 1);
     unsetenv("DISPLAY");
   }
@@ -70,10 +68,7 @@ class ServiceControl : public kvtest::SettingsWindowTest {
     return state == "Z" || state == "X";
   }
 
-  int Published() const {
-    std::string log = kvtest::ReadFile(log_);
-    return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
-  }
+  int Published() const { return recorder_->Published(); }
 
   std::string Caption() { return Find<QGroupBox>("fraStartStop")->title().toStdString(); }
 
@@ -90,7 +85,7 @@ class ServiceControl : public kvtest::SettingsWindowTest {
 
   bool Enabled(const char* name) { return Button(name)->isEnabled(); }
 
-  fs::path log_ = home_.Root() / "published.log";
+  std::optional<kvtest::WallpaperRecorder> recorder_;
 };
 
 TEST_F(ServiceControl, ButtonsStartPauseResumeAndStopTheRealService) {
