@@ -4,30 +4,19 @@
 
 #include "kvplatform/BitmapFile.h"
 #include "kvplatform/Log.h"
-#include "kvplatform/Store.h"
 #include "kvplatform/Wallpaper.h"
 #include "kvshared/CStatics.h"
+#include "kvshared/Funcs.h"
 
 namespace kv::service {
 namespace {
 
-// The user's own wallpaper command, when one is stored. Read straight from
-// the store: a missing value must stay missing, not become a default.
+// The user's own wallpaper command, when one is stored. Only queried: a
+// missing value must stay missing, not become a stored default.
 std::optional<std::string> WallpaperCommand() {
-  std::string keyPath = std::string(CStatics::REGAPPLICATION) + "\\" + std::string(CStatics::REGSECTION);
-  auto store = platform::Store::ForCurrentUser();
-  if (!store) {
-    platform::LogErrorOnce(store.error().message + "; a stored WallpaperCommand cannot be used");
-    return std::nullopt;
-  }
-  auto key = (*store)->OpenKey(keyPath);
-  if (!key) {
-    if (key.error().code != ErrorCode::NotFound) platform::LogErrorOnce(key.error().message);
-    return std::nullopt;
-  }
-  auto value = key->QueryValue("WallpaperCommand");
+  auto value = QueryRegistryValue(CStatics::REGAPPLICATION, CStatics::REGSECTION, "WallpaperCommand");
   if (!value) {
-    platform::LogErrorOnce(value.error().message);
+    platform::LogErrorOnce(value.error().message + "; a stored WallpaperCommand cannot be used");
     return std::nullopt;
   }
   return *value;
