@@ -186,29 +186,40 @@ QuoteLine ReadQuoteLine(const std::string& path, long long number) {
   return result;
 }
 
-std::string PickRandomQuote(const std::string& path) {
-  QuotesFileScan scan = ScanQuotesFile(path);
-  if (!scan.readable) return Fallback();
+namespace {
+
+// Line `number` of a scanned file as UTF-8, or "" when it cannot be shown
+// (unreadable, not text, too long); the problem is reported once.
+std::string DecodedLine(const std::string& path, const QuotesFileScan& scan, long long number) {
+  if (!scan.readable) return {};
   if (scan.binary) {
     platform::LogErrorOnce("the quotes file " + path + " is not a text file; it is skipped");
-    return Fallback();
+    return {};
   }
-
-  platform::Randomize();
-  long long chosen = static_cast<long long>(std::floor(static_cast<double>(scan.lines) * platform::Rnd())) + 1;
-  QuoteLine quote = ReadQuoteLine(path, chosen);
-  if (!quote.readable) return Fallback();
+  QuoteLine quote = ReadQuoteLine(path, number);
+  if (!quote.readable) return {};
   if (quote.tooLong) {
     platform::LogErrorOnce("a line of the quotes file " + path + " is too long to show (over " +
                            std::to_string(kMaxQuoteBytes) + " bytes); it is skipped");
-    return Fallback();
+    return {};
   }
   // Editors that mark UTF-8 with a byte-order mark put it before line 1;
   // it is not part of the quote.
-  if (chosen == 1 && scan.utf8 && quote.text.starts_with("\xEF\xBB\xBF")) quote.text.erase(0, 3);
-  if (quote.text.empty()) return Fallback();
+  if (number == 1 && scan.utf8 && quote.text.starts_with("\xEF\xBB\xBF")) quote.text.erase(0, 3);
   if (scan.utf8) return quote.text;
   return platform::EncodeUtf8(platform::DecodeWindows1252(quote.text));
 }
+
+}  // namespace
+
+std::string PickRandomQuote(const std::string& path) {
+  QuotesFileScan scan = ScanQuotesFile(path);
+  platform::Randomize();
+  long long chosen = static_cast<long long>(std::floor(static_cast<double>(scan.lines) * platform::Rnd())) + 1;
+  std::string quote = DecodedLine(path, scan, chosen);
+  return quote.empty() ? Fallback() : quote;
+}
+
+std::string FirstQuote(const std::string& path) { return DecodedLine(path, ScanQuotesFile(path), 1); }
 
 }  // namespace kv::service

@@ -35,6 +35,10 @@ std::string PickRandomItem(const std::string& joined);
 // The file is read as UTF-8 when it is valid UTF-8, else as Windows-1252.
 std::string PickRandomQuote(const std::string& path);
 
+// The first line of the file, as PickRandomQuote would give it, or "" when
+// the file has no usable first line.
+std::string FirstQuote(const std::string& path);
+
 // What one pass over a quotes file learns.
 struct QuotesFileScan {
   bool readable = false;  // a regular file that could be read to its end

@@ -11,7 +11,6 @@
 // failure (its message is printed).
 
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -26,6 +25,7 @@
 #include "kvshared/CStatics.h"
 #include "kvshared/Convert.h"
 #include "kvshared/Enums.h"
+#include "QuoteSelection.h"
 #include "render/RenderWallpaper.h"
 
 namespace {
@@ -37,8 +37,6 @@ constexpr int kExitFailed = 3;
 
 // The quote when the data folder has no quotes file to take one from.
 constexpr std::string_view kSampleQuote = "A quiet hour is worth more than a loud day.";
-// At most this much of a quotes file is read for its first line.
-constexpr std::size_t kQuoteBytes = 64 * 1024;
 
 constexpr std::string_view kUsage =
     "usage: kvrender [--background NAME] [--background-color N] [--mode N]\n"
@@ -142,19 +140,6 @@ kv::Result<Options> Parse(const std::vector<std::string>& args) {
   return options;
 }
 
-// The first line of a quotes file: up to its first carriage return or line
-// feed, decoded as UTF-8 when valid, else Windows-1252. Empty when the file
-// cannot be read or its first line is empty.
-std::string FirstLineOf(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return {};
-  std::string bytes(kQuoteBytes, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  bytes.erase(std::min(bytes.find_first_of("\r\n"), bytes.size()));
-  return kv::platform::EncodeUtf8(kv::platform::DecodeText(bytes));
-}
-
 // A stored number, or `fallback` (with a line on stderr) when the stored
 // text is not one.
 std::int32_t StoredNumber(const std::string& text, std::string_view setting, std::int32_t fallback) {
@@ -197,7 +182,7 @@ int Render(Options options) {
       std::string line;
       if (catalog->GetAvailableQuotesFiles(names) && !names.empty() && !names[0].empty()) {
         if (auto folder = kv::Statics().GetApplicationPath()) {
-          line = FirstLineOf(*folder + "/" + std::string(kv::CStatics::FOLDERQUOTESFILES) + "/" + names[0] + ".txt");
+          line = kv::service::FirstQuote(kv::service::QuotesFilePath(*folder, names[0]));
         }
       }
       options.quote = line.empty() ? std::string(kSampleQuote) : line;
