@@ -175,8 +175,12 @@ TEST_F(Desktop, ADockWindowsStrutIsTheTaskbarAndTheTextKeepsClearOfIt) {
 
   // A wider panel on the right wins: the largest reservation is the taskbar.
   panel.Dock(964, 0, 60, 738, {0, 60, 0, 0, 0, 0, 0, 767, 0, 0, 0, 0});
-  ASSERT_TRUE(kvtest::WaitFor([&] { return QueryScreen().taskbar->edge == kv::platform::kTaskbarRight; },
-                              std::chrono::seconds(10)));
+  ASSERT_TRUE(kvtest::WaitFor(
+      [&] {
+        auto taskbar = QueryScreen().taskbar;
+        return taskbar && taskbar->edge == kv::platform::kTaskbarRight;
+      },
+      std::chrono::seconds(10)));
   ASSERT_EQ(*Draw("Right"), 1);
   EXPECT_EQ(kvtest::ReadBmp24(output_).width, 964);
   EXPECT_EQ(kvtest::ReadBmp24(output_).height, 768);

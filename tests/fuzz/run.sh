@@ -27,8 +27,7 @@ CC=clang-19 CXX=clang++-19 cmake -S . -B "$BUILD" -G Ninja -DKV_FUZZ=ON -DKV_BUI
 targets=${*:-$(cd tests/fuzz && sed -n 's/^ *kv_add_fuzzer(\([a-z_]*\).*/\1/p' CMakeLists.txt)}
 cmake --build "$BUILD" --target $targets >/dev/null
 
-export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizer/lsan.supp"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
 status=0
 printf '%-22s %12s %8s %8s %8s\n' target inputs crashes hangs seconds
 for target in $targets; do
