@@ -30,6 +30,8 @@ const fs::path& PictureFile() {
     fs::path home = "/dev/shm/kvfuzz-picture-" + std::to_string(getpid());
     fs::remove_all(home);
     fs::create_directories(home / "data" / "Backgrounds");
+    static const fs::path removed = home;
+    std::atexit([] { fs::remove_all(removed); });
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
     setenv("XDG_DATA_HOME", (home / "share").c_str(), 1);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -35,7 +36,11 @@ void Check(bool condition) {
 }
 
 const std::string& File() {
-  static const std::string file = "/dev/shm/kvfuzz-quotes-" + std::to_string(getpid()) + ".txt";
+  static const std::string file = [] {
+    static const std::string name = "/dev/shm/kvfuzz-quotes-" + std::to_string(getpid()) + ".txt";
+    std::atexit([] { std::remove(name.c_str()); });
+    return name;
+  }();
   return file;
 }
 

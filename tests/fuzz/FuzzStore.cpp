@@ -30,6 +30,8 @@ kv::platform::Store& TheStore() {
   static std::shared_ptr<kv::platform::Store> store = [] {
     std::filesystem::path folder = "/dev/shm/kvfuzz-store-" + std::to_string(getpid());
     std::filesystem::remove_all(folder);
+    static const std::filesystem::path removed = folder;
+    std::atexit([] { std::filesystem::remove_all(removed); });
     auto opened = kv::platform::Store::Open(folder / "registry.sqlite");
     if (!opened) std::abort();
     return *opened;
