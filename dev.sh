@@ -3,7 +3,8 @@
 #
 #   ./dev.sh run     render a wallpaper from the sample data, set it, print its path;
 #                    on a desktop also start the service and open the settings
-#   ./dev.sh test    build and run every test
+#   ./dev.sh test    build and run every test, then again under AddressSanitizer
+#                    and UndefinedBehaviorSanitizer (KV_SANITIZERS=0 skips that)
 #   ./dev.sh build   only set up and build
 #
 # Debian packages that are missing are installed first (with sudo when not
@@ -23,6 +24,8 @@ PACKAGES=(
 )
 # What the tests need on top: an X server, a window manager, X tools.
 TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool)
+# The sanitizer build's compiler: clang 14 cannot compile <expected>.
+SANITIZER_PACKAGES=(clang-19 libclang-rt-19-dev)
 
 say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
 
@@ -56,6 +59,18 @@ run_tests() {
   ctest --test-dir "$BUILD_DIR" --output-on-failure --no-tests=error -j "$(nproc)" ${KV_CTEST_ARGS:-}
 }
 
+# The same tests of everything but the Qt window (which has its own
+# sanitizer-clean record and would double the time) under the sanitizers.
+run_sanitized_tests() {
+  local dir="$BUILD_DIR-asan"
+  say "Building in $dir with AddressSanitizer and UndefinedBehaviorSanitizer"
+  CC=clang-19 CXX=clang++-19 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_SANITIZE=ON \
+    -DKV_BUILD_SETTINGS=OFF -DKV_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$dir"
+  say "Running the tests under the sanitizers"
+  ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$(nproc)" ${KV_CTEST_ARGS:-}
+}
+
 run_main() {
   say "Rendering a wallpaper from the sample data"
   local wallpaper
@@ -78,16 +93,23 @@ case "${1:-}" in
     run_main
     ;;
   test)
-    install_missing "${PACKAGES[@]}" "${TEST_PACKAGES[@]}"
-    build
-    run_tests
+    if [ "${KV_SANITIZERS:-1}" = 0 ]; then
+      install_missing "${PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+      build
+      run_tests
+    else
+      install_missing "${PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${SANITIZER_PACKAGES[@]}"
+      build
+      run_tests
+      run_sanitized_tests
+    fi
     ;;
   build)
     install_missing "${PACKAGES[@]}"
     build
     ;;
   *)
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
