@@ -20,20 +20,6 @@ using kvtest::StoredSetting;
 constexpr auto kApp = CStatics::REGAPPLICATION;
 constexpr auto kSection = CStatics::REGSECTION;
 
-TEST(RegistryAccess, ConstantsAreTheSystemsNames) {
-  EXPECT_EQ(CStatics::FOLDERADDINS, "Wallpaper Add-ins");
-  EXPECT_EQ(CStatics::FOLDERBACKGROUNDS, "Backgrounds");
-  EXPECT_EQ(CStatics::FOLDERQUOTESFILES, "files");
-  EXPECT_EQ(Statics().SERVICENAME, "KvilloService");
-  EXPECT_EQ(CStatics::STATUSCODEKEY, "ServiceStatus");
-  EXPECT_EQ(CStatics::STATUSRUNNING, "Running");
-  EXPECT_EQ(CStatics::STATUSSTOPPED, "Stopped");
-  EXPECT_EQ(CStatics::STATUSPAUSED, "Paused");
-  EXPECT_EQ(CStatics::REGAUTOSTARTBOOTSWITCH, "/boot");
-  EXPECT_EQ(CStatics::REGAPPLICATION, "software\\Lexora");
-  EXPECT_EQ(CStatics::REGSECTION, "wallpaper");
-}
-
 TEST(RegistryAccess, FirstReadStoresTheDefault) {
   kvtest::TempHome home;
   EXPECT_EQ(*Statics().GetRegistrySetting(kApp, kSection, "Greeting", "hello"), "hello");
