@@ -26,6 +26,7 @@
 #include "kvshared/Convert.h"
 #include "kvshared/Enums.h"
 #include "QuoteSelection.h"
+#include "ReadSettings.h"
 #include "render/RenderWallpaper.h"
 
 namespace {
@@ -140,22 +141,13 @@ kv::Result<Options> Parse(const std::vector<std::string>& args) {
   return options;
 }
 
-// A stored number, or `fallback` (with a line on stderr) when the stored
-// text is not one.
-std::int32_t StoredNumber(const std::string& text, std::string_view setting, std::int32_t fallback) {
-  auto value = kv::TextToInt32(text);
-  if (value) return *value;
-  kv::platform::LogError("the stored setting " + std::string(setting) + " \"" + text + "\" is not a number; using " +
-                         std::to_string(fallback));
-  return fallback;
-}
-
 // Random settings preview as fixed values, so that a preview is the same
 // every time.
 std::int32_t PreviewMargin(std::int32_t margin) { return margin >= 0 && margin <= 100 ? margin : 10; }
 std::int32_t PreviewAlign(std::int32_t align) { return align >= 0 && align <= 2 ? align : kv::kvphaCenter; }
 
 int Render(Options options) {
+  using kv::service::SettingNumber;
   if (!options.AllGiven()) {
     // Loading performs the first-run set-up of a newcomer, as the service's
     // start does.
@@ -187,16 +179,18 @@ int Render(Options options) {
       }
       options.quote = line.empty() ? std::string(kSampleQuote) : line;
     }
-    if (!options.backgroundColor) options.backgroundColor = StoredNumber(settings.BackgroundColor(), "BackgroundColor", 0);
-    if (!options.mode) options.mode = StoredNumber(settings.BackgroundMode(), "BackgroundMode", kv::bgmStretch);
-    if (!options.size) options.size = StoredNumber(settings.FontSize(), "FontSize", 40);
-    if (!options.fontColor) options.fontColor = StoredNumber(settings.FontColor(), "FontColor", 16777215);
-    if (!options.top) options.top = StoredNumber(settings.TopMargin(), "TopMargin", 10);
-    if (!options.bottom) options.bottom = StoredNumber(settings.BottomMargin(), "BottomMargin", 10);
-    if (!options.left) options.left = StoredNumber(settings.LeftMargin(), "LeftMargin", 10);
-    if (!options.right) options.right = StoredNumber(settings.RightMargin(), "RightMargin", 10);
-    if (!options.halign) options.halign = StoredNumber(settings.HAlign(), "HAlign", kv::kvphaCenter);
-    if (!options.valign) options.valign = StoredNumber(settings.VAlign(), "VAlign", kv::kvpvaCenter);
+    if (!options.backgroundColor) {
+      options.backgroundColor = SettingNumber("BackgroundColor", settings.BackgroundColor(), 0);
+    }
+    if (!options.mode) options.mode = SettingNumber("BackgroundMode", settings.BackgroundMode(), kv::bgmStretch);
+    if (!options.size) options.size = SettingNumber("FontSize", settings.FontSize(), 40);
+    if (!options.fontColor) options.fontColor = SettingNumber("FontColor", settings.FontColor(), 16777215);
+    if (!options.top) options.top = SettingNumber("TopMargin", settings.TopMargin(), 10);
+    if (!options.bottom) options.bottom = SettingNumber("BottomMargin", settings.BottomMargin(), 10);
+    if (!options.left) options.left = SettingNumber("LeftMargin", settings.LeftMargin(), 10);
+    if (!options.right) options.right = SettingNumber("RightMargin", settings.RightMargin(), 10);
+    if (!options.halign) options.halign = SettingNumber("HAlign", settings.HAlign(), kv::kvphaCenter);
+    if (!options.valign) options.valign = SettingNumber("VAlign", settings.VAlign(), kv::kvpvaCenter);
     if (!options.allowViolation) options.allowViolation = settings.AllowViolation();
     if (!options.output) {
       auto folder = kv::platform::WindowsDirectory();

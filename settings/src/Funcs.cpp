@@ -13,10 +13,8 @@ constexpr size_t kMaxCommandBytes = 254;
 
 }  // namespace
 
-Result<std::filesystem::path> ProgramFolder() { return platform::ExecutableFolder(); }
-
 Result<std::filesystem::path> ServiceProgram() {
-  KV_TRY_ASSIGN(std::filesystem::path folder, ProgramFolder());
+  KV_TRY_ASSIGN(std::filesystem::path folder, platform::ExecutableFolder());
   return folder / "Kvillo";
 }
 

@@ -14,10 +14,7 @@ namespace kv::settings {
 // The name of the log-on entry ("Kvillo.desktop" in the autostart folder).
 inline constexpr std::string_view kAutoStartName = "Kvillo";
 
-// The folder that holds this program, and so the service beside it.
-[[nodiscard]] Result<std::filesystem::path> ProgramFolder();
-
-// The service's program file: Kvillo in this program's folder.
+// The service's program file: Kvillo beside this program.
 [[nodiscard]] Result<std::filesystem::path> ServiceProgram();
 
 // True when the log-on entry exists and its command fits the 254 characters
