@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -217,7 +218,7 @@ TEST(MessageBox, WaitsForTheUserOnADisplayAndOnlyReportsWithout) {
   }
   auto ended = [&] { return waitpid(child, nullptr, WNOHANG) == child; };
   bool appeared = kvtest::WaitFor([&] { return x.HasWindow("Kvillo"); }, std::chrono::seconds(10));
-  ASSERT_TRUE(appeared);
+  ASSERT_TRUE(appeared) << kvtest::Run("/usr/bin/xwininfo", {"-root", "-tree"}, {{"DISPLAY", x.Display()}}).out;
   kvtest::SavePng(x.CaptureRoot(), kvtest::ScreenshotDir() / "message-box.png");
   usleep(200'000);
   EXPECT_FALSE(ended()) << "the message waits for the user";
@@ -230,6 +231,25 @@ TEST(MessageBox, WaitsForTheUserOnADisplayAndOnlyReportsWithout) {
   }
   if (!dismissed) kill(child, SIGKILL);
   EXPECT_TRUE(dismissed);
+  unsetenv("DISPLAY");
+}
+
+TEST(MessageBox, ADisplayThatGoesAwayEndsTheWaitCleanly) {
+  auto x = std::make_unique<kvtest::Xvfb>(640, 480);
+  x->StartWindowManager();
+  x->Export();
+  pid_t child = fork();
+  if (child == 0) {
+    ShowMessageBox("Kvillo", "The display is about to go.", MessageIcon::Error);
+    _exit(0);
+  }
+  ASSERT_TRUE(kvtest::WaitFor([&] { return x->HasWindow("Kvillo"); }, std::chrono::seconds(10)));
+  x.reset();  // log-off: the X server ends under the dialog
+  int status = 0;
+  bool ended = kvtest::WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, std::chrono::seconds(10));
+  if (!ended) kill(child, SIGKILL);
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "no crash and no exit from inside Xlib: " << status;
   unsetenv("DISPLAY");
 }
 

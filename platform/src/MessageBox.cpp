@@ -1,16 +1,13 @@
 #include "kvplatform/MessageBox.h"
 
-// Before Xlib, whose headers define Status as a macro.
+#include "X11Display.h"
 #include "kvplatform/Command.h"
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <poll.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,16 +53,14 @@ std::vector<std::string> WrapLines(std::string_view text, size_t width) {
   return lines;
 }
 
-struct DisplayCloser {
-  void operator()(Display* display) const { XCloseDisplay(display); }
-};
-
 // A small dialog window of our own: the text, an icon and an OK button.
 // Returns false when no window could be shown.
 bool ShowOwnDialog(std::string_view title, std::string_view text, MessageIcon icon) {
-  std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+  // A display that does not answer, or goes away while the dialog waits,
+  // ends the wait instead of hanging or ending the program.
+  auto display = OpenDisplay(DisplayName(), std::chrono::seconds(3));
   if (!display) return false;
-  Display* d = display.get();
+  Display* d = display->get();
   int screen = DefaultScreen(d);
   XFontStruct* font = XLoadQueryFont(d, "-*-helvetica-medium-r-normal--14-*-*-*-*-*-iso8859-1");
   if (!font) font = XLoadQueryFont(d, "fixed");
@@ -140,10 +135,21 @@ bool ShowOwnDialog(std::string_view title, std::string_view text, MessageIcon ic
     XDrawString(d, window, gc, buttonX + (buttonW - okWidth) / 2, buttonY + buttonH / 2 + 5, "OK", 2);
   };
 
+  // Events are taken only once the connection shows some: after a lost
+  // connection Xlib's blocking calls are not safe, so the wait is a poll
+  // and every call is followed by a look at the connection.
   bool done = false;
   while (!done) {
-    XEvent event;
+    int pending = XPending(d);
+    if (ConnectionLost(d)) break;
+    if (pending == 0) {
+      pollfd connection{ConnectionNumber(d), POLLIN, 0};
+      (void)::poll(&connection, 1, -1);
+      continue;
+    }
+    XEvent event{};
     XNextEvent(d, &event);
+    if (ConnectionLost(d)) break;
     switch (event.type) {
       case Expose:
         if (event.xexpose.count == 0) paint();
@@ -169,6 +175,7 @@ bool ShowOwnDialog(std::string_view title, std::string_view text, MessageIcon ic
         break;
     }
   }
+  if (ConnectionLost(d)) return true;  // the dialog went with its display
   XFreeGC(d, gc);
   if (font) XFreeFont(d, font);
   XDestroyWindow(d, window);
