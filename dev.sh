@@ -48,9 +48,17 @@ install_missing() {
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# ccache, where installed, makes rebuilds of unchanged sources (other work
+# trees, the sanitizer build after a clean) nearly free.
+launcher_args() {
+  if command -v ccache >/dev/null; then
+    echo "-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+  fi
+}
+
 build() {
   say "Building in $BUILD_DIR"
-  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${KV_CMAKE_ARGS:-} >/dev/null
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(launcher_args) ${KV_CMAKE_ARGS:-} >/dev/null
   cmake --build "$BUILD_DIR"
 }
 
@@ -65,7 +73,7 @@ run_sanitized_tests() {
   local dir="$BUILD_DIR-asan"
   say "Building in $dir with AddressSanitizer and UndefinedBehaviorSanitizer"
   CC=clang-19 CXX=clang++-19 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_SANITIZE=ON \
-    -DKV_BUILD_SETTINGS=OFF -DKV_BUILD_BENCH=OFF >/dev/null
+    -DKV_BUILD_SETTINGS=OFF -DKV_BUILD_BENCH=OFF $(launcher_args) >/dev/null
   cmake --build "$dir"
   say "Running the tests under the sanitizers"
   ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$(nproc)" ${KV_CTEST_ARGS:-}
