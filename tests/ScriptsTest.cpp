@@ -173,6 +173,15 @@ TEST(Scripts, RightToLeftTextReadsFromTheRight) {
   EXPECT_GT(firstShin, o);
   EXPECT_LT(h, o) << "hello still reads left to right";
   EXPECT_LT(ayin, h) << "the last word is leftmost";
+
+  // The coverage mask of the laid-out text inks exactly the drawn pixels.
+  std::vector<std::uint8_t> mask(900 * 200, 0);
+  ASSERT_TRUE(rtl->text.PaintTextCoverage(mask.data(), 900, 200));
+  int differing = 0;
+  for (int y = 0; y < 200; ++y) {
+    for (int x = 0; x < 900; ++x) differing += (mask[static_cast<size_t>(y * 900 + x)] != 0) != (rtl->bitmap.PixelAt(x, y) != 0);
+  }
+  EXPECT_EQ(differing, 0);
 }
 
 TEST(Scripts, ArabicLettersJoin) {
