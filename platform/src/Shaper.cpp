@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <type_traits>
 
 #include "FontInternal.h"
 #include "kvplatform/ShapedText.h"
@@ -55,12 +56,11 @@ struct HbDeleter {
 
 // The bidirectional level of every character; the paragraph's own level
 // goes to `paragraphLevel`.
-Result<std::vector<FriBidiLevel>> ResolveLevels(std::u32string_view text, std::int32_t& paragraphLevel) {
-  const auto length = static_cast<FriBidiStrIndex>(text.size());
-  std::vector<FriBidiChar> chars(text.begin(), text.end());
-  std::vector<FriBidiCharType> types(text.size());
-  std::vector<FriBidiBracketType> brackets(text.size());
-  std::vector<FriBidiLevel> levels(text.size(), 0);
+Result<std::vector<FriBidiLevel>> ResolveLevels(const std::vector<FriBidiChar>& chars, std::int32_t& paragraphLevel) {
+  const auto length = static_cast<FriBidiStrIndex>(chars.size());
+  std::vector<FriBidiCharType> types(chars.size());
+  std::vector<FriBidiBracketType> brackets(chars.size());
+  std::vector<FriBidiLevel> levels(chars.size(), 0);
   fribidi_get_bidi_types(chars.data(), length, types.data());
   fribidi_get_bracket_types(chars.data(), length, types.data(), brackets.data());
   FriBidiParType direction = FRIBIDI_PAR_ON;
@@ -103,7 +103,10 @@ Result<ShapedText> ShapeText(FontSet& fonts, std::u32string_view text) {
   if (text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / 4)) {
     return Fail(ErrorCode::InvalidArgument, "the quote is too long to be drawn");
   }
-  KV_TRY_ASSIGN(std::vector<FriBidiLevel> levels, ResolveLevels(text, shaped.paragraphLevel));
+  // FriBidi and HarfBuzz both take the code points as 32-bit integers.
+  const std::vector<FriBidiChar> codes(text.begin(), text.end());
+  static_assert(std::is_same_v<FriBidiChar, std::uint32_t>);
+  KV_TRY_ASSIGN(std::vector<FriBidiLevel> levels, ResolveLevels(codes, shaped.paragraphLevel));
   hb_unicode_funcs_t* unicode = hb_unicode_funcs_get_default();
   const std::vector<hb_script_t> scripts = ResolveScripts(unicode, text);
 
@@ -143,7 +146,7 @@ Result<ShapedText> ShapeText(FontSet& fonts, std::u32string_view text) {
       hb_font_set_scale(hbFont.get(), upem, upem);
     }
     hb_buffer_clear_contents(buffer.get());
-    hb_buffer_add_utf32(buffer.get(), reinterpret_cast<const std::uint32_t*>(text.data()), static_cast<int>(n),
+    hb_buffer_add_utf32(buffer.get(), codes.data(), static_cast<int>(n),
                         static_cast<unsigned>(start), static_cast<int>(end - start));
     hb_buffer_set_direction(buffer.get(), (levels[start] & 1) != 0 ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
     hb_buffer_set_script(buffer.get(), scripts[start]);
