@@ -150,12 +150,14 @@ Result<ShapedText> ShapeText(FontSet& fonts, std::u32string_view text) {
                         static_cast<unsigned>(start), static_cast<int>(end - start));
     hb_buffer_set_direction(buffer.get(), (levels[start] & 1) != 0 ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
     hb_buffer_set_script(buffer.get(), scripts[start]);
-    hb_buffer_set_language(buffer.get(), hb_language_get_default());
     static const hb_feature_t kPlain[] = {{HB_TAG('k', 'e', 'r', 'n'), 0, 0, ~0u},
                                           {HB_TAG('l', 'i', 'g', 'a'), 0, 0, ~0u},
                                           {HB_TAG('c', 'l', 'i', 'g'), 0, 0, ~0u},
                                           {HB_TAG('c', 'a', 'l', 't'), 0, 0, ~0u}};
     const bool plain = fontIndex == 0 && StandsAlone(scripts[start]);
+    // Plain text takes no language from the locale either, so that no
+    // local glyph form changes what it measures.
+    if (!plain) hb_buffer_set_language(buffer.get(), hb_language_get_default());
     hb_shape(hbFont.get(), buffer.get(), plain ? kPlain : nullptr, plain ? 4 : 0);
     if (!hb_buffer_allocation_successful(buffer.get())) return Fail("out of memory while shaping the quote");
 
