@@ -38,6 +38,7 @@ class Font {
   // (character) height, 0 the default cell. Any height is measured, even
   // one no screen could show; only drawing needs a size the renderer can
   // make. Fails only when no font can be loaded at all.
+  //
   // A name that only finds a substitute (no installed family has it, and
   // it is no metric-compatible alias) is reported once on stderr, naming
   // the family used instead.
