@@ -120,7 +120,9 @@ class frmSettings : public QDialog {
   void cmdPause_Click();
   void cmdResume_Click();
   void SaveServiceStatus(std::string_view status);
-  void SetServiceProblem(const QString& problem, const std::string& detail);
+  // When a service problem shown in the frame is over by itself.
+  enum class ProblemEnds { Never, WhenRunning, WhenGone };
+  void SetServiceProblem(const QString& problem, const std::string& detail, ProblemEnds ends = ProblemEnds::Never);
   [[nodiscard]] Status StartService();
   [[nodiscard]] Status CloseService();
 
@@ -163,6 +165,7 @@ class frmSettings : public QDialog {
   QString serviceCaption_;      // the status caption last shown
   QString serviceProblem_;        // what last went wrong with the service, shown in the frame
   QString serviceProblemDetail_;  // and why, in full, in the frame's tooltip
+  ProblemEnds serviceProblemEnds_ = ProblemEnds::Never;
   bool serviceBusy_ = false;    // a stop or restart is waiting for the service
 
   QGroupBox* fraFrequency_ = nullptr;
