@@ -26,7 +26,6 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
-class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QTimer;
@@ -35,6 +34,7 @@ namespace kv::settings {
 
 class axLine;
 class ColorSwatch;
+class FontPreview;
 
 // Shows a warning the user has to dismiss.
 using Warning = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
@@ -179,7 +179,7 @@ class frmSettings : public QDialog {
   QCheckBox* chkUseQuotes_ = nullptr;
   QListWidget* lstQuotesFiles_ = nullptr;
   QListWidget* lstFont_ = nullptr;
-  QLineEdit* txtFontPreview_ = nullptr;
+  FontPreview* txtFontPreview_ = nullptr;
   QComboBox* cboFontSize_ = nullptr;
   ColorSwatch* txtColor_ = nullptr;
   QListWidget* lstBackGrounds_ = nullptr;
