@@ -24,6 +24,8 @@ PACKAGES=(
 )
 # What the tests need on top: an X server, a window manager, X tools.
 TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool)
+# A desktop's launcher (gio), which starts the installed menu entry in a test.
+TEST_PACKAGES+=(libglib2.0-bin)
 # The sanitizer build's compiler: clang 14 cannot compile <expected>.
 SANITIZER_PACKAGES=(clang-19 libclang-rt-19-dev)
 
