@@ -134,7 +134,7 @@ void TurnWheel(QComboBox* list) {
   QApplication::sendEvent(list, &wheel);
 }
 
-TEST_F(Editing, TheWheelTurnsOnlyAFocusedListAndWhatItShowsIsSaved) {
+TEST_F(Editing, DropDownsTurnOnlyWithTheFocusAndOpenAFewRowsHigh) {
   OpenCleanly();
   QComboBox* frequency = List("cboFrequency");
   Button("cmdCancel")->setFocus(Qt::TabFocusReason);
@@ -147,28 +147,24 @@ TEST_F(Editing, TheWheelTurnsOnlyAFocusedListAndWhatItShowsIsSaved) {
   EXPECT_EQ(List("cboMargin0")->currentText(), "10%");
   EXPECT_FALSE(ApplyEnabled());
 
+  // A long list opens twelve rows high, with a scroll bar; a short one whole.
+  for (QComboBox* list : {List("cboMargin0"), frequency}) {
+    list->setFocus(Qt::TabFocusReason);
+    list->showPopup();
+    QAbstractItemView* rows = list->view();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(rows->window()));
+    EXPECT_EQ(rows->viewport()->height() / rows->sizeHintForRow(0), std::min(list->count(), 12))
+        << list->objectName().toStdString() << ": rows in view at once";
+    EXPECT_EQ(rows->verticalScrollBar()->isVisible(), list->count() > 12) << list->objectName().toStdString();
+    list->hidePopup();
+  }
+
   // With the focus, the wheel picks, and leaving the list commits the pick.
   frequency->setFocus(Qt::TabFocusReason);
   TurnWheel(frequency);
   EXPECT_EQ(frequency->currentText(), "Day");
   Button("cmdOK")->click();
   EXPECT_EQ(StoredSetting("Frequency"), "5");
-}
-
-TEST_F(Editing, LongDropDownsOpenAFewRowsHighWithAScrollBar) {
-  OpenCleanly();
-  ShowPage(4);
-  for (const char* name : {"cboMargin0", "cboFrequency"}) {
-    QComboBox* list = List(name);
-    list->setFocus(Qt::TabFocusReason);
-    list->showPopup();
-    QAbstractItemView* rows = list->view();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(rows->window()));
-    int shown = rows->viewport()->height() / rows->sizeHintForRow(0);
-    EXPECT_EQ(shown, std::min(list->count(), 12)) << name << ": rows in view at once";
-    EXPECT_EQ(rows->verticalScrollBar()->isVisible(), list->count() > 12) << name;
-    list->hidePopup();
-  }
 }
 
 }  // namespace
