@@ -56,8 +56,9 @@ TEST(Install, PerUserInstallWorksWithoutRoot) {
     EXPECT_TRUE(fs::exists(prefix / "share" / "icons" / "hicolor" / "scalable" / "apps" / "KvSettings.svg"));
     // A desktop's launcher starts the installed program from the entry;
     // without a display the program says so and ends.
-    kvtest::Child launcher("/usr/bin/gio", {"launch", entry.string()},
-                           {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}});
+    kvtest::Child launcher(
+        "/usr/bin/gio", {"launch", entry.string()},
+        {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}});
     auto launched = launcher.Wait(60s);
     ASSERT_TRUE(launched) << "the launcher hangs";
     EXPECT_EQ(launched->exitCode, 0) << "the launcher refused the entry: " << launched->err;

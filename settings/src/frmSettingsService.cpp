@@ -34,7 +34,8 @@ void ProcessPendingEvents() { QCoreApplication::processEvents(QEventLoop::AllEve
 void frmSettings::RefreshServiceStatus() {
   // The look never waits: a service that takes no connection now (busy, or
   // stopped) is shown as such at once, and the window stays usable.
-  platform::ServiceWindowState window = platform::ProbeServiceWindow(platform::kServiceWindowClass, CStatics::SERVICENAME);
+  platform::ServiceWindowState window =
+      platform::ProbeServiceWindow(platform::kServiceWindowClass, CStatics::SERVICENAME);
   QString caption;
   if (window == platform::ServiceWindowState::Absent) {
     if (serviceProblemEnds_ == ProblemEnds::WhenGone) SetServiceProblem({}, {});
