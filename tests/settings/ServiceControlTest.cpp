@@ -214,6 +214,7 @@ class StoppedProcess {
  public:
   StoppedProcess(pid_t pid, std::chrono::seconds limit) : pid_(pid) {
     kill(pid_, SIGSTOP);
+    EXPECT_TRUE(kvtest::WaitFor([&] { return State() == "T"; }, 60s)) << "the process did not stop";
     watchdog_ = std::thread([this, limit] {
       std::unique_lock lock(mutex_);
       released_ = !done_.wait_for(lock, limit, [this] { return ended_; });
@@ -232,6 +233,13 @@ class StoppedProcess {
   }
   // True when the limit, not the test, let the process go on.
   bool Released() const { return released_; }
+
+  std::string State() const {
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+    std::string pidText, name, state;
+    stat >> pidText >> name >> state;
+    return state;
+  }
 
  private:
   pid_t pid_;
@@ -252,7 +260,7 @@ TEST_F(ServiceControl, AServiceThatTakesNoConnectionNeverFreezesTheWindow) {
   // The service stops taking connections and its queue fills up.
   std::vector<int> queued;
   {
-    StoppedProcess stopped(pid, 45s);
+    StoppedProcess stopped(pid, 90s);
     queued = FillQueue(home_.RuntimeDir() / "kvillo" / "ThunderRT6FormDC.KvilloService");
     ASSERT_FALSE(queued.empty());
 
