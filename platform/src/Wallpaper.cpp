@@ -158,7 +158,16 @@ Status SetDesktopWallpaper(const Bitmap& bitmap, const fs::path& file, const std
 
 bool WallpaperOutlivesSession(const std::optional<std::string>& command) {
   if (HasCommand(command)) return false;
-  return CurrentDesktop() != Desktop::Unknown || DisplayName().empty();
+  switch (CurrentDesktop()) {
+    case Desktop::Unknown:
+      return DisplayName().empty();
+    case Desktop::Lxqt:
+      // pcmanfm-qt keeps in memory the placement it read when it started
+      // and writes that back when it ends, whatever it was told since.
+      return false;
+    default:
+      return true;
+  }
 }
 
 }  // namespace kv::platform

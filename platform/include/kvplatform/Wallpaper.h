@@ -39,8 +39,9 @@ namespace kv::platform {
 // True when the wallpaper SetDesktopWallpaper sets with `command` is kept
 // by the desktop itself across log-ons (the desktops named above store it in
 // their settings), or when there is no display to show it on. False for a
-// command and for the X root window, whose picture ends with the X session:
-// those need the existing file shown again after a new log-on.
+// command and for the X root window, whose picture ends with the X session,
+// and for LXQt, whose pcmanfm-qt may write back a placement of "none" when
+// it ends: those need the existing file shown again after a new log-on.
 bool WallpaperOutlivesSession(const std::optional<std::string>& command);
 
 }  // namespace kv::platform
