@@ -50,7 +50,7 @@ struct Attempt {
   void Finish(Display* made) {
     std::lock_guard lock(mutex);
     if (abandoned) {
-      if (made) XCloseDisplay(made);
+      DisplayCloser{}(made);
       return;
     }
     display = made;
@@ -69,9 +69,14 @@ thread_local Attempt* connecting = nullptr;
 // still talking to it would end the program before a handler for the new
 // connection can be installed; the helper thread making it reports the
 // failure and ends there instead, abandoning the half-made connection.
-int QuietIOError(Display*) {
+int QuietIOError(Display* display) {
   sessionEnded = true;
   if (Attempt* attempt = connecting) {
+    {
+      // Kept among the lost connections, never closed, like every other.
+      std::lock_guard lock(LostMutex());
+      LostConnections().insert(display);
+    }
     connecting = nullptr;
     attempt->Finish(nullptr);
     pthread_exit(nullptr);
@@ -210,9 +215,13 @@ int WorkspaceCount(Display* display, Window root) {
 
 void DisplayCloser::operator()(Display* display) const {
   if (!display) return;
+  // A connection whose server went away is never closed: its extensions may
+  // have set up their records while the loss was being noticed, and closing
+  // runs their clean-up on those records twice (a double free in the X
+  // extension library). It stays in the set of lost connections, so it is
+  // still accounted for; a program whose X session ended ends soon after.
+  if (ConnectionLost(display)) return;
   XCloseDisplay(display);
-  std::lock_guard lock(LostMutex());
-  LostConnections().erase(display);
 }
 
 ErrorTrap::ErrorTrap(Display* display) : display_(display) {
