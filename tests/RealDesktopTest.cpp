@@ -124,15 +124,26 @@ TEST_F(RealDesktop, LxqtShowsTheWallpaperCentredAfterItsDesktopRestarts) {
   pcmanfm->Wait(30s);
 }
 
-TEST_F(RealDesktop, XfceShowsTheWallpaperBeforeItsPropertiesExist) {
+TEST_F(RealDesktop, XfceShowsAWallpaperSetBeforeItsFirstStart) {
   setenv("XDG_CURRENT_DESKTOP", "XFCE", 1);
+  const std::string backdrop = "/backdrop/screen0/monitorscreen/workspace0/";  // Xvfb's output is "screen"
+  auto query = [](const std::vector<std::string>& args) {
+    std::vector<std::string> all{"-c", "xfce4-desktop"};
+    all.insert(all.end(), args.begin(), args.end());
+    return kvtest::Run("/usr/bin/xfconf-query", all);
+  };
+  // The service runs before xfdesktop has made any property. xfdesktop then
+  // reads the property of the monitor's connector; without one it makes its
+  // own with its default picture.
+  ASSERT_TRUE(Publish(kRed));
   auto xfdesktop = Start({"/usr/bin/xfdesktop", "--disable-wm-check"});
-  // A fresh xfdesktop has no backdrop property yet and paints once one
-  // changes: the wallpaper must reach the property of the monitor's
-  // connector, which is the one it reads. Until it watches its settings a
-  // publication may go unseen, so it is repeated.
-  bool shown = kvtest::WaitFor([&] { return Publish(kRed) && ShowsCentred(kRedOnScreen, 2s); }, 60s);
-  EXPECT_TRUE(shown) << kvtest::Run("/usr/bin/xfconf-query", {"-c", "xfce4-desktop", "-l"}).out;
+  ASSERT_TRUE(kvtest::WaitFor([&] { return query({"-p", backdrop + "color-style"}).exitCode == 0; }, 60s))
+      << "xfdesktop set up its backdrop" << xfdesktop->ErrSoFar();
+  std::string image = query({"-p", backdrop + "last-image"}).out;
+  EXPECT_NE(image.find((folder_ / "Kvillo-a.bmp").string()), std::string::npos) << "it kept ours: " << image;
+  // Under Xvfb it paints once a property changes.
+  ASSERT_EQ(query({"-p", backdrop + "color-style", "-s", "1"}).exitCode, 0);
+  EXPECT_TRUE(ShowsCentred(kRedOnScreen, 60s));
   kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "xfce-first-start.png");
   ASSERT_TRUE(Publish(kBlue));
   EXPECT_TRUE(ShowsCentred(kBlueOnScreen, 60s)) << "the next wallpaper replaces it";
