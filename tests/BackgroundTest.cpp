@@ -89,25 +89,6 @@ TEST_F(Background, DecodesEveryUncompressedFormatTheRightWayUp) {
   }
 }
 
-TEST_F(Background, SamplePicturesDecodeAlikeInPlaceAndThroughTheGeneralDecoder) {
-  int checked = 0;
-  for (const auto& entry : fs::directory_iterator(kvtest::BinDir() / "Backgrounds")) {
-    auto fast = LoadBmpPicture(entry.path(), BmpDecoder::Automatic);
-    auto general = LoadBmpPicture(entry.path(), BmpDecoder::General);
-    ASSERT_TRUE(fast) << fast.error().message;
-    ASSERT_TRUE(general) << general.error().message;
-    ASSERT_EQ(fast->Width(), general->Width());
-    ASSERT_EQ(fast->Height(), general->Height());
-    for (int y = 0; y < fast->Height(); y += 7) {
-      for (int x = 0; x < fast->Width(); x += 5) {
-        ASSERT_EQ(fast->PixelAt(x, y), general->PixelAt(x, y)) << entry.path() << " at " << x << "," << y;
-      }
-    }
-    ++checked;
-  }
-  EXPECT_GE(checked, 6);
-}
-
 TEST_F(Background, DamagedPicturesAreRefusedWithTheirName) {
   std::string good = kvtest::MakeBmp(64, 64, 24, Coordinates);
   std::string huge = good;

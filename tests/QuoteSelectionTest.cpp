@@ -157,17 +157,6 @@ TEST(QuoteSelection, TextIsUtf8OrWindows1252) {
   EXPECT_EQ(PickRandomQuote(file), "Café – “quoted”") << "not UTF-8, so Windows-1252";
 }
 
-TEST(QuoteSelection, LargeFilesArePickedFromEveryPart) {
-  kvtest::TempHome home;
-  fs::path file = home.Root() / "big.txt";
-  std::string content;
-  for (int i = 0; i < 1'000'000; ++i) content += "line " + std::to_string(i) + " of a large quotes file\n";
-  kvtest::WriteFile(file, content);  // about 33 MB
-  std::string quote = PickRandomQuote(file);
-  EXPECT_TRUE(quote.starts_with("line ")) << quote;
-  EXPECT_TRUE(quote.ends_with(" of a large quotes file"));
-}
-
 TEST(QuoteSelection, NamesFindTheirFileAndNeverLeaveTheDataFolder) {
   kvtest::TempHome home;
   kvtest::WriteFile(home.DataFolder() / "files" / "Wisdom.TXT", "Know thyself\n");
