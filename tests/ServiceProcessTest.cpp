@@ -44,7 +44,9 @@ class ServiceProcess : public testing::Test {
   std::unique_ptr<kvtest::Child> Start(const std::vector<std::string>& args = {}, const fs::path& program = {}) {
     return std::make_unique<kvtest::Child>(program.empty() ? kvtest::BinDir() / "Kvillo" : program, args,
                                            std::map<std::string, std::optional<std::string>>{
-                                               {"KVILLO_TICK_MS", std::to_string(tickMs_)}, {"DISPLAY", std::nullopt}});
+                                               {"KVILLO_TICK_MS", std::to_string(tickMs_)},
+                                               {"KVILLO_STORE_TIMEOUT_MS", storeTimeoutMs_},
+                                               {"DISPLAY", std::nullopt}});
   }
 
   int Published() const { return recorder_->Published(); }
@@ -79,6 +81,7 @@ class ServiceProcess : public testing::Test {
   kvtest::TempHome home_;
   std::optional<kvtest::WallpaperRecorder> recorder_;
   int tickMs_ = 100;
+  std::optional<std::string> storeTimeoutMs_;  // the store's own default when unset
 };
 
 TEST_F(ServiceProcess, RendersEveryTickAndClosesOnRequest) {
@@ -138,8 +141,9 @@ TEST_F(ServiceProcess, PeersThatStallOrHangUpNeitherHoldItUpNorEndIt) {
 
 TEST_F(ServiceProcess, FoundAndStoppedWhileAnotherProgramHoldsTheStore) {
   StoreSetting("Frequency", "4");
+  // The service waits as long as the other program holds the store.
+  storeTimeoutMs_ = "300000";
   for (bool bySignal : {true, false}) {
-    // Reading the settings waits for the store's lock to be released.
     kvtest::Child holder(KV_STRESS_TOOL, {"hold", "300"});
     ASSERT_TRUE(kvtest::WaitFor([&] { return holder.OutSoFar() == "holding\n"; }, 60s));
     auto service = Start();
