@@ -1,8 +1,6 @@
 // Kvillo, the resident wallpaper service: renews the desktop wallpaper on
 // the user's schedule until it is closed, or once at log-on with "/boot".
 
-#include <signal.h>
-
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -70,7 +68,7 @@ int Main(int argc, char** argv) {
 
   // A requester that hangs up before its answer, or a closed stderr, must
   // cost a write, never the service.
-  signal(SIGPIPE, SIG_IGN);
+  platform::IgnoreBrokenPipes();
   platform::EnterIdlePriority();
 
   // The window and the close signals come first: reading the settings can

@@ -156,4 +156,6 @@ void EnterIdlePriority() {
   (void)sched_setscheduler(0, SCHED_IDLE, &parameters);
 }
 
+void IgnoreBrokenPipes() { ::signal(SIGPIPE, SIG_IGN); }
+
 }  // namespace kv::platform
