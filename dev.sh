@@ -22,8 +22,9 @@ PACKAGES=(
   qt6-base-dev qt6-qpa-plugins libgtest-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core
 )
-# What the tests need on top: an X server, a window manager, X tools.
-TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool)
+# What the tests need on top: an X server, a window manager, X tools, and
+# the sqlite3 program (tests make other programs' databases with it).
+TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool sqlite3)
 # The sanitizer build's compiler: clang 14 cannot compile <expected>.
 SANITIZER_PACKAGES=(clang-19 libclang-rt-19-dev)
 

@@ -231,6 +231,12 @@ TEST(Store, LockedStoreWaitsThenFailsClearlyAndRecovers) {
   EXPECT_EQ(written.error().code, ErrorCode::Busy);
   EXPECT_NE(written.error().message.find("locked"), std::string::npos) << written.error().message;
   EXPECT_GE(waited, std::chrono::milliseconds(250)) << "a write waits for the other program first";
+  // The message says how long it really waited.
+  size_t figure = written.error().message.find("(waited ");
+  ASSERT_NE(figure, std::string::npos) << written.error().message;
+  long reported = std::strtol(written.error().message.c_str() + figure + 8, nullptr, 10);
+  EXPECT_GE(reported, 250) << written.error().message;
+  EXPECT_LE(reported, std::chrono::duration_cast<std::chrono::milliseconds>(waited).count()) << written.error().message;
   EXPECT_EQ(*key.QueryValue("a"), "1") << "reads go on while another program writes";
 
   ASSERT_TRUE(lock->Commit());
