@@ -73,10 +73,10 @@ std::string AllAtOnce(int count, Body body) {
 }
 
 // The service and the settings window start together at log-on, and on a
-// first log-on both make the store.
-TEST(StoreHazards, ProgramsCreatingTheStoreTogetherAllSucceed) {
+// first log-on both make the store; then they write at the same moments.
+TEST(StoreHazards, ProgramsCreatingAndWritingTheStoreTogetherLoseNothing) {
   kvtest::TempHome home;
-  constexpr int kRounds = 25, kPrograms = 3;
+  constexpr int kRounds = 25, kPrograms = 3, kWrites = 40;
   for (int round = 0; round < kRounds; ++round) {
     fs::path file = home.Root() / ("round" + std::to_string(round)) / "registry.sqlite";
     std::string failures = AllAtOnce(kPrograms, [&](int program) -> std::string {
@@ -84,13 +84,18 @@ TEST(StoreHazards, ProgramsCreatingTheStoreTogetherAllSucceed) {
       if (!store) return store.error().message;
       auto key = (*store)->CreateKey(kKey);
       if (!key) return key.error().message;
-      auto set = key->SetValue("Program" + std::to_string(program), "here");
-      return set ? "" : set.error().message;
+      for (int i = 0; i < kWrites; ++i) {
+        if (auto set = key->SetValue("P" + std::to_string(program) + "-" + std::to_string(i), "here"); !set) {
+          return set.error().message;
+        }
+        if (auto set = key->SetValue("Shared", std::to_string(program)); !set) return set.error().message;
+      }
+      return "";
     });
     ASSERT_EQ(failures, "") << "round " << round;
     auto values = (*Store::Open(file))->OpenKey(kKey)->ListValues();
     ASSERT_TRUE(values);
-    EXPECT_EQ(values->size(), static_cast<size_t>(kPrograms)) << "every first write landed";
+    EXPECT_EQ(values->size(), static_cast<size_t>(kPrograms * kWrites + 1)) << "every write landed";
   }
 }
 
@@ -121,6 +126,7 @@ TEST(StoreHazards, DamagedStoreAndItsLogAreNeverWritten) {
   auto get = Kvreg({"get", std::string(kKey), "Latest"});
   EXPECT_EQ(get.exitCode, 3) << get.err;
   EXPECT_NE(get.err.find("damaged"), std::string::npos) << get.err;
+  EXPECT_EQ(get.err.find('\n'), get.err.size() - 1) << "one line: " << get.err;
   EXPECT_EQ(kvtest::ReadFile(file), bytes) << "nothing was folded into the damaged file";
   EXPECT_EQ(kvtest::ReadFile(Log(file)), log) << "the log is kept as it was";
 }

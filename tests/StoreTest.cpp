@@ -2,9 +2,6 @@
 // locked or shared store does.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -173,21 +170,6 @@ TEST(Store, DamagedFilesAreReportedAndNeverTouched) {
   EXPECT_TRUE(store->CreateKey("k"));
 }
 
-TEST(Store, ReadOnlyStoreAnswersReadsAndRefusesWrites) {
-  if (geteuid() == 0) GTEST_SKIP() << "file permissions do not bind root";
-  kvtest::TempHome home;
-  { ASSERT_TRUE(OpenOrDie(home.StoreFile())->CreateKey("k")->SetValue("a", "1")); }
-  chmod(home.StoreFile().c_str(), 0444);
-  auto store = OpenOrDie(home.StoreFile());
-  ASSERT_TRUE(store);
-  auto key = *store->OpenKey("k");
-  EXPECT_EQ(*key.QueryValue("a"), "1");
-  auto written = key.SetValue("a", "2");
-  ASSERT_FALSE(written);
-  EXPECT_NE(written.error().message.find("read-only"), std::string::npos) << written.error().message;
-  chmod(home.StoreFile().c_str(), 0644);
-}
-
 TEST(Store, ReadSnapshotsStayConsistentWhileOthersWrite) {
   kvtest::TempHome home;
   auto reader = OpenOrDie(home.StoreFile());
@@ -259,35 +241,6 @@ TEST(Store, ConnectionsOfOneProgramKeepTheirWritesWhileOthersComeAndGo) {
   EXPECT_EQ(kvreg({"get", "software\\Lexora\\wallpaper", "ServiceStatus"}).out, "Running\n");
   ASSERT_TRUE(key.SetValue("ServiceStatus", "Stopped"));
   EXPECT_EQ(kvreg({"get", "software\\Lexora\\wallpaper", "ServiceStatus"}).out, "Stopped\n");
-}
-
-TEST(Store, TwoProcessesWritingAtOnceLoseNothing) {
-  kvtest::TempHome home;
-  { ASSERT_TRUE(OpenOrDie(home.StoreFile())->CreateKey("k")); }
-  constexpr int kWrites = 1000;
-  auto writeMany = [&](const std::string& prefix) {
-    auto store = Store::Open(home.StoreFile());
-    if (!store) _exit(2);
-    auto key = (*store)->OpenKey("k");
-    if (!key) _exit(3);
-    for (int i = 0; i < kWrites; ++i) {
-      if (!key->SetValue(prefix + std::to_string(i), std::to_string(i))) _exit(4);
-      if (!key->SetValue("shared", prefix)) _exit(5);
-    }
-    _exit(0);
-  };
-  pid_t first = fork();
-  if (first == 0) writeMany("a");
-  pid_t second = fork();
-  if (second == 0) writeMany("b");
-  int status = 0;
-  waitpid(first, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "first writer failed: " << status;
-  waitpid(second, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "second writer failed: " << status;
-
-  auto values = *OpenOrDie(home.StoreFile())->OpenKey("k")->ListValues();
-  EXPECT_EQ(values.size(), 2u * kWrites + 1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
@@ -175,6 +176,7 @@ Status Prepare(Store::Impl& impl, const FileState& state) {
     // checked before anything writes.
     KV_TRY_ASSIGN(std::string verdict, impl.Text("PRAGMA quick_check(1)"));
     if (verdict != "ok") {
+      std::replace(verdict.begin(), verdict.end(), '\n', ' ');  // the message stays one line
       return Fail(ErrorCode::Corrupt, "the settings store " + impl.file.string() + " is damaged (" + verdict +
                                           "); it was left untouched; move it away to start with fresh settings");
     }

@@ -1,7 +1,7 @@
 // Damaged store files: whatever bytes lie at the store's path (and in a log
 // beside it), opening never crashes or hangs, and a file that is refused is
-// left exactly as it was, its log included. A file that opens is used as the
-// programs use it.
+// left exactly as it was, with its log if that holds anything. A file that
+// opens is used as the programs use it.
 
 #include <unistd.h>
 
@@ -67,8 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
   {
     auto store = kv::platform::Store::Open(file);
     if (!store) {
+      // An empty log holds nothing: SQLite may remove it, or leave one it made.
       Check(Read(file) == main);
-      Check(Read(logFile) == (withLog ? std::optional<std::string>(log) : std::nullopt));
+      auto logNow = Read(logFile);
+      Check(log.empty() ? !logNow || logNow->empty() : logNow == log);
       return 0;
     }
     auto key = (*store)->CreateKey("software\\Lexora\\wallpaper");
