@@ -25,6 +25,8 @@ PACKAGES=(
 # What the tests need on top: an X server, a window manager, X tools, and
 # the sqlite3 program (tests make other programs' databases with it).
 TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool sqlite3)
+# A desktop's launcher (gio), which starts the installed menu entry in a test.
+TEST_PACKAGES+=(libglib2.0-bin)
 # The sanitizer build's compiler: clang 14 cannot compile <expected>.
 SANITIZER_PACKAGES=(clang-19 libclang-rt-19-dev)
 
@@ -57,11 +59,24 @@ launcher_args() {
   fi
 }
 
+configure() {
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(launcher_args) ${KV_CMAKE_ARGS:-} >/dev/null
+}
+
+# Builds the targets named, or everything.
 build() {
   say "Building in $BUILD_DIR"
-  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(launcher_args) ${KV_CMAKE_ARGS:-} >/dev/null
-  cmake --build "$BUILD_DIR"
+  configure
+  if [ $# -gt 0 ]; then
+    cmake --build "$BUILD_DIR" --target "$@"
+  else
+    cmake --build "$BUILD_DIR"
+  fi
 }
+
+# What `run` runs: the programs, kvreg and the sample data, not the tests
+# and benchmarks.
+RUN_TARGETS=(kvrender Kvillo kvreg kvsample_data)
 
 run_tests() {
   say "Running the tests"
@@ -90,7 +105,9 @@ run_main() {
     # terminal.
     say "Starting the Kvillo service and opening its settings"
     setsid "$BUILD_DIR/bin/Kvillo" </dev/null >/dev/null 2>&1 &
-    setsid "$BUILD_DIR/bin/KvSettings" </dev/null >/dev/null 2>&1 &
+    if [ -x "$BUILD_DIR/bin/KvSettings" ]; then
+      setsid "$BUILD_DIR/bin/KvSettings" </dev/null >/dev/null 2>&1 &
+    fi
   fi
   echo "$wallpaper"
 }
@@ -98,7 +115,12 @@ run_main() {
 case "${1:-}" in
   run)
     install_missing "${PACKAGES[@]}"
-    build
+    configure
+    targets=("${RUN_TARGETS[@]}")
+    if grep -q '^KV_BUILD_SETTINGS:BOOL=ON' "$BUILD_DIR/CMakeCache.txt"; then
+      targets+=(KvSettings)
+    fi
+    build "${targets[@]}"
     run_main
     ;;
   test)

@@ -26,7 +26,6 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
-class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QTimer;
@@ -35,6 +34,7 @@ namespace kv::settings {
 
 class axLine;
 class ColorSwatch;
+class FontPreview;
 
 // Shows a warning the user has to dismiss.
 using Warning = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
@@ -120,7 +120,9 @@ class frmSettings : public QDialog {
   void cmdPause_Click();
   void cmdResume_Click();
   void SaveServiceStatus(std::string_view status);
-  void SetServiceProblem(const QString& problem, const std::string& detail);
+  // When a service problem shown in the frame is over by itself.
+  enum class ProblemEnds { Never, WhenRunning, WhenGone };
+  void SetServiceProblem(const QString& problem, const std::string& detail, ProblemEnds ends = ProblemEnds::Never);
   [[nodiscard]] Status StartService();
   [[nodiscard]] Status CloseService();
 
@@ -163,6 +165,7 @@ class frmSettings : public QDialog {
   QString serviceCaption_;      // the status caption last shown
   QString serviceProblem_;        // what last went wrong with the service, shown in the frame
   QString serviceProblemDetail_;  // and why, in full, in the frame's tooltip
+  ProblemEnds serviceProblemEnds_ = ProblemEnds::Never;
   bool serviceBusy_ = false;    // a stop or restart is waiting for the service
 
   QGroupBox* fraFrequency_ = nullptr;
@@ -176,7 +179,7 @@ class frmSettings : public QDialog {
   QCheckBox* chkUseQuotes_ = nullptr;
   QListWidget* lstQuotesFiles_ = nullptr;
   QListWidget* lstFont_ = nullptr;
-  QLineEdit* txtFontPreview_ = nullptr;
+  FontPreview* txtFontPreview_ = nullptr;
   QComboBox* cboFontSize_ = nullptr;
   ColorSwatch* txtColor_ = nullptr;
   QListWidget* lstBackGrounds_ = nullptr;
