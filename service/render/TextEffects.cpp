@@ -128,6 +128,11 @@ AreaMask BoxMask(const Rect& area, const std::vector<Rect>& lines, std::int32_t 
       double cy = y + 0.5;
       double dy = std::max({box.top + radius - cy, cy - (box.bottom - radius), 0.0});
       for (std::int32_t x = visible.left; x < visible.right; ++x) {
+        // Away from the corners the box covers the whole pixel.
+        if (dy == 0 && x >= box.left + pad && x < box.right - pad) {
+          row[x - area.left] = 255;
+          continue;
+        }
         double cx = x + 0.5;
         double dx = std::max({box.left + radius - cx, cx - (box.right - radius), 0.0});
         double coverage = std::clamp(radius + 0.5 - std::sqrt(dx * dx + dy * dy), 0.0, 1.0);
@@ -195,19 +200,21 @@ AreaMask Dilated(const AreaMask& mask, double radius) {
       if (weight > 0) taps.push_back({dx, dy, static_cast<std::uint32_t>(std::lround(weight * 256))});
     }
   }
+  // Most of the area is empty: every covered pixel spreads its coverage
+  // over the disc around it, which costs far less than gathering the disc
+  // for every pixel of the area.
   AreaMask out(mask.area);
   const Rect& a = mask.area;
   for (std::int32_t y = a.top; y < a.bottom; ++y) {
-    std::uint8_t* row = out.Row(y);
-    for (const Tap& tap : taps) {
-      std::int32_t sy = y + tap.dy;
-      if (sy < a.top || sy >= a.bottom) continue;
-      const std::uint8_t* source = mask.Row(sy);
-      std::int32_t from = std::max(a.left, a.left - tap.dx), to = std::min(a.right, a.right - tap.dx);
-      for (std::int32_t x = from; x < to; ++x) {
-        auto value = static_cast<std::uint8_t>((source[x + tap.dx - a.left] * tap.weight) >> 8);
-        std::uint8_t& cell = row[x - a.left];
-        cell = std::max(cell, value);
+    const std::uint8_t* row = mask.Row(y);
+    for (std::int32_t x = a.left; x < a.right; ++x) {
+      const std::uint32_t value = row[x - a.left];
+      if (value == 0) continue;
+      for (const Tap& tap : taps) {
+        std::int32_t tx = x + tap.dx, ty = y + tap.dy;
+        if (tx < a.left || tx >= a.right || ty < a.top || ty >= a.bottom) continue;
+        std::uint8_t& cell = out.Row(ty)[tx - a.left];
+        cell = std::max(cell, static_cast<std::uint8_t>((value * tap.weight) >> 8));
       }
     }
   }
@@ -277,7 +284,7 @@ void MakeReadable(Bitmap& target, const AreaMask& box, const AreaMask& glyphs, C
       auto weight = static_cast<float>(amount * coverage / 255.0);
       for (int c = 0; c < 3; ++c) {
         float v = linear[pixel[c]] + (toward - linear[pixel[c]]) * weight;
-        pixel[c] = srgb[static_cast<std::size_t>(std::clamp(std::lround(v * kLinearSteps), 0L, long{kLinearSteps}))];
+        pixel[c] = srgb[static_cast<std::size_t>(std::clamp(v, 0.0f, 1.0f) * kLinearSteps + 0.5f)];
       }
     }
   }
