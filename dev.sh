@@ -23,9 +23,13 @@ PACKAGES=(
   qt6-base-dev qt6-qpa-plugins libgtest-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core
 )
-# What the tests need on top: an X server, a window manager, X tools, and
+# What the tests need on top: an X server, a window manager, X tools, a
+# session bus, the desktop programs whose wallpaper the tests set, and
 # fonts for quotes in Arabic, Hebrew, Hindi, Chinese and emoji.
-TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji)
+TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool dbus-daemon pcmanfm-qt xfdesktop4 xfconf)
+TEST_PACKAGES+=(fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji)
+# A desktop's launcher (gio), which starts the installed menu entry in a test.
+TEST_PACKAGES+=(libglib2.0-bin)
 # The sanitizer build's compiler: clang 14 cannot compile <expected>.
 SANITIZER_PACKAGES=(clang-19 libclang-rt-19-dev)
 
@@ -58,11 +62,24 @@ launcher_args() {
   fi
 }
 
+configure() {
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(launcher_args) ${KV_CMAKE_ARGS:-} >/dev/null
+}
+
+# Builds the targets named, or everything.
 build() {
   say "Building in $BUILD_DIR"
-  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(launcher_args) ${KV_CMAKE_ARGS:-} >/dev/null
-  cmake --build "$BUILD_DIR"
+  configure
+  if [ $# -gt 0 ]; then
+    cmake --build "$BUILD_DIR" --target "$@"
+  else
+    cmake --build "$BUILD_DIR"
+  fi
 }
+
+# What `run` runs: the programs, kvreg and the sample data, not the tests
+# and benchmarks.
+RUN_TARGETS=(kvrender Kvillo kvreg kvsample_data)
 
 run_tests() {
   say "Running the tests"
@@ -91,7 +108,9 @@ run_main() {
     # terminal.
     say "Starting the Kvillo service and opening its settings"
     setsid "$BUILD_DIR/bin/Kvillo" </dev/null >/dev/null 2>&1 &
-    setsid "$BUILD_DIR/bin/KvSettings" </dev/null >/dev/null 2>&1 &
+    if [ -x "$BUILD_DIR/bin/KvSettings" ]; then
+      setsid "$BUILD_DIR/bin/KvSettings" </dev/null >/dev/null 2>&1 &
+    fi
   fi
   echo "$wallpaper"
 }
@@ -99,7 +118,12 @@ run_main() {
 case "${1:-}" in
   run)
     install_missing "${PACKAGES[@]}"
-    build
+    configure
+    targets=("${RUN_TARGETS[@]}")
+    if grep -q '^KV_BUILD_SETTINGS:BOOL=ON' "$BUILD_DIR/CMakeCache.txt"; then
+      targets+=(KvSettings)
+    fi
+    build "${targets[@]}"
     run_main
     ;;
   test)

@@ -6,6 +6,7 @@
 
 #include "ReadSettings.h"
 #include "UpdateWallpaper.h"
+#include "PublishWallpaper.h"
 #include "frmKvillo.h"
 #include "kvplatform/InstanceLock.h"
 #include "kvplatform/Log.h"
@@ -88,7 +89,7 @@ int Main(int argc, char** argv) {
     return 0;
   }
 
-  frmKvillo form({.update = update});
+  frmKvillo form({.update = update, .showExisting = [&] { ShowExistingWallpaper(snapshot->WallpaperFile); }});
   if (auto loaded = form.Load(); !loaded) {
     platform::LogError(loaded.error().message);
     return 1;

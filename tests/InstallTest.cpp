@@ -1,7 +1,7 @@
 // Installing: the programs, the library and the sample data land together
 // under <prefix>/lib/kvillo, with links in <prefix>/bin and the menu entry,
 // and the installed programs find their data beside them. A per-user
-// install needs no root.
+// install needs no root, and a prefix with a blank in it works.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 
 TEST(Install, PerUserInstallWorksWithoutRoot) {
   kvtest::TempHome home;
-  fs::path prefix = home.Root() / ".local";
+  fs::path prefix = home.Root() / "Ann Lee" / ".local";
   auto installed = kvtest::Run(KV_TEST_CMAKE, {"--install", KV_TEST_BUILD_DIR, "--prefix", prefix.string()}, {}, 120s);
   ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
   // Everything it wrote lies below the prefix, so a prefix of the user's
@@ -49,9 +49,23 @@ TEST(Install, PerUserInstallWorksWithoutRoot) {
     EXPECT_EQ(fs::canonical(prefix / "bin" / program), fs::canonical(folder / program));
   }
   if (KV_TEST_WITH_SETTINGS) {
-    std::string entry = kvtest::ReadFile(prefix / "share" / "applications" / "KvSettings.desktop");
-    EXPECT_NE(entry.find("Exec=" + (folder / "KvSettings").string() + "\n"), std::string::npos) << entry;
+    fs::path entry = prefix / "share" / "applications" / "KvSettings.desktop";
+    std::string text = kvtest::ReadFile(entry);
+    EXPECT_NE(text.find("Exec=\"" + (folder / "KvSettings").string() + "\"\n"), std::string::npos)
+        << "the path is quoted as one argument: " << text;
     EXPECT_TRUE(fs::exists(prefix / "share" / "icons" / "hicolor" / "scalable" / "apps" / "KvSettings.svg"));
+    // A desktop's launcher starts the installed program from the entry;
+    // without a display the program says so and ends.
+    kvtest::Child launcher(
+        "/usr/bin/gio", {"launch", entry.string()},
+        {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}});
+    auto launched = launcher.Wait(60s);
+    ASSERT_TRUE(launched) << "the launcher hangs";
+    EXPECT_EQ(launched->exitCode, 0) << "the launcher refused the entry: " << launched->err;
+    EXPECT_TRUE(kvtest::WaitFor(
+        [&] { return launcher.ErrSoFar().find("cannot open the settings window: no display") != std::string::npos; },
+        60s))
+        << "the menu entry did not start KvSettings: " << launcher.ErrSoFar();
   }
 
   // The installed programs, started through their links by an ordinary

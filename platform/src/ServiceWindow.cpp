@@ -7,9 +7,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include "kvplatform/EventLoop.h"
 #include "kvplatform/Paths.h"
@@ -152,31 +155,108 @@ void ServiceWindow::Serve(int client) {
   if (afterClose_) afterClose_();
 }
 
-bool FindServiceWindow(std::string_view className, std::string_view title) {
+namespace {
+
+// A connection to the service's socket made without waiting: the kernel
+// either queues it at once, refuses it, or says that the service's queue of
+// unaccepted connections is full (a service that is busy or stopped). A
+// blocking connect would wait in that last case for as long as the service
+// does not accept, with no bound.
+class ClientConnection {
+ public:
+  ClientConnection() = default;
+  ClientConnection(ServiceWindowState state, int fd) : state_(state), fd_(fd) {}
+  ClientConnection(ClientConnection&& other) noexcept : state_(other.state_), fd_(std::exchange(other.fd_, -1)) {}
+  ClientConnection& operator=(ClientConnection&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) close(fd_);
+      state_ = other.state_;
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  ClientConnection(const ClientConnection&) = delete;
+  ClientConnection& operator=(const ClientConnection&) = delete;
+  ~ClientConnection() {
+    if (fd_ >= 0) close(fd_);
+  }
+
+  ServiceWindowState State() const { return state_; }
+  int Get() const { return fd_; }
+
+ private:
+  ServiceWindowState state_ = ServiceWindowState::Absent;
+  int fd_ = -1;
+};
+
+ClientConnection ConnectWithoutWaiting(std::string_view className, std::string_view title) {
   auto path = ServiceWindowPath(className, title);
-  if (!path) return false;
-  int fd = Connect(*path);
-  if (fd < 0) return false;
-  close(fd);
-  return true;
+  if (!path) return {};
+  auto address = Address(*path);
+  if (!address) return {};
+  Fd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (fd.Get() < 0) return {};
+  int result = 0;
+  do {
+    result = connect(fd.Get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address);
+  } while (result != 0 && errno == EINTR);
+  if (result == 0) return {ServiceWindowState::Present, fd.Release()};
+  // Someone listens there, but takes no connection now.
+  if (errno == EAGAIN || errno == EINPROGRESS) return {ServiceWindowState::NotResponding, -1};
+  return {};
+}
+
+}  // namespace
+
+ServiceWindowState ProbeServiceWindow(std::string_view className, std::string_view title) {
+  return ConnectWithoutWaiting(className, title).State();
+}
+
+bool FindServiceWindow(std::string_view className, std::string_view title) {
+  return ProbeServiceWindow(className, title) != ServiceWindowState::Absent;
 }
 
 Status CloseServiceWindow(std::string_view className, std::string_view title, std::chrono::milliseconds timeout) {
-  KV_TRY_ASSIGN(fs::path path, ServiceWindowPath(className, title));
-  Fd fd(Connect(path));
-  if (fd.Get() < 0) return Fail(ErrorCode::NotFound, "the service is not running");
-  if (write(fd.Get(), kCloseRequest.data(), kCloseRequest.size()) != static_cast<ssize_t>(kCloseRequest.size())) {
-    return Fail("cannot send the close request: " + Errno());
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + timeout;
+  auto left = [&] {
+    return std::max<std::chrono::milliseconds::rep>(
+        0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+  };
+  const std::string limit = std::to_string((timeout.count() + 999) / 1000) + " seconds";
+
+  // A service whose queue is full takes no request yet: try again until it
+  // has room or the time is up.
+  ClientConnection connection = ConnectWithoutWaiting(className, title);
+  while (connection.State() == ServiceWindowState::NotResponding) {
+    if (left() == 0) return Fail("the service did not take the close request within " + limit);
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(50, left())));
+    connection = ConnectWithoutWaiting(className, title);
   }
+  if (connection.State() == ServiceWindowState::Absent) {
+    return Fail(ErrorCode::NotFound, "the service is not running");
+  }
+  int fd = connection.Get();
+
+  // The request is a few bytes into an empty socket, so it fits at once; a
+  // service that hangs up meanwhile gives an error, never SIGPIPE.
+  ssize_t sent = 0;
+  do {
+    sent = send(fd, kCloseRequest.data(), kCloseRequest.size(), MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  if (sent < 0 && (errno == EPIPE || errno == ECONNRESET)) return Ok();  // it ended before it read the request
+  if (sent != static_cast<ssize_t>(kCloseRequest.size())) return Fail("cannot send the close request: " + Errno());
+
   std::string answer;
-  auto deadline = std::chrono::steady_clock::now() + timeout;
   char buffer[64];
   while (answer.find('\n') == std::string::npos) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return Fail("the service did not answer the close request in time");
-    pollfd entry{fd.Get(), POLLIN, 0};
-    if (poll(&entry, 1, static_cast<int>(left.count())) <= 0) continue;
-    ssize_t got = read(fd.Get(), buffer, sizeof buffer);
+    auto wait = left();
+    if (wait == 0) return Fail("the service did not answer the close request within " + limit);
+    pollfd entry{fd, POLLIN, 0};
+    int ready = poll(&entry, 1, static_cast<int>(std::min<std::chrono::milliseconds::rep>(wait, 1000)));
+    if (ready <= 0) continue;
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     // A service that ends before it answers has closed all the same.
     if (got <= 0) return Ok();
     answer.append(buffer, static_cast<size_t>(got));

@@ -7,7 +7,6 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
@@ -18,7 +17,9 @@
 #include "CheckList.h"
 #include "ColorSwatch.h"
 #include "EditingRules.h"
+#include "FontPreview.h"
 #include "Localisation.h"
+#include "PickOnlyList.h"
 #include "ProgramIcon.h"
 #include "Twips.h"
 #include "axLine.h"
@@ -135,11 +136,7 @@ QLabel* frmSettings::CreateLabel(int index, const QString& caption, QWidget* par
 QComboBox* frmSettings::CreateList(const char* name, QWidget* parent, int left, int top, int width) {
   auto* list = new QComboBox(parent);
   list->setObjectName(QString::fromLatin1(name));
-  // Pick-only: no text can be typed in, and the wheel only turns a list
-  // that has the focus, so that every change is committed when it loses it.
-  list->setEditable(false);
-  list->setFocusPolicy(Qt::StrongFocus);
-  list->setMaxVisibleItems(12);
+  MakePickOnly(list);
   Place(list, left, top, width, kListHeight);
   return list;
 }
@@ -241,10 +238,8 @@ void frmSettings::CreateOptionPages() {
   // Page 2: the fonts, their preview, size and colour.
   QWidget* fontPage = fraOptionPanel_[2];
   lstFont_ = CreateCheckList("lstFont", fontPage, 0, 0, 2700, 1620);
-  txtFontPreview_ = new QLineEdit(kPreviewText, fontPage);
+  txtFontPreview_ = new FontPreview(kPreviewText, fontPage);
   txtFontPreview_->setObjectName(QStringLiteral("txtFontPreview"));
-  txtFontPreview_->setReadOnly(true);
-  txtFontPreview_->setAlignment(Qt::AlignCenter);
   Place(txtFontPreview_, 2820, 0, kPageWidth - 2820, 1620);
   QLabel* sizeCaption = CreateLabel(2, QStringLiteral("&Size:"), fontPage, 0, 1755, 540);
   cboFontSize_ = CreateList("cboFontSize", fontPage, 600, 1710, 900);
@@ -637,8 +632,6 @@ void frmSettings::lstFont_Highlight() {
   preview.setFamily(current->text());
   preview.setItalic(false);
   txtFontPreview_->setFont(preview);
-  // A sample wider than the box shows its beginning.
-  txtFontPreview_->setCursorPosition(0);
 }
 
 void frmSettings::cboFontSize_Change() {
@@ -646,7 +639,6 @@ void frmSettings::cboFontSize_Change() {
   QFont preview = txtFontPreview_->font();
   preview.setPointSize(cboFontSize_->currentText().toInt());
   txtFontPreview_->setFont(preview);
-  txtFontPreview_->setCursorPosition(0);
 }
 
 void frmSettings::PassFocusOn(QWidget* from, QWidget* to, Qt::FocusReason reason) {

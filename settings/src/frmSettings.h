@@ -27,7 +27,6 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
-class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QTimer;
@@ -36,6 +35,7 @@ namespace kv::settings {
 
 class axLine;
 class ColorSwatch;
+class FontPreview;
 
 // Shows a warning the user has to dismiss.
 using Warning = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
@@ -122,7 +122,9 @@ class frmSettings : public QDialog {
   void cmdPause_Click();
   void cmdResume_Click();
   void SaveServiceStatus(std::string_view status);
-  void SetServiceProblem(const QString& problem, const std::string& detail);
+  // When a service problem shown in the frame is over by itself.
+  enum class ProblemEnds { Never, WhenRunning, WhenGone };
+  void SetServiceProblem(const QString& problem, const std::string& detail, ProblemEnds ends = ProblemEnds::Never);
   [[nodiscard]] Status StartService();
   [[nodiscard]] Status CloseService();
 
@@ -166,6 +168,7 @@ class frmSettings : public QDialog {
   QString serviceCaption_;      // the status caption last shown
   QString serviceProblem_;        // what last went wrong with the service, shown in the frame
   QString serviceProblemDetail_;  // and why, in full, in the frame's tooltip
+  ProblemEnds serviceProblemEnds_ = ProblemEnds::Never;
   bool serviceBusy_ = false;    // a stop or restart is waiting for the service
 
   QGroupBox* fraFrequency_ = nullptr;
@@ -179,7 +182,7 @@ class frmSettings : public QDialog {
   QCheckBox* chkUseQuotes_ = nullptr;
   QListWidget* lstQuotesFiles_ = nullptr;
   QListWidget* lstFont_ = nullptr;
-  QLineEdit* txtFontPreview_ = nullptr;
+  FontPreview* txtFontPreview_ = nullptr;
   QComboBox* cboFontSize_ = nullptr;
   ColorSwatch* txtColor_ = nullptr;
   QListWidget* lstBackGrounds_ = nullptr;

@@ -32,15 +32,22 @@ void ProcessPendingEvents() { QCoreApplication::processEvents(QEventLoop::AllEve
 }  // namespace
 
 void frmSettings::RefreshServiceStatus() {
+  // The look never waits: a service that takes no connection now (busy, or
+  // stopped) is shown as such at once, and the window stays usable.
+  platform::ServiceWindowState window =
+      platform::ProbeServiceWindow(platform::kServiceWindowClass, CStatics::SERVICENAME);
   QString caption;
-  if (!ServiceWindowExists()) {
+  if (window == platform::ServiceWindowState::Absent) {
+    if (serviceProblemEnds_ == ProblemEnds::WhenGone) SetServiceProblem({}, {});
     caption = QStringLiteral("Kvillo status: Stopped");
     cmdPause_->setEnabled(false);
     cmdResume_->setEnabled(false);
     cmdStop_->setEnabled(false);
     cmdStart_->setEnabled(true);
   } else {
-    SetServiceProblem({}, {});
+    if (window == platform::ServiceWindowState::Present && serviceProblemEnds_ == ProblemEnds::WhenRunning) {
+      SetServiceProblem({}, {});
+    }
     cmdStart_->setEnabled(false);
     cmdStop_->setEnabled(true);
     auto status = Statics().GetRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION, CStatics::STATUSCODEKEY, "");
@@ -60,16 +67,24 @@ void frmSettings::RefreshServiceStatus() {
     }
   }
   serviceCaption_ = caption;
-  // A start that failed stays in view until the service is seen running or
-  // the user tries again: briefly in the caption, with the reason in full in
-  // the frame's tooltip.
-  fraStartStop_->setTitle(serviceProblem_.isEmpty() ? caption : caption + QStringLiteral(" (") + serviceProblem_ + u')');
+  // A failure stays in view until it is over (a failed start until the
+  // service is seen running, a failed stop until it is seen gone) or the
+  // user tries again: briefly in the caption, with the reason in full in
+  // the frame's tooltip. Whether a service that takes no connection would
+  // answer is unknown.
+  QString note = serviceProblem_;
+  if (window == platform::ServiceWindowState::NotResponding) {
+    caption = QStringLiteral("Kvillo status: Unknown");
+    if (note.isEmpty()) note = tr("not responding");
+  }
+  fraStartStop_->setTitle(note.isEmpty() ? caption : caption + QStringLiteral(" (") + note + u')');
   fraStartStop_->setToolTip(serviceProblemDetail_);
 }
 
-void frmSettings::SetServiceProblem(const QString& problem, const std::string& detail) {
+void frmSettings::SetServiceProblem(const QString& problem, const std::string& detail, ProblemEnds ends) {
   serviceProblem_ = problem;
   serviceProblemDetail_ = QString::fromStdString(detail);
+  serviceProblemEnds_ = problem.isEmpty() ? ProblemEnds::Never : ends;
   if (!detail.empty()) platform::LogError(detail);
 }
 
@@ -100,7 +115,9 @@ void frmSettings::cmdStart_Click() {
   {
     BusyPointer busy;
     SetServiceProblem({}, {});
-    if (auto started = StartService(); !started) SetServiceProblem(tr("Kvillo could not be started"), started.error().message);
+    if (auto started = StartService(); !started) {
+      SetServiceProblem(tr("Kvillo could not be started"), started.error().message, ProblemEnds::WhenRunning);
+    }
     ProcessPendingEvents();
     RefreshServiceStatus();
   }
@@ -109,9 +126,10 @@ void frmSettings::cmdStart_Click() {
 void frmSettings::cmdStop_Click() {
   if (serviceBusy_) return;
   serviceBusy_ = true;
+  SetServiceProblem({}, {});
   if (ServiceWindowExists()) {
     if (auto closed = CloseService(); !closed) {
-      SetServiceProblem(tr("Kvillo did not stop"), closed.error().message);
+      SetServiceProblem(tr("Kvillo did not stop"), closed.error().message, ProblemEnds::WhenGone);
     }
   }
   {
@@ -123,10 +141,11 @@ void frmSettings::cmdStop_Click() {
 }
 
 void frmSettings::SaveServiceStatus(std::string_view status) {
+  SetServiceProblem({}, {});
   if (auto written = Statics().SaveRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION,
                                                    CStatics::STATUSCODEKEY, status);
       !written) {
-    SetServiceProblem(tr("the status was not stored"), written.error().message);
+    SetServiceProblem(tr("the status was not stored"), written.error().message, ProblemEnds::WhenGone);
   }
   BusyPointer busy;
   ProcessPendingEvents();
@@ -161,7 +180,7 @@ Status frmSettings::RestartService() {
     }
     if (result) result = StartService();
   }
-  if (!result) SetServiceProblem(tr("Kvillo was not restarted"), result.error().message);
+  if (!result) SetServiceProblem(tr("Kvillo was not restarted"), result.error().message, ProblemEnds::WhenRunning);
   serviceBusy_ = false;
   RefreshServiceStatus();
   return result;

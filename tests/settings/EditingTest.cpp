@@ -1,6 +1,10 @@
 // The editing rules: what each control commits into the settings, when, and
 // that every commit enables Apply.
 
+#include <QAbstractItemView>
+#include <QScrollBar>
+#include <QWheelEvent>
+
 #include "SettingsFixture.h"
 
 namespace {
@@ -146,6 +150,47 @@ TEST_F(Editing, TheEffectsPageTicksAndSavesNamesAndKeepsUnknownOnes) {
   SetChecked(effects, 4, false);
   Button("cmdOK")->click();
   EXPECT_EQ(StoredList("SelectedEffects"), Names{"Sparkle"});
+}
+
+// One notch of the mouse wheel, downwards, over `list`.
+void TurnWheel(QComboBox* list) {
+  QPointF at = list->rect().center();
+  QWheelEvent wheel(at, list->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(list, &wheel);
+}
+
+TEST_F(Editing, DropDownsTurnOnlyWithTheFocusAndOpenAFewRowsHigh) {
+  OpenCleanly();
+  QComboBox* frequency = List("cboFrequency");
+  Button("cmdCancel")->setFocus(Qt::TabFocusReason);
+
+  // The pointer resting on a list that has no focus changes nothing.
+  TurnWheel(frequency);
+  EXPECT_EQ(frequency->currentText(), "Hour") << "the list shows a value nothing would save";
+  ShowPage(4);
+  TurnWheel(List("cboMargin0"));
+  EXPECT_EQ(List("cboMargin0")->currentText(), "10%");
+  EXPECT_FALSE(ApplyEnabled());
+
+  // A long list opens twelve rows high, with a scroll bar; a short one whole.
+  for (QComboBox* list : {List("cboMargin0"), frequency}) {
+    list->setFocus(Qt::TabFocusReason);
+    list->showPopup();
+    QAbstractItemView* rows = list->view();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(rows->window()));
+    EXPECT_EQ(rows->viewport()->height() / rows->sizeHintForRow(0), std::min(list->count(), 12))
+        << list->objectName().toStdString() << ": rows in view at once";
+    EXPECT_EQ(rows->verticalScrollBar()->isVisible(), list->count() > 12) << list->objectName().toStdString();
+    list->hidePopup();
+  }
+
+  // With the focus, the wheel picks, and leaving the list commits the pick.
+  frequency->setFocus(Qt::TabFocusReason);
+  TurnWheel(frequency);
+  EXPECT_EQ(frequency->currentText(), "Day");
+  Button("cmdOK")->click();
+  EXPECT_EQ(StoredSetting("Frequency"), "5");
 }
 
 }  // namespace

@@ -25,24 +25,6 @@ namespace {
 using namespace kv::settings;
 using Names = std::vector<std::string>;
 
-TEST(StringTable, SplitResourceTextSeparatesTheTextFromItsSuffix) {
-  auto split = SplitResourceText("Tile///Stretch///Center[0|0]");
-  ASSERT_TRUE(split) << split.error().message;
-  EXPECT_EQ(split->text, "Tile///Stretch///Center");
-  split = SplitResourceText("Wide[-12|+200]");
-  ASSERT_TRUE(split);
-  EXPECT_EQ(split->text, "Wide");
-  EXPECT_EQ(split->a, -12);
-  EXPECT_EQ(split->b, 200);
-
-  for (const char* bad : {"No suffix", "Open[0|0", "Text[0]", "Text|0[0]", "Text[x|0]", "Text[0|0.5]", "Text[0|]",
-                          "Text[0|99999999999]"}) {
-    auto failed = SplitResourceText(bad);
-    ASSERT_FALSE(failed) << bad;
-    EXPECT_NE(failed.error().message.find(bad), std::string::npos) << "the message quotes the text";
-  }
-}
-
 TEST(StringTable, HoldsTheWindowsTextsExactlyAndFailsOnMissingOrMalformedRows) {
   auto table = StringTable::FromProgramResources();
   ASSERT_TRUE(table) << table.error().message;

@@ -148,7 +148,28 @@ TEST_F(Pickers, SwatchesAndPreviewPassTheFocusOn) {
   EXPECT_TRUE(List("cboBackgroundMode")->hasFocus()) << QApplication::focusWidget()->objectName().toStdString();
 }
 
-TEST_F(Pickers, PreviewShowsTheHighlightedFontAtTheChosenSize) {
+// Where the sample's ink lies in the preview: the gaps between the ink and
+// the box's edges, left, right, top, bottom, counted inside the frame.
+struct InkGaps {
+  int left = -1, right = -1, top = -1, bottom = -1;
+};
+InkGaps FindInk(QWidget* preview) {
+  QImage image = preview->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  constexpr int kFrame = 3;
+  QRgb base = image.pixel(kFrame, kFrame);
+  int left = image.width(), right = -1, top = image.height(), bottom = -1;
+  for (int y = kFrame; y < image.height() - kFrame; ++y) {
+    for (int x = kFrame; x < image.width() - kFrame; ++x) {
+      if (std::abs(qGray(image.pixel(x, y)) - qGray(base)) < 96) continue;
+      left = std::min(left, x), right = std::max(right, x);
+      top = std::min(top, y), bottom = std::max(bottom, y);
+    }
+  }
+  if (right < 0) return {};
+  return {left - kFrame, image.width() - kFrame - 1 - right, top - kFrame, image.height() - kFrame - 1 - bottom};
+}
+
+TEST_F(Pickers, PreviewShowsTheHighlightedFontWholeAtTheChosenSize) {
   StoreSetting("FontSize", "24");
   OpenCleanly();
   ShowPage(2);
@@ -181,6 +202,29 @@ TEST_F(Pickers, PreviewShowsTheHighlightedFontAtTheChosenSize) {
   List("cboFontSize")->setCurrentIndex(kv::settings::kLargestFontSize - kv::settings::kSmallestFontSize);
   EXPECT_EQ(preview->font().pointSize(), 70);
   EXPECT_EQ(preview->font().family(), fonts->currentItem()->text());
+
+  // The whole sample shows, centred, at every size: one too large for the
+  // box is drawn smaller, the chosen size staying the preview's.
+  for (int size : {70, 40, 8}) {
+    List("cboFontSize")->setCurrentIndex(size - kv::settings::kSmallestFontSize);
+    EXPECT_EQ(preview->font().pointSize(), size);
+    InkGaps gaps = FindInk(preview);
+    ASSERT_GE(gaps.left, 1) << "size " << size << ": the sample is cut at the left";
+    EXPECT_GE(gaps.right, 1) << "size " << size << ": the sample is cut at the right";
+    EXPECT_GE(std::min(gaps.top, gaps.bottom), 1) << "size " << size << ": the sample is cut at the top or bottom";
+    EXPECT_LE(std::abs(gaps.left - gaps.right), 2) << "size " << size << ": the sample is not centred";
+    if (size > 8) {
+      EXPECT_LE(gaps.left + gaps.right, preview->width() / 3) << "size " << size << ": shrunk more than needed";
+    }
+  }
+
+  // The focus passing through the preview leaves it as it was: nothing
+  // selected, nothing scrolled.
+  QImage before = preview->grab().toImage();
+  preview->setFocus(Qt::TabFocusReason);
+  EXPECT_TRUE(List("cboFontSize")->hasFocus());
+  EXPECT_TRUE(preview->selectedText().isEmpty()) << preview->selectedText().toStdString();
+  EXPECT_TRUE(preview->grab().toImage() == before) << "the preview changed as the focus passed through it";
 }
 
 TEST_F(Pickers, AltShortcutsReachTheSwatchesThePageSelectorAndTheAboutBox) {

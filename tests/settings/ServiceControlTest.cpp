@@ -3,10 +3,18 @@
 // in-process; every service it starts is a real Kvillo process.
 
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QGroupBox>
+#include <QTimer>
+#include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "Process.h"
 #include "WallpaperRecorder.h"
@@ -178,6 +186,114 @@ TEST_F(ServiceControl, WindowWithoutAStatusKeepsCaptionAndPauseResume) {
   EXPECT_FALSE(Enabled("cmdStart"));
   EXPECT_TRUE(Enabled("cmdStop"));
   EXPECT_TRUE(Enabled("cmdPause"));
+}
+
+// Fills the listen queue of the socket at `path` with connections nobody
+// accepts, as clients do while the service is busy or stopped.
+std::vector<int> FillQueue(const fs::path& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  std::vector<int> connections;
+  for (int i = 0; i < 1000; ++i) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      EXPECT_EQ(errno, EAGAIN) << std::strerror(errno);
+      close(fd);
+      break;
+    }
+    connections.push_back(fd);
+  }
+  return connections;
+}
+
+// Stops a process (SIGSTOP) for as long as it lives, and at the latest
+// until `limit` has passed: a window that waits for the stopped process
+// is then released, and the test fails instead of hanging.
+class StoppedProcess {
+ public:
+  StoppedProcess(pid_t pid, std::chrono::seconds limit) : pid_(pid) {
+    kill(pid_, SIGSTOP);
+    EXPECT_TRUE(kvtest::WaitFor([&] { return State() == "T"; }, 60s)) << "the process did not stop";
+    watchdog_ = std::thread([this, limit] {
+      std::unique_lock lock(mutex_);
+      released_ = !done_.wait_for(lock, limit, [this] { return ended_; });
+      kill(pid_, SIGCONT);
+    });
+  }
+  ~StoppedProcess() { Continue(); }
+  void Continue() {
+    if (!watchdog_.joinable()) return;
+    {
+      std::lock_guard lock(mutex_);
+      ended_ = true;
+    }
+    done_.notify_all();
+    watchdog_.join();
+  }
+  // True when the limit, not the test, let the process go on.
+  bool Released() const { return released_; }
+
+  std::string State() const {
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+    std::string pidText, name, state;
+    stat >> pidText >> name >> state;
+    return state;
+  }
+
+ private:
+  pid_t pid_;
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool ended_ = false;
+  bool released_ = false;
+  std::thread watchdog_;
+};
+
+TEST_F(ServiceControl, AServiceThatTakesNoConnectionNeverFreezesTheWindow) {
+  StoreSetting("Frequency", "4");
+  OpenCleanly();
+  Button("cmdStart")->click();
+  ASSERT_TRUE(Eventually([&] { return ServicePid() > 0 && Caption() == "Kvillo status: Started"; }, 60s));
+  pid_t pid = ServicePid();
+
+  // The service stops taking connections and its queue fills up.
+  std::vector<int> queued;
+  {
+    StoppedProcess stopped(pid, 90s);
+    queued = FillQueue(home_.RuntimeDir() / "kvillo" / "ThunderRT6FormDC.KvilloService");
+    ASSERT_FALSE(queued.empty());
+
+    // The status shows at once as unknown, and Stop stays usable.
+    window_->RefreshServiceStatus();
+    EXPECT_EQ(Caption(), "Kvillo status: Unknown (not responding)");
+    EXPECT_TRUE(Enabled("cmdStop"));
+    EXPECT_FALSE(Enabled("cmdStart"));
+
+    // Stop waits for its 30 s and says that it failed; the window keeps
+    // handling events all the while.
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(100);
+    auto started = std::chrono::steady_clock::now();
+    Button("cmdStop")->click();
+    auto waited = std::chrono::steady_clock::now() - started;
+    ticker.stop();
+    EXPECT_FALSE(stopped.Released()) << "the window waited for the stopped service without a bound";
+    EXPECT_GE(waited, 29s);
+    EXPECT_GT(ticks, 30) << "the window did not handle its events while Stop waited";
+    EXPECT_EQ(Caption(), "Kvillo status: Unknown (Kvillo did not stop)");
+    EXPECT_NE(Find<QGroupBox>("fraStartStop")->toolTip().toStdString().find("30 seconds"), std::string::npos);
+  }
+  for (int fd : queued) close(fd);
+
+  // Running again, it answers; the failure stays in view until the user
+  // tries again, and then Stop works.
+  EXPECT_TRUE(Eventually([&] { return Caption() == "Kvillo status: Started (Kvillo did not stop)"; }, 60s))
+      << Caption();
+  Button("cmdStop")->click();
+  EXPECT_TRUE(Eventually([&] { return Caption() == "Kvillo status: Stopped"; }, 60s)) << Caption();
 }
 
 TEST_F(ServiceControl, TheStartAtLogOnFollowsTheBoxOnApply) {

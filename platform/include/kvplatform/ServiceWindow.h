@@ -49,12 +49,23 @@ class ServiceWindow {
   std::function<void()> afterClose_;
 };
 
-// True when a service window of that class and title exists (answers).
+// What a look for the service's window finds. NotResponding is a service
+// that listens but takes no connection now (its queue of connections is
+// full: it is busy, or stopped); whether it will answer is unknown.
+enum class ServiceWindowState { Absent, Present, NotResponding };
+
+// Looks for a service window of that class and title. Never waits: it
+// answers at once, whatever state the service is in.
+ServiceWindowState ProbeServiceWindow(std::string_view className, std::string_view title);
+
+// True when a service window of that class and title exists, answering or
+// not. Never waits.
 bool FindServiceWindow(std::string_view className, std::string_view title);
 
 // Asks the service to close and waits until it has answered (its close
-// handler has run). Fails when there is no such window or no answer comes
-// within `timeout`.
+// handler has run). Fails when there is no such window, or when the request
+// cannot be delivered or is not answered within `timeout`, which bounds the
+// whole call. Can be called on any thread.
 [[nodiscard]] Status CloseServiceWindow(std::string_view className, std::string_view title,
                                         std::chrono::milliseconds timeout);
 
