@@ -153,35 +153,51 @@ AreaMask GlyphMask(const Rect& area, const TextCoverage& text, std::int32_t offs
     if (sy < 0 || sy >= text.Height) continue;
     const std::uint8_t* source = text.Pixels.data() + static_cast<std::size_t>(sy) * text.Width;
     std::uint8_t* row = mask.Row(y);
-    for (std::int32_t x = area.left; x < area.right; ++x) {
-      std::int32_t sx = x - offset;
-      if (sx >= 0 && sx < text.Width) row[x - area.left] = source[sx];
-    }
+    const std::int32_t from = std::max(area.left, offset), to = std::min(area.right, text.Width + offset);
+    if (from < to) std::copy(source + (from - offset), source + (to - offset), row + (from - area.left));
   }
   return mask;
 }
 
-// One box-blur pass of `radius` along rows (step 1) or columns (step = width).
-void BoxBlurPass(std::vector<std::uint8_t>& pixels, std::int32_t lines, std::int32_t length, std::size_t lineStep,
-                 std::size_t step, std::int32_t radius) {
-  std::vector<std::uint32_t> sums(static_cast<std::size_t>(length) + 1);
-  const std::uint32_t window = 2 * static_cast<std::uint32_t>(radius) + 1;
-  for (std::int32_t line = 0; line < lines; ++line) {
-    std::uint8_t* base = pixels.data() + static_cast<std::size_t>(line) * lineStep;
-    for (std::int32_t i = 0; i < length; ++i) sums[static_cast<std::size_t>(i) + 1] = sums[static_cast<std::size_t>(i)] + base[static_cast<std::size_t>(i) * step];
-    for (std::int32_t i = 0; i < length; ++i) {
-      std::int32_t from = std::max(i - radius, 0), to = std::min(i + radius + 1, length);
-      std::uint32_t sum = sums[static_cast<std::size_t>(to)] - sums[static_cast<std::size_t>(from)];
-      base[static_cast<std::size_t>(i) * step] = static_cast<std::uint8_t>((sum + window / 2) / window);
-    }
-  }
-}
-
+// Two box blurs of `radius` each way, which come close to a Gaussian; the
+// mask counts as empty beyond its edges. Both passes run along rows, so the
+// memory is read in order.
 void Blur(AreaMask& mask, std::int32_t radius) {
   const std::int32_t w = mask.area.Width(), h = mask.area.Height();
+  const auto window = static_cast<std::uint32_t>(2 * radius + 1);
+  const std::uint32_t reciprocal = ((1u << 16) + window / 2) / window;
+  auto average = [&](std::uint32_t sum) { return static_cast<std::uint8_t>((sum * reciprocal + (1u << 15)) >> 16); };
+  std::vector<std::uint32_t> sums(static_cast<std::size_t>(std::max(w, h)) + 1);
+  std::vector<std::uint8_t> source;
   for (int pass = 0; pass < 2; ++pass) {
-    BoxBlurPass(mask.pixels, h, w, static_cast<std::size_t>(w), 1, radius);
-    BoxBlurPass(mask.pixels, w, h, 1, static_cast<std::size_t>(w), radius);
+    for (std::int32_t y = mask.area.top; y < mask.area.bottom; ++y) {
+      std::uint8_t* row = mask.Row(y);
+      for (std::int32_t i = 0; i < w; ++i) sums[static_cast<std::size_t>(i) + 1] = sums[static_cast<std::size_t>(i)] + row[i];
+      for (std::int32_t i = 0; i < w; ++i) {
+        std::int32_t from = std::max(i - radius, 0), to = std::min(i + radius + 1, w);
+        row[i] = average(sums[static_cast<std::size_t>(to)] - sums[static_cast<std::size_t>(from)]);
+      }
+    }
+    // Columns: a running sum per column over the rows in the window.
+    source = mask.pixels;
+    std::fill(sums.begin(), sums.end(), 0u);
+    auto sourceRow = [&](std::int32_t y) { return source.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w); };
+    for (std::int32_t y = 0; y < std::min(radius, h); ++y) {
+      const std::uint8_t* in = sourceRow(y);
+      for (std::int32_t x = 0; x < w; ++x) sums[static_cast<std::size_t>(x)] += in[x];
+    }
+    for (std::int32_t y = 0; y < h; ++y) {
+      if (y + radius < h) {
+        const std::uint8_t* in = sourceRow(y + radius);
+        for (std::int32_t x = 0; x < w; ++x) sums[static_cast<std::size_t>(x)] += in[x];
+      }
+      std::uint8_t* out = mask.Row(mask.area.top + y);
+      for (std::int32_t x = 0; x < w; ++x) out[x] = average(sums[static_cast<std::size_t>(x)]);
+      if (y - radius >= 0) {
+        const std::uint8_t* in = sourceRow(y - radius);
+        for (std::int32_t x = 0; x < w; ++x) sums[static_cast<std::size_t>(x)] -= in[x];
+      }
+    }
   }
 }
 
