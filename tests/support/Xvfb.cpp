@@ -135,7 +135,7 @@ Xvfb::Xvfb(int width, int height) {
         }
         return false;
       },
-      std::chrono::seconds(20));
+      std::chrono::seconds(60));
   close(pipeFds[0]);
   if (!done || number.empty()) {
     Stop(server_);
@@ -188,7 +188,7 @@ void Xvfb::StartWindowManager() {
           return mapped;
         });
       },
-      std::chrono::seconds(20));
+      std::chrono::seconds(60));
   if (!ready) throw std::runtime_error("openbox did not start on " + display_);
 }
 
