@@ -44,13 +44,14 @@ RenderArguments DrawChoices(const SettingsSnapshot& snapshot) {
   a.FontColor = snapshot.FontColor;
   a.OutputPath = snapshot.WallpaperFile;
   a.AllowViolation = snapshot.AllowViolation;
+  a.Effects = snapshot.Effects;
   return a;
 }
 
 Result<std::int32_t> RenderWithRenderer(const RenderArguments& a) {
   return render::RenderWallpaper(a.BackgroundName, a.BackgroundColor, a.BackgroundMode, a.FontName, a.FontSize,
                                  a.FontColor, a.Quote, a.OutputPath, a.TopMargin, a.BottomMargin, a.LeftMargin,
-                                 a.RightMargin, a.HAlign, a.VAlign, a.AllowViolation);
+                                 a.RightMargin, a.HAlign, a.VAlign, a.AllowViolation, a.Effects);
 }
 
 void GiveUp() {

@@ -83,7 +83,7 @@ TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsAndNothingToApply) {
     EXPECT_EQ(panel->y(), 24) << "360 twips below the top of fraVarious";
   }
   EXPECT_FALSE(ApplyEnabled()) << "loading is no edit";
-  EXPECT_EQ(CheckList("lstEffects")->count(), 0) << "nothing fills page 0";
+  EXPECT_EQ(CheckList("lstEffects")->count(), 5) << "the five effects, none ticked";
 
   EXPECT_EQ(Items(List("cboFrequency")).size(), 9u);
   EXPECT_EQ(List("cboFrequency")->currentText(), "Month");
