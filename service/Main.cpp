@@ -7,6 +7,7 @@
 
 #include "ReadSettings.h"
 #include "UpdateWallpaper.h"
+#include "PublishWallpaper.h"
 #include "frmKvillo.h"
 #include "kvplatform/InstanceLock.h"
 #include "kvplatform/Log.h"
@@ -80,7 +81,7 @@ int Main(int argc, char** argv) {
     if (!announced) announced = SaveStatus(CStatics::STATUSRUNNING);
     return UpdateWallpaper(*snapshot, RenderWithRenderer, GiveUp, announced ? StatusGate::Read : StatusGate::AssumeRunning);
   };
-  frmKvillo form({.update = update});
+  frmKvillo form({.update = update, .showExisting = [&] { ShowExistingWallpaper(snapshot->WallpaperFile); }});
   if (auto loaded = form.Load(); !loaded) {
     platform::LogError(loaded.error().message);
     return 1;

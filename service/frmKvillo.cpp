@@ -86,7 +86,9 @@ void frmKvillo::Unload() {
 
 void frmKvillo::Update() {
   if (ended_) return;
-  if (hooks_.update() == CycleOutcome::EndProgram) {
+  CycleOutcome outcome = hooks_.update();
+  if (outcome == CycleOutcome::SessionEnded) Form_QueryUnload();
+  if (outcome == CycleOutcome::EndProgram || outcome == CycleOutcome::SessionEnded) {
     ended_ = true;
     loop_.Quit();
   }
@@ -99,7 +101,11 @@ void frmKvillo::SetUpSchedule(std::int32_t Frequency) {
     if (Frequency == 5) Days = 1;
     if (Frequency == 6) Days = 7;
     if (Frequency == 7) Days = 30;
-    if (IsUpdateDue(Days, hooks_.now)) Update();
+    if (IsUpdateDue(Days, hooks_.now)) {
+      Update();
+    } else {
+      hooks_.showExisting();
+    }
     return;
   }
   Update();

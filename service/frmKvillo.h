@@ -25,6 +25,8 @@ class frmKvillo {
   struct Hooks {
     std::function<CycleOutcome()> update;  // one update cycle
     std::function<platform::LocalDateTime()> now = platform::Now;
+    // Shows the wallpaper made earlier, at start-up when no update is due.
+    std::function<void()> showExisting = [] {};
   };
 
   explicit frmKvillo(Hooks hooks);

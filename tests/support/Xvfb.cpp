@@ -149,6 +149,13 @@ Xvfb::~Xvfb() {
   Stop(server_);
 }
 
+void Xvfb::Kill() {
+  if (server_ <= 0) return;
+  kill(server_, SIGKILL);
+  waitpid(server_, nullptr, 0);
+  server_ = -1;
+}
+
 void Xvfb::Export() const { setenv("DISPLAY", display_.c_str(), 1); }
 
 void Xvfb::StartWindowManager() {
