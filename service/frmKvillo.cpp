@@ -127,7 +127,7 @@ std::optional<platform::LocalDateTime> frmKvillo::NextUpdate() const {
   // Minutes (every tick when Minutes is 0 or less).
   std::int64_t ticks = std::max<std::int64_t>(1, Minutes - ElapsedTicks_);
   auto due = lastTick_ + ticks * interval_;
-  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(due - std::chrono::steady_clock::now()).count();
+  auto seconds = std::chrono::round<std::chrono::seconds>(due - std::chrono::steady_clock::now()).count();
   return platform::AddSeconds(now, std::max<std::int64_t>(0, seconds));
 }
 
