@@ -70,7 +70,6 @@ int Main(int argc, char** argv) {
   // A requester that hangs up before its answer, or a closed stderr, must
   // cost a write, never the service.
   platform::IgnoreBrokenPipes();
-  platform::EnterIdlePriority();
 
   // The window and the close signals come first: reading the settings can
   // wait on a store that another program holds locked, and meanwhile the
@@ -107,6 +106,12 @@ int Main(int argc, char** argv) {
     return 1;
   }
   if (form.Ended()) return 0;
+
+  // The renders run at idle priority. The short start-up before them keeps
+  // the priority the service was started with: at idle priority on a busy
+  // machine it could take minutes to read the settings or to answer a
+  // close request that came meanwhile.
+  platform::EnterIdlePriority();
 
   // The log-on run: one update, then end.
   if (platform::TrimSpaces(CommandLine(argc, argv)) == CStatics::REGAUTOSTARTBOOTSWITCH && snapshot->Frequency == wpBoot) {
