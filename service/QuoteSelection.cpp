@@ -1,12 +1,9 @@
 #include "QuoteSelection.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstring>
 
+#include "kvplatform/DirectoryList.h"
 #include "kvplatform/Log.h"
 #include "kvplatform/Random.h"
 #include "kvplatform/Text.h"
@@ -15,34 +12,7 @@
 namespace kv::service {
 namespace {
 
-// Reads a file in blocks, so a 50 MB quotes file costs a fixed buffer.
-class BlockReader {
- public:
-  explicit BlockReader(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~BlockReader() {
-    if (fd_ >= 0) close(fd_);
-  }
-  BlockReader(const BlockReader&) = delete;
-  BlockReader& operator=(const BlockReader&) = delete;
-
-  bool IsOpen() const { return fd_ >= 0; }
-  bool Rewind() { return lseek(fd_, 0, SEEK_SET) == 0; }
-  // The next block; empty at the end or on a read error (`failed` tells).
-  std::string_view Next() {
-    ssize_t got;
-    do {
-      got = read(fd_, buffer_, sizeof buffer_);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) failed_ = true;
-    return got > 0 ? std::string_view(buffer_, static_cast<size_t>(got)) : std::string_view();
-  }
-  bool Failed() const { return failed_; }
-
- private:
-  int fd_;
-  bool failed_ = false;
-  char buffer_[64 * 1024];
-};
+constexpr std::size_t kBlockBytes = 64 * 1024;
 
 // Walks the lines of a file block by block. A line ends at CR, LF or CR LF;
 // the pair is one end even when a block boundary falls between them.
@@ -79,11 +49,6 @@ class LineScanner {
 
 std::string Fallback() { return std::string(kFallbackQuote); }
 
-bool IsRegularFile(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 }  // namespace
 
 std::string JoinList(const std::vector<std::string>& items) {
@@ -119,22 +84,43 @@ std::string PickRandomItem(const std::string& joined) {
 
 std::string QuotesFilePath(const std::string& dataFolder, const std::string& name) {
   if (name.find('/') != std::string::npos || name == "." || name == "..") return std::string();
-  return dataFolder + "/" + std::string(CStatics::FOLDERQUOTESFILES) + "/" + name + ".txt";
+  return platform::ResolveListedFile(dataFolder + "/" + std::string(CStatics::FOLDERQUOTESFILES), name, ".txt")
+      .string();
 }
 
-QuotesFileScan ScanQuotesFile(const std::string& path) {
-  QuotesFileScan scan;
-  // A directory opens fine on this platform but holds no lines.
-  if (path.empty() || !IsRegularFile(path)) return scan;
-  BlockReader reader(path);
-  if (!reader.IsOpen()) return scan;
+Result<QuotesFile> QuotesFile::Open(const std::string& path) {
+  KV_TRY_ASSIGN(platform::InputFile file, platform::InputFile::Open(path, "the quotes file", kMaxQuotesFileBytes));
+  QuotesFile quotes(std::move(file));
+  quotes.buffer_ = std::make_unique<char[]>(kBlockBytes);
+  return quotes;
+}
 
-  // Count the lines, and learn whether the file is UTF-8 and whether it is
-  // text at all (a NUL byte means it is not).
+Result<std::string_view> QuotesFile::NextBlock() {
+  KV_TRY_ASSIGN(std::size_t got, file_.Read(buffer_.get(), kBlockBytes));
+  return std::string_view(buffer_.get(), got);
+}
+
+Result<QuotesFileScan> QuotesFile::Scan() {
+  KV_TRY(file_.Rewind());
+  QuotesFileScan scan;
   LineScanner counter;
   std::string tail;  // an incomplete UTF-8 sequence carried across blocks
-  for (std::string_view block = reader.Next(); !block.empty(); block = reader.Next()) {
-    if (block.find('\0') != std::string_view::npos) scan.binary = true;
+  // The size was checked at opening, but a file may grow while it is read:
+  // the scan never reads more than the limit.
+  std::int64_t total = 0;
+  while (true) {
+    KV_TRY_ASSIGN(std::string_view block, NextBlock());
+    if (block.empty()) break;
+    total += static_cast<std::int64_t>(block.size());
+    if (total > kMaxQuotesFileBytes) {
+      return Fail(ErrorCode::Corrupt, Name() + " grew past " + std::to_string(kMaxQuotesFileBytes >> 20) +
+                                          " MiB while it was read");
+    }
+    // A NUL byte never occurs in text: the file is something else, and a
+    // binary file (or a sparse one of gigabytes) is refused at once.
+    if (block.find('\0') != std::string_view::npos) {
+      return Fail(ErrorCode::Corrupt, Name() + " is not a text file");
+    }
     if (scan.utf8) {
       std::string joined = tail + std::string(block);
       size_t cut = joined.size();
@@ -158,17 +144,19 @@ QuotesFileScan ScanQuotesFile(const std::string& path) {
   }
   if (!tail.empty()) scan.utf8 = false;
   if (counter.EndedInLine()) ++scan.lines;
-  scan.readable = !reader.Failed();
   return scan;
 }
 
-QuoteLine ReadQuoteLine(const std::string& path, long long number) {
+Result<QuoteLine> QuotesFile::ReadLine(long long number) {
+  KV_TRY(file_.Rewind());
   QuoteLine result;
-  BlockReader reader(path);
-  if (!reader.IsOpen()) return result;
   long long line = 1;
   LineScanner picker;
-  for (std::string_view block = reader.Next(); !block.empty(); block = reader.Next()) {
+  std::int64_t total = 0;
+  while (total <= kMaxQuotesFileBytes) {
+    KV_TRY_ASSIGN(std::string_view block, NextBlock());
+    if (block.empty()) break;
+    total += static_cast<std::int64_t>(block.size());
     bool more = picker.Feed(
         block,
         [&](char c) {
@@ -182,44 +170,50 @@ QuoteLine ReadQuoteLine(const std::string& path, long long number) {
         [&] { return ++line <= number; });
     if (!more) break;
   }
-  result.readable = !reader.Failed();
   return result;
 }
 
 namespace {
 
-// Line `number` of a scanned file as UTF-8, or "" when it cannot be shown
-// (unreadable, not text, too long); the problem is reported once.
-std::string DecodedLine(const std::string& path, const QuotesFileScan& scan, long long number) {
-  if (!scan.readable) return {};
-  if (scan.binary) {
-    platform::LogErrorOnce("the quotes file " + path + " is not a text file; it is skipped");
-    return {};
-  }
-  QuoteLine quote = ReadQuoteLine(path, number);
-  if (!quote.readable) return {};
+// Line `choose(lines)` of the file at `path` as UTF-8; "" for an empty line.
+template <class Choose>
+Result<std::string> ChosenLine(const std::string& path, Choose choose) {
+  KV_TRY_ASSIGN(QuotesFile file, QuotesFile::Open(path));
+  KV_TRY_ASSIGN(QuotesFileScan scan, file.Scan());
+  long long number = choose(scan.lines);
+  KV_TRY_ASSIGN(QuoteLine quote, file.ReadLine(number));
   if (quote.tooLong) {
-    platform::LogErrorOnce("a line of the quotes file " + path + " is too long to show (over " +
-                           std::to_string(kMaxQuoteBytes) + " bytes); it is skipped");
-    return {};
+    return Fail(ErrorCode::Corrupt, "a line of " + file.Name() + " is too long to show (over " +
+                                        std::to_string(kMaxQuoteBytes) + " bytes)");
   }
   // Editors that mark UTF-8 with a byte-order mark put it before line 1;
   // it is not part of the quote.
   if (number == 1 && scan.utf8 && quote.text.starts_with("\xEF\xBB\xBF")) quote.text.erase(0, 3);
-  if (scan.utf8) return quote.text;
+  if (scan.utf8) return std::move(quote.text);
   return platform::EncodeUtf8(platform::DecodeWindows1252(quote.text));
+}
+
+// The line, or "" when there is none; a file that is there but cannot be
+// used is reported once. A missing file is not: an empty selection names
+// no file, and the fallback quote itself tells the user what to do.
+std::string Usable(Result<std::string> line) {
+  if (line) return std::move(*line);
+  if (line.error().code != ErrorCode::NotFound) platform::LogErrorOnce(line.error().message + "; it is skipped");
+  return {};
 }
 
 }  // namespace
 
 std::string PickRandomQuote(const std::string& path) {
-  QuotesFileScan scan = ScanQuotesFile(path);
-  platform::Randomize();
-  long long chosen = static_cast<long long>(std::floor(static_cast<double>(scan.lines) * platform::Rnd())) + 1;
-  std::string quote = DecodedLine(path, scan, chosen);
+  std::string quote = Usable(ChosenLine(path, [](long long lines) {
+    platform::Randomize();
+    return static_cast<long long>(std::floor(static_cast<double>(lines) * platform::Rnd())) + 1;
+  }));
   return quote.empty() ? Fallback() : quote;
 }
 
-std::string FirstQuote(const std::string& path) { return DecodedLine(path, ScanQuotesFile(path), 1); }
+std::string FirstQuote(const std::string& path) {
+  return Usable(ChosenLine(path, [](long long) { return 1LL; }));
+}
 
 }  // namespace kv::service

@@ -3,9 +3,14 @@
 // The selections as joined lists, the random picks from them, and the pick
 // of one line of a quotes file.
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "kvplatform/InputFile.h"
+#include "kvplatform/Result.h"
 
 namespace kv::service {
 
@@ -16,9 +21,13 @@ inline constexpr std::string_view kListSeparator = "\\\\\\";
 // unreadable or binary file, an empty line.
 inline constexpr std::string_view kFallbackQuote = "Choose a quotes file in the Kvillo settings to see your own quotes here.";
 
-// Lines longer than this cannot be shown on any screen; such a line is not
-// read whole (memory stays bounded) and the fallback quote stands in.
-inline constexpr size_t kMaxQuoteBytes = 4096;
+// A line longer than this is not read whole (memory stays bounded) and the
+// fallback quote stands in; below it, the layout decides what fits.
+inline constexpr size_t kMaxQuoteBytes = size_t{1} << 20;
+
+// A quotes file larger than this is not read at all: the scan of every
+// render stays bounded.
+inline constexpr std::int64_t kMaxQuotesFileBytes = std::int64_t{64} << 20;
 
 // The items in order, separated by kListSeparator; the empty list is "".
 std::string JoinList(const std::vector<std::string>& items);
@@ -33,6 +42,9 @@ std::string PickRandomItem(const std::string& joined);
 // A uniformly chosen line of the file at `path`, as UTF-8; never empty.
 // CR, LF and CR LF each end a line, and a last line without an end counts.
 // The file is read as UTF-8 when it is valid UTF-8, else as Windows-1252.
+// A file that cannot be used (no regular file, too large, binary, a line
+// too long) gives the fallback quote and one line on stderr; a missing file
+// gives the fallback alone.
 std::string PickRandomQuote(const std::string& path);
 
 // The first line of the file, as PickRandomQuote would give it, or "" when
@@ -41,23 +53,45 @@ std::string FirstQuote(const std::string& path);
 
 // What one pass over a quotes file learns.
 struct QuotesFileScan {
-  bool readable = false;  // a regular file that could be read to its end
   long long lines = 0;
-  bool utf8 = true;       // valid UTF-8 throughout
-  bool binary = false;    // holds a NUL byte, so it is no text file
+  bool utf8 = true;  // valid UTF-8 throughout
 };
-QuotesFileScan ScanQuotesFile(const std::string& path);
 
-// Line `number` (from 1) of the file, as bytes, cut at kMaxQuoteBytes.
+// A line as bytes, cut at kMaxQuoteBytes.
 struct QuoteLine {
-  bool readable = false;
   bool tooLong = false;
   std::string text;
 };
-QuoteLine ReadQuoteLine(const std::string& path, long long number);
 
-// The full path of the quotes file `name` in the data folder, or "" when the
-// name would lead outside it (it holds a "/" or is "." or "..").
+// A quotes file, opened once: it is scanned and then read on the same
+// descriptor, so the file counted is the file read.
+class QuotesFile {
+ public:
+  // Opens without waiting on a FIFO or device; fails (NotFound for a
+  // missing file) with a message naming the file for anything that is not
+  // a regular file of at most kMaxQuotesFileBytes.
+  [[nodiscard]] static Result<QuotesFile> Open(const std::string& path);
+
+  // Counts the lines and learns the encoding. Fails at the first block
+  // that holds a NUL byte (the file is no text) and on read errors.
+  [[nodiscard]] Result<QuotesFileScan> Scan();
+
+  // Line `number` (from 1), from the start of the file; "" past the end.
+  [[nodiscard]] Result<QuoteLine> ReadLine(long long number);
+
+  const std::string& Name() const { return file_.Name(); }
+
+ private:
+  explicit QuotesFile(platform::InputFile file) : file_(std::move(file)) {}
+  [[nodiscard]] Result<std::string_view> NextBlock();
+
+  platform::InputFile file_;
+  std::unique_ptr<char[]> buffer_;
+};
+
+// The full path of the quotes file `name` in the data folder (its extension
+// in whatever letter case the catalog found it), or "" when the name would
+// lead outside it (it holds a "/" or is "." or "..").
 std::string QuotesFilePath(const std::string& dataFolder, const std::string& name);
 
 }  // namespace kv::service

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <filesystem>
 
 #include "PictureFiles.h"
@@ -17,10 +20,11 @@ using kvtest::ProcessResult;
 
 class Kvrender : public testing::Test {
  protected:
-  ProcessResult Run(const std::vector<std::string>& args, std::map<std::string, std::optional<std::string>> env = {}) {
+  ProcessResult Run(const std::vector<std::string>& args, std::map<std::string, std::optional<std::string>> env = {},
+                    std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
     env.emplace("DISPLAY", std::nullopt);
     env.emplace("KVILLO_SCREEN", "640x400");
-    return kvtest::Run(kvtest::BinDir() / "kvrender", args, env);
+    return kvtest::Run(kvtest::BinDir() / "kvrender", args, env, timeout);
   }
   fs::path DefaultOutput() const { return home_.DataHome() / "kvillo" / "Kvillo.bmp"; }
 
@@ -114,6 +118,26 @@ TEST_F(Kvrender, ExitStatusesTellWhatHappened) {
   ProcessResult empty = Run({"--quote", ""});
   EXPECT_EQ(empty.exitCode, 3);
   EXPECT_NE(empty.err.find("empty"), std::string::npos) << empty.err;
+}
+
+TEST_F(Kvrender, HostileInputsEndInOneShortLineNotAHang) {
+  kvtest::StoreSetting("Path", home_.DataFolder().string());
+  fs::path out = home_.Root() / "p.bmp";
+  // A background that is a FIFO: nothing ever writes to it.
+  ASSERT_EQ(::mkfifo((home_.DataFolder() / "Backgrounds" / "Pipe.bmp").c_str(), 0600), 0);
+  ProcessResult piped = Run({"--background", "Pipe", "--mode", "2", "--output", out.string()},
+                            {}, std::chrono::seconds(60));
+  ASSERT_FALSE(piped.timedOut) << "kvrender waits on a FIFO";
+  EXPECT_EQ(piped.exitCode, 0) << piped.err;
+  EXPECT_NE(piped.err.find("Pipe.bmp"), std::string::npos) << piped.err;
+  EXPECT_EQ(std::count(piped.err.begin(), piped.err.end(), '\n'), 1) << piped.err;
+
+  // A setting of a megabyte is not echoed whole.
+  kvtest::StoreSetting("FontColor", std::string(1 << 20, 'x'));
+  ProcessResult loud = Run({"--background", "", "--output", out.string()});
+  EXPECT_EQ(loud.exitCode, 0) << loud.err.substr(0, 500);
+  EXPECT_NE(loud.err.find("FontColor"), std::string::npos) << loud.err.substr(0, 500);
+  EXPECT_LT(loud.err.size(), 4000u) << "a message is cut to a readable length";
 }
 
 TEST_F(Kvrender, ADamagedStoreStillPreviewsWithDefaults) {

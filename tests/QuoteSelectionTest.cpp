@@ -2,9 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <future>
 #include <map>
 
+#include "Process.h"
 #include "QuoteSelection.h"
 #include "TempHome.h"
 
@@ -71,16 +78,74 @@ TEST(QuoteSelection, EmptyMissingAndUnusableFilesGiveTheFallback) {
   EXPECT_EQ(seen.size(), 2u) << "the empty second line gives the fallback";
   EXPECT_GT(seen[fallback], 100);
 
+  // A long line is a quote like any other; only one past 1 MiB is not.
+  kvtest::WriteFile(file, std::string(4099, 'w') + "\n");
+  EXPECT_EQ(PickRandomQuote(file), std::string(4099, 'w'));
   testing::internal::CaptureStderr();
-  kvtest::WriteFile(file, std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
-  EXPECT_EQ(PickRandomQuote(file), fallback);
-  kvtest::WriteFile(file, std::string(1024 * 1024, 'w') + "\nshort\n");
+  kvtest::WriteFile(file, std::string((1 << 20) + 1, 'w') + "\nshort\n");
   seen = Picks(file, 50);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_GT(seen["short"], 0);
-  EXPECT_GT(seen[fallback], 0) << "a 1 MB line is never handed to the renderer";
-  EXPECT_NE(err.find("not a text file"), std::string::npos) << err;
+  EXPECT_GT(seen[fallback], 0) << "a line over 1 MiB is never handed to the renderer";
   EXPECT_NE(err.find("too long"), std::string::npos) << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << "reported once: " << err.substr(0, 500);
+}
+
+TEST(QuoteSelection, FilesThatAreNoTextFallBackWithOneLineEach) {
+  kvtest::TempHome home;
+  const fs::path folder = home.Root();
+  ASSERT_EQ(::mkfifo((folder / "fifo.txt").c_str(), 0600), 0);
+  fs::create_directories(folder / "folder.txt");
+  fs::create_symlink("/dev/zero", folder / "zero.txt");
+  kvtest::WriteFile(folder / "binary.txt", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
+  {
+    // A sparse file of gigabytes, all NUL bytes.
+    std::ofstream sparse(folder / "sparse.txt", std::ios::binary);
+    sparse.seekp((std::int64_t{2} << 30) - 1);
+    sparse.put('\n');
+  }
+  {
+    // Text at the start, and a size past the limit of a quotes file.
+    std::ofstream large(folder / "large.txt", std::ios::binary);
+    for (int i = 0; i < 64; ++i) large << std::string(1023, 'q') << '\n';
+    large.seekp(kMaxQuotesFileBytes);
+    large.put('\n');
+  }
+  for (const char* name : {"fifo.txt", "folder.txt", "zero.txt", "binary.txt", "sparse.txt", "large.txt"}) {
+    std::string path = (folder / name).string();
+    testing::internal::CaptureStderr();
+    auto pick = std::async(std::launch::async, [&] { return std::make_pair(PickRandomQuote(path), FirstQuote(path)); });
+    bool waited = !kvtest::ReadyOrReleased(pick, folder / "fifo.txt", std::chrono::seconds(60));
+    auto [quote, first] = pick.get();
+    std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_FALSE(waited) << name << ": the quotes reader waits on it";
+    EXPECT_EQ(quote, kFallbackQuote) << name;
+    EXPECT_EQ(first, "") << name;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << name << ": one line on stderr: " << err;
+    EXPECT_NE(err.find(path), std::string::npos) << err;
+    if (std::string(name) == "sparse.txt" || std::string(name) == "large.txt") {
+      EXPECT_NE(err.find("MiB"), std::string::npos) << "refused by its size, before it is read: " << err;
+    }
+  }
+}
+
+TEST(QuoteSelection, AnOpenedFileIsScannedAndReadOnItsOwnDescriptor) {
+  kvtest::TempHome home;
+  fs::path file = home.Root() / "q.txt";
+  kvtest::WriteFile(file, "one\r\ntwo\nthree");
+  auto quotes = QuotesFile::Open(file.string());
+  ASSERT_TRUE(quotes) << quotes.error().message;
+  // The file is swapped for a FIFO between the open and the reads: the
+  // reads still see the file that was opened, and never wait.
+  fs::rename(file, home.Root() / "moved.txt");
+  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+  auto scan = quotes->Scan();
+  ASSERT_TRUE(scan) << scan.error().message;
+  EXPECT_EQ(scan->lines, 3);
+  auto line = quotes->ReadLine(3);
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->text, "three");
+  EXPECT_EQ(quotes->ReadLine(4)->text, "") << "past the end";
 }
 
 TEST(QuoteSelection, TextIsUtf8OrWindows1252) {
@@ -92,18 +157,13 @@ TEST(QuoteSelection, TextIsUtf8OrWindows1252) {
   EXPECT_EQ(PickRandomQuote(file), "Café – “quoted”") << "not UTF-8, so Windows-1252";
 }
 
-TEST(QuoteSelection, LargeFilesArePickedFromEveryPart) {
+TEST(QuoteSelection, NamesFindTheirFileAndNeverLeaveTheDataFolder) {
   kvtest::TempHome home;
-  fs::path file = home.Root() / "big.txt";
-  std::string content;
-  for (int i = 0; i < 1'000'000; ++i) content += "line " + std::to_string(i) + " of a large quotes file\n";
-  kvtest::WriteFile(file, content);  // about 33 MB
-  std::string quote = PickRandomQuote(file);
-  EXPECT_TRUE(quote.starts_with("line ")) << quote;
-  EXPECT_TRUE(quote.ends_with(" of a large quotes file"));
-}
-
-TEST(QuoteSelection, NamesNeverLeaveTheDataFolder) {
+  kvtest::WriteFile(home.DataFolder() / "files" / "Wisdom.TXT", "Know thyself\n");
+  std::string data = home.DataFolder().string();
+  EXPECT_EQ(QuotesFilePath(data, "Wisdom"), data + "/files/Wisdom.TXT") << "the extension in any letter case";
+  EXPECT_EQ(PickRandomQuote(QuotesFilePath(data, "Wisdom")), "Know thyself");
+  EXPECT_EQ(QuotesFilePath(data, "wisdom"), data + "/files/wisdom.txt") << "the name keeps its own case";
   EXPECT_EQ(QuotesFilePath("/data", "Craft"), "/data/files/Craft.txt");
   EXPECT_EQ(QuotesFilePath("/data", ""), "/data/files/.txt");
   EXPECT_EQ(QuotesFilePath("/data", "../../etc/passwd"), "");

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -31,22 +33,38 @@ class ResourceCatalog : public testing::Test {
   kvtest::TempHome home_;
 };
 
-TEST_F(ResourceCatalog, FileListsMatchExtensionsInAnyCase) {
-  for (const char* file : {"Sea.BMP", "sky.bmp", "x.bmp.bmp", "notes.txt", ".hidden.bmp", "noext", "trail .bmp"}) {
+TEST_F(ResourceCatalog, FileListsMatchExtensionsInAnyCaseAndListOnlyUsableNames) {
+  for (const char* file : {"Sea.BMP", "sky.bmp", "x.bmp.bmp", "notes.txt", ".hidden.bmp", "noext", "trail .bmp",
+                           "Twice.bmp", "Twice.BMP", "two\\\\\\names.bmp"}) {
     kvtest::WriteFile(Backgrounds() / file, "");
   }
   fs::create_directories(Backgrounds() / "folder.bmp");
+  ASSERT_EQ(::mkfifo((Backgrounds() / "fifo.bmp").c_str(), 0600), 0);
+  fs::create_symlink(home_.Root() / "nowhere.bmp", Backgrounds() / "dangling.bmp");
   kvtest::WriteFile(Quotes() / "Wisdom.TXT", "a\n");
   kvtest::WriteFile(Quotes() / "daily.txt", "b\n");
   kvtest::WriteFile(Quotes() / "image.bmp", "");
 
+  testing::internal::CaptureStderr();
   auto catalog = CResources::Create();
+  std::string err = testing::internal::GetCapturedStderr();
   ASSERT_TRUE(catalog) << catalog.error().message;
   Names backgrounds, quotes;
   ASSERT_TRUE(catalog->GetAvailableBackgrounds(backgrounds));
   ASSERT_TRUE(catalog->GetAvailableQuotesFiles(quotes));
-  EXPECT_EQ(backgrounds, (Names{"Sea", "sky", "trail ", "x.bmp"}));
+  EXPECT_EQ(backgrounds, (Names{"Sea", "sky", "trail ", "Twice", "x.bmp"}));
   EXPECT_EQ(quotes, (Names{"daily", "Wisdom"}));
+  // A name holding the separator of the service's lists would be split in
+  // two there: it is left out, with one line saying why.
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_NE(err.find("two\\\\\\names"), std::string::npos) << err;
+
+  // A listed name leads back to its file, whatever the case of its extension.
+  kvtest::StoreSetting("SelectedBackgrounds0", "Sea");
+  CSettings settings;
+  ASSERT_TRUE(settings.LoadSettings(&*catalog));
+  ASSERT_TRUE(catalog->Init(&settings));
+  EXPECT_EQ(*catalog->GetBackground(), (Backgrounds() / "Sea.BMP").string());
 }
 
 TEST_F(ResourceCatalog, EmptyOrMissingFoldersGiveOneEmptyName) {

@@ -8,25 +8,55 @@
 namespace kv::platform {
 namespace fs = std::filesystem;
 
-std::vector<std::string> ListFileNames(const fs::path& folder, std::string_view extension) {
-  std::vector<std::string> names;
+namespace {
+
+// The one rule of what a file list holds, shared by the listing and the
+// resolver so that every listed name is found again.
+bool IsListed(const fs::directory_entry& entry, std::string_view extension) {
+  std::string file = entry.path().filename().string();
+  if (file.empty() || file[0] == '.') return false;
+  if (file.size() <= extension.size() || !EndsWithIgnoreCase(file, extension)) return false;
+  std::error_code error;
+  return entry.is_regular_file(error);  // follows links to regular files
+}
+
+// Calls onListed(file name) for every listed file of `folder`.
+template <class OnListed>
+void ForEachListed(const fs::path& folder, std::string_view extension, OnListed onListed) {
   std::error_code error;
   fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
-  if (error) return names;
+  if (error) return;
   for (; it != fs::directory_iterator(); it.increment(error)) {
     if (error) break;
-    std::string file = it->path().filename().string();
-    if (file.empty() || file[0] == '.') continue;
-    std::error_code statError;
-    if (!it->is_regular_file(statError)) continue;  // follows links to regular files
-    if (file.size() <= extension.size() || !EndsWithIgnoreCase(file, extension)) continue;
-    names.push_back(file.substr(0, file.size() - extension.size()));
+    if (IsListed(*it, extension)) onListed(it->path().filename().string());
   }
+}
+
+}  // namespace
+
+std::vector<std::string> ListFileNames(const fs::path& folder, std::string_view extension) {
+  std::vector<std::string> names;
+  ForEachListed(folder, extension,
+                [&](const std::string& file) { names.push_back(file.substr(0, file.size() - extension.size())); });
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
     std::string la = ToLowerAscii(a), lb = ToLowerAscii(b);
     return la != lb ? la < lb : a < b;
   });
+  names.erase(std::unique(names.begin(), names.end()), names.end());
   return names;
+}
+
+fs::path ResolveListedFile(const fs::path& folder, std::string_view name, std::string_view extension) {
+  std::string exact = std::string(name) + std::string(extension);
+  fs::path path = folder / exact;
+  if (name.find('/') != std::string_view::npos) return path;
+  std::error_code error;
+  if (IsListed(fs::directory_entry(path, error), extension)) return path;
+  std::string found;
+  ForEachListed(folder, extension, [&](const std::string& file) {
+    if (file.size() == exact.size() && file.starts_with(name) && (found.empty() || file < found)) found = file;
+  });
+  return found.empty() ? path : folder / found;
 }
 
 }  // namespace kv::platform

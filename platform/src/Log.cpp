@@ -20,7 +20,17 @@ std::string& ProgramName() {
   return name;
 }
 
-void WriteLine(std::string_view message) {
+// A message quotes what it is about (a setting's value, a file's line),
+// and that can be megabytes: the line stays readable and the log small.
+std::string Shortened(std::string_view message) {
+  if (message.size() <= kMaxLogMessageBytes) return std::string(message);
+  std::size_t cut = kMaxLogMessageBytes;
+  // Never split a UTF-8 sequence: back up to the start of a character.
+  while (cut > 0 && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(message.substr(0, cut)) + "... (" + std::to_string(message.size() - cut) + " more bytes)";
+}
+
+void WriteLine(const std::string& message) {
   std::string line = ProgramName();
   line += ": ";
   line += message;
@@ -37,16 +47,18 @@ void SetLogProgramName(std::string_view name) {
 }
 
 void LogError(std::string_view message) {
+  std::string line = Shortened(message);
   std::lock_guard lock(LogMutex());
-  WriteLine(message);
+  WriteLine(line);
 }
 
 void LogErrorOnce(std::string_view message) {
+  std::string line = Shortened(message);
   std::lock_guard lock(LogMutex());
   static std::set<std::string, std::less<>> written;
-  if (written.contains(message)) return;
-  written.emplace(message);
-  WriteLine(message);
+  if (written.contains(line)) return;
+  written.emplace(line);
+  WriteLine(line);
 }
 
 }  // namespace kv::platform

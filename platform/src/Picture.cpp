@@ -1,15 +1,13 @@
 #include "kvplatform/Picture.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "BmpRle.h"
+#include "kvplatform/InputFile.h"
 
 // The general decoder: stb_image, compiled here for .bmp alone, from memory
 // only, and with a bound on the sides so that no header can make it
@@ -38,21 +36,6 @@ std::int32_t I32(const std::uint8_t* p) { return static_cast<std::int32_t>(U32(p
 
 std::string Quoted(const fs::path& file) { return "the picture " + file.string(); }
 
-// A file descriptor that closes itself.
-class FileHandle {
- public:
-  explicit FileHandle(int fd) : fd_(fd) {}
-  ~FileHandle() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 struct BmpInfo {
   std::uint32_t pixelOffset = 0;
   std::uint32_t headerBytes = 0;
@@ -60,7 +43,11 @@ struct BmpInfo {
   std::int32_t height = 0;  // negative: top-down
   std::uint16_t bitsPerPixel = 0;
   std::uint32_t compression = 0;
+  std::uint32_t imageBytes = 0;  // the compressed pixel data's length, or 0 (unstated)
+  std::uint32_t coloursUsed = 0;
 };
+
+bool IsRunLength(const BmpInfo& info) { return info.compression == 1 || info.compression == 2; }
 
 // Parses the two headers from the first bytes of a file.
 Result<BmpInfo> ParseHeaders(const std::uint8_t* bytes, std::size_t size, const fs::path& file) {
@@ -81,6 +68,8 @@ Result<BmpInfo> ParseHeaders(const std::uint8_t* bytes, std::size_t size, const 
     info.height = I32(bytes + 22);
     info.bitsPerPixel = U16(bytes + 28);
     info.compression = U32(bytes + 30);
+    info.imageBytes = U32(bytes + 34);
+    info.coloursUsed = U32(bytes + 46);
   } else {
     return Fail(ErrorCode::Corrupt, Quoted(file) + " has an unknown kind of bitmap header (" +
                                         std::to_string(info.headerBytes) + " bytes)");
@@ -108,10 +97,13 @@ Status CheckHeaders(const BmpInfo& info, std::size_t fileBytes, const fs::path& 
     case 0:  // uncompressed
     case 3:  // uncompressed with colour masks
       break;
-    case 1:
-    case 2:
-      return Fail(ErrorCode::Corrupt, Quoted(file) + " is run-length compressed, which is not supported; "
-                                                     "save it uncompressed");
+    case 1:  // RLE8
+    case 2:  // RLE4
+      if (info.headerBytes < 40 || info.bitsPerPixel != (info.compression == 1 ? 8 : 4)) {
+        return Fail(ErrorCode::Corrupt, Quoted(file) + " states run-length compression at " +
+                                            std::to_string(info.bitsPerPixel) + " bits per pixel, which no bitmap has");
+      }
+      break;
     case 4:
     case 5:
       return Fail(ErrorCode::Corrupt, Quoted(file) + " holds an embedded JPEG or PNG, which is not supported; "
@@ -135,8 +127,11 @@ Status CheckHeaders(const BmpInfo& info, std::size_t fileBytes, const fs::path& 
   if (std::int64_t{info.pixelOffset} < std::int64_t{kFileHeaderBytes} + info.headerBytes) {
     return Fail(ErrorCode::Corrupt, Quoted(file) + " states that its pixels begin inside its header");
   }
+  // Compressed pixels state their own length; at the least they hold the
+  // two bytes of the end mark.
   std::int64_t stride = (width * info.bitsPerPixel + 31) / 32 * 4;
-  std::int64_t needed = std::int64_t{info.pixelOffset} + stride * height;
+  std::int64_t needed = std::int64_t{info.pixelOffset} +
+                        (IsRunLength(info) ? std::max<std::int64_t>(info.imageBytes, 2) : stride * height);
   if (static_cast<std::int64_t>(fileBytes) < needed) {
     return Fail(ErrorCode::Corrupt, Quoted(file) + " is truncated: its header promises " + size + " pixels (" +
                                         std::to_string(needed) + " bytes) but the file holds " +
@@ -145,29 +140,16 @@ Status CheckHeaders(const BmpInfo& info, std::size_t fileBytes, const fs::path& 
   return Ok();
 }
 
-Result<PageBlock> ReadWholeFile(const fs::path& file) {
-  FileHandle handle(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-  if (handle.Get() < 0) return Fail(ErrorCode::NotFound, Quoted(file) + " cannot be opened: " + std::strerror(errno));
-  struct stat info {};
-  if (::fstat(handle.Get(), &info) != 0) {
-    return Fail(Quoted(file) + " cannot be read: " + std::strerror(errno));
-  }
-  if (!S_ISREG(info.st_mode)) return Fail(ErrorCode::Corrupt, Quoted(file) + " is not a regular file");
-  // The largest picture allowed, at 32 bits per pixel, plus generous headers.
-  constexpr std::int64_t kMaxFileBytes = Picture::kMaxPixels * 4 + (std::int64_t{1} << 20);
-  if (info.st_size > kMaxFileBytes) {
-    return Fail(ErrorCode::Corrupt, Quoted(file) + " is " + std::to_string(info.st_size >> 20) +
-                                        " MiB, larger than a background picture may be");
-  }
-  KV_TRY_ASSIGN(PageBlock bytes, PageBlock::Allocate(static_cast<std::size_t>(info.st_size)));
-  std::size_t done = 0;
-  while (done < bytes.Size()) {
-    ssize_t got = ::read(handle.Get(), bytes.Data() + done, bytes.Size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return Fail(Quoted(file) + " cannot be read: " + std::strerror(errno));
-    if (got == 0) break;  // the file shrank while being read; the checks see what is there
-    done += static_cast<std::size_t>(got);
-  }
+// The largest picture allowed, at 32 bits per pixel, plus generous headers.
+constexpr std::int64_t kMaxFileBytes = Picture::kMaxPixels * 4 + (std::int64_t{1} << 20);
+
+// The whole file, opened so that no special file can make the reader wait
+// and checked for its size before anything is allocated.
+Result<PageBlock> ReadPictureFile(const fs::path& file) {
+  KV_TRY_ASSIGN(InputFile input, InputFile::Open(file, "the picture", kMaxFileBytes));
+  KV_TRY_ASSIGN(PageBlock bytes, PageBlock::Allocate(static_cast<std::size_t>(input.Size())));
+  // A file that shrank while being read is judged by what is there.
+  KV_TRY_ASSIGN(std::size_t done, input.Read(bytes.Data(), bytes.Size()));
   if (done < bytes.Size()) {
     KV_TRY_ASSIGN(PageBlock shorter, PageBlock::Allocate(done));
     if (done > 0) std::memcpy(shorter.Data(), bytes.Data(), done);
@@ -176,17 +158,51 @@ Result<PageBlock> ReadWholeFile(const fs::path& file) {
   return bytes;
 }
 
+// The run-length compressed pixels, with the palette they index.
+Result<PageBlock> DecodeRunLength(const PageBlock& bytes, const BmpInfo& info, const fs::path& file) {
+  const std::size_t paletteStart = kFileHeaderBytes + info.headerBytes;
+  const std::size_t maxEntries = std::size_t{1} << info.bitsPerPixel;
+  std::size_t entries = info.coloursUsed == 0 ? maxEntries : std::min<std::size_t>(info.coloursUsed, maxEntries);
+  entries = std::min(entries, (info.pixelOffset - paletteStart) / 4);
+  RleSource source;
+  source.data = bytes.Data() + info.pixelOffset;
+  source.size = bytes.Size() - info.pixelOffset;
+  if (info.imageBytes != 0) source.size = std::min<std::size_t>(source.size, info.imageBytes);
+  source.bitsPerPixel = info.bitsPerPixel;
+  source.palette = bytes.Data() + paletteStart;
+  source.paletteEntries = entries;
+  source.width = info.width;
+  source.topDown = info.height < 0;
+  source.height = source.topDown ? -info.height : info.height;
+  auto pixels = DecodeBmpRle(source);
+  if (!pixels) return Fail(ErrorCode::Corrupt, Quoted(file) + " is damaged: " + pixels.error().message);
+  return pixels;
+}
+
 }  // namespace
 
 // Builds pictures; the friend of Picture that sets its fields.
 class PictureLoader {
  public:
+  // Open safely, check the size, then decode: every picture format goes
+  // this one way.
   static Result<Picture> Load(const fs::path& file, BmpDecoder decoder) {
-    KV_TRY_ASSIGN(PageBlock bytes, ReadWholeFile(file));
+    KV_TRY_ASSIGN(PageBlock bytes, ReadPictureFile(file));
     KV_TRY_ASSIGN(BmpInfo info, ParseHeaders(bytes.Data(), bytes.Size(), file));
     KV_TRY(CheckHeaders(info, bytes.Size(), file));
 
     Picture picture;
+    if (IsRunLength(info)) {
+      KV_TRY_ASSIGN(PageBlock pixels, DecodeRunLength(bytes, info, file));
+      picture.width_ = info.width;
+      picture.height_ = info.height < 0 ? -info.height : info.height;
+      picture.bytesPerPixel_ = 3;
+      picture.bgr_ = true;
+      picture.top_ = pixels.Data();
+      picture.rowStep_ = static_cast<std::ptrdiff_t>(info.width) * 3;
+      picture.storage_ = std::move(pixels);
+      return picture;
+    }
     bool inPlace = decoder == BmpDecoder::Automatic && info.compression == 0 && info.headerBytes >= 40 &&
                    (info.bitsPerPixel == 24 || info.bitsPerPixel == 32);
     if (inPlace) {
@@ -205,7 +221,7 @@ class PictureLoader {
         picture.top_ = first + stride * (picture.height_ - 1);
         picture.rowStep_ = -stride;
       }
-      picture.fileBytes_ = std::move(bytes);
+      picture.storage_ = std::move(bytes);
       return picture;
     }
 
@@ -237,17 +253,9 @@ ColorRef Picture::PixelAt(std::int32_t x, std::int32_t y) const {
 }
 
 Result<BmpHeaderSize> ReadBmpHeaderSize(const fs::path& file) {
-  FileHandle handle(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-  if (handle.Get() < 0) return Fail(ErrorCode::NotFound, Quoted(file) + " cannot be opened: " + std::strerror(errno));
+  KV_TRY_ASSIGN(InputFile input, InputFile::Open(file, "the picture", kMaxFileBytes));
   std::uint8_t header[kFileHeaderBytes + 40] = {};
-  std::size_t done = 0;
-  while (done < sizeof header) {
-    ssize_t got = ::read(handle.Get(), header + done, sizeof header - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return Fail(Quoted(file) + " cannot be read: " + std::strerror(errno));
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
+  KV_TRY_ASSIGN(std::size_t done, input.Read(header, sizeof header));
   KV_TRY_ASSIGN(BmpInfo info, ParseHeaders(header, done, file));
   return BmpHeaderSize{info.width, info.height};
 }

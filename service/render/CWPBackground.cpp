@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "LayoutText.h"
+#include "kvplatform/DirectoryList.h"
 #include "kvplatform/Log.h"
 #include "kvplatform/Picture.h"
 #include "kvplatform/Text.h"
@@ -23,14 +24,19 @@ Status CWPBackground::Init(platform::Bitmap* hDC, std::int32_t Width, std::int32
   if (platform::TrimSpaces(BitmapFileName).empty()) return Ok();
 
   KV_TRY_ASSIGN(std::string folder, Statics().GetApplicationPath());
-  PicturePath_ = folder + "/" + std::string(CStatics::FOLDERBACKGROUNDS) + "/" + BitmapFileName + ".bmp";
+  const std::string pictures = folder + "/" + std::string(CStatics::FOLDERBACKGROUNDS);
   // Names come from the settings store, which any program of the user can
   // write: a name must never open a file outside the backgrounds folder.
   if (BitmapFileName.find('/') != std::string::npos || BitmapFileName.find('\0') != std::string::npos) {
+    PicturePath_ = pictures + "/" + BitmapFileName + ".bmp";
     Refusal_ = "the background name \"" + BitmapFileName.substr(0, BitmapFileName.find('\0')) +
-               "\" holds a \"/\" or a zero byte and cannot name a picture in " + folder + "/" +
-               std::string(CStatics::FOLDERBACKGROUNDS) + "; the wallpaper is made without a picture";
+               "\" holds a \"/\" or a zero byte and cannot name a picture in " + pictures +
+               "; the wallpaper is made without a picture";
+    return Ok();
   }
+  // The file the catalog listed under the name, whatever the letter case
+  // of its extension (CAMERA.BMP is listed as "CAMERA").
+  PicturePath_ = platform::ResolveListedFile(pictures, BitmapFileName, ".bmp").string();
   return Ok();
 }
 

@@ -16,7 +16,8 @@ class CWPBackground {
  public:
   // Keeps the values and works out the picture's file: the data folder's
   // Backgrounds/<BitmapFileName>.bmp, the name used as given (not
-  // trimmed); none when the name is empty or spaces. A name that would
+  // trimmed) and the extension in whatever letter case the catalog found
+  // it; none when the name is empty or spaces. A name that would
   // lead out of that folder (it holds "/") names no file: it is reported
   // when painting and draws no picture. Mode: 0 tile, 1 stretch, 2 centre.
   // Nothing is drawn here. Fails only when the data folder is unknown.

@@ -4,6 +4,7 @@
 
 #include "kvplatform/DirectoryList.h"
 #include "kvplatform/FontCatalog.h"
+#include "kvplatform/Log.h"
 #include "kvplatform/Random.h"
 #include "kvshared/CSettings.h"
 #include "kvshared/CStatics.h"
@@ -19,10 +20,26 @@ std::vector<std::string> NonEmpty(std::vector<std::string> names) {
   return names;
 }
 
-Result<std::vector<std::string>> FileList(std::string_view folder, std::string_view extension) {
+// The service hands a selection around as one text whose names are parted
+// by these three characters; a name that holds them would come back as two.
+constexpr std::string_view kListSeparator = "\\\\\\";
+
+// The names without those that hold the separator, each reported once.
+std::vector<std::string> Selectable(std::vector<std::string> names, std::string_view what) {
+  std::erase_if(names, [&](const std::string& name) {
+    if (name.find(kListSeparator) == std::string::npos) return false;
+    platform::LogErrorOnce(std::string(what) + " \"" + name + "\" is left out: its name holds \"" +
+                           std::string(kListSeparator) + "\", which parts the names of a selection; rename it");
+    return true;
+  });
+  return names;
+}
+
+Result<std::vector<std::string>> FileList(std::string_view folder, std::string_view extension, std::string_view what) {
   // The data folder is asked anew for each list.
   KV_TRY_ASSIGN(std::string path, GetApplicationPath());
-  return NonEmpty(platform::ListFileNames(path + "/" + std::string(folder), extension));
+  std::string files = path + "/" + std::string(folder);
+  return NonEmpty(Selectable(platform::ListFileNames(files, extension), std::string(what) + " in " + files));
 }
 
 Result<std::int32_t> Converted(const std::string& text, std::string_view setting) {
@@ -38,9 +55,9 @@ Result<CResources> CResources::Create() {
   platform::Randomize();
   // The sibling's data object has nothing to hold on this platform; its
   // presence is probed where it matters (the data folder).
-  KV_TRY_ASSIGN(catalog.QuotesFileNames_, FileList(CStatics::FOLDERQUOTESFILES, ".txt"));
-  catalog.FontNames_ = NonEmpty(platform::ListFontFamilies());
-  KV_TRY_ASSIGN(catalog.BackgroundNames_, FileList(CStatics::FOLDERBACKGROUNDS, ".bmp"));
+  KV_TRY_ASSIGN(catalog.QuotesFileNames_, FileList(CStatics::FOLDERQUOTESFILES, ".txt", "the quotes file"));
+  catalog.FontNames_ = NonEmpty(Selectable(platform::ListFontFamilies(), "the font"));
+  KV_TRY_ASSIGN(catalog.BackgroundNames_, FileList(CStatics::FOLDERBACKGROUNDS, ".bmp", "the picture"));
   return catalog;
 }
 
@@ -104,7 +121,7 @@ Result<std::string> CResources::GetBackground() const {
   const std::string& name = names[index];
   if (name.empty()) return std::string();
   KV_TRY_ASSIGN(std::string folder, GetApplicationPath());
-  return folder + "/" + std::string(CStatics::FOLDERBACKGROUNDS) + "/" + name + ".bmp";
+  return platform::ResolveListedFile(folder + "/" + std::string(CStatics::FOLDERBACKGROUNDS), name, ".bmp").string();
 }
 
 Status CResources::GetAvailableFonts(std::vector<std::string>& FontNames) const {

@@ -1,6 +1,7 @@
 // Quotes file bytes -> line count and pick. The count is checked against a
-// plain reference count of the line ends; every line read is one line,
-// bounded, and every pick is a non-empty UTF-8 quote without line breaks.
+// plain reference count of the line ends; a binary file is refused; every
+// line read is one line, bounded, and every pick is a non-empty UTF-8 quote
+// without line breaks.
 
 #include <unistd.h>
 
@@ -51,18 +52,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   { std::ofstream(File(), std::ios::binary | std::ios::trunc) << bytes; }
 
   using namespace kv::service;
-  QuotesFileScan scan = ScanQuotesFile(File());
-  Check(scan.readable);
-  Check(scan.lines == ReferenceLines(bytes));
-  Check(scan.binary == (bytes.find('\0') != std::string::npos));
-  Check(scan.utf8 == kv::platform::IsValidUtf8(bytes));
-
-  for (long long number : {1LL, scan.lines / 2 + 1, scan.lines, scan.lines + 1}) {
-    QuoteLine line = ReadQuoteLine(File(), number);
-    Check(line.readable);
-    Check(line.text.find_first_of("\r\n") == std::string::npos);
-    Check(line.text.size() <= kMaxQuoteBytes);
-    if (number > scan.lines) Check(line.text.empty());
+  auto file = QuotesFile::Open(File());
+  Check(file.has_value());
+  auto scan = file->Scan();
+  // A file with a NUL byte is no text and is refused; any other is read.
+  Check(scan.has_value() == (bytes.find('\0') == std::string::npos));
+  if (scan) {
+    Check(scan->lines == ReferenceLines(bytes));
+    Check(scan->utf8 == kv::platform::IsValidUtf8(bytes));
+    for (long long number : {1LL, scan->lines / 2 + 1, scan->lines, scan->lines + 1}) {
+      auto line = file->ReadLine(number);
+      Check(line.has_value());
+      Check(line->text.find_first_of("\r\n") == std::string::npos);
+      Check(line->text.size() <= kMaxQuoteBytes);
+      if (number > scan->lines) Check(line->text.empty());
+    }
   }
 
   std::string quote = PickRandomQuote(File());

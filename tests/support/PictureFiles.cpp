@@ -84,6 +84,28 @@ std::string MakeBmp(int width, int height, int bits, const PixelFunction& pixel,
   return file + pixels;
 }
 
+std::string MakeRleBmp(int width, int height, int bits, const std::vector<std::uint32_t>& colours,
+                       const std::string& data) {
+  std::uint32_t offset = 14 + 40 + 4 * static_cast<std::uint32_t>(colours.size());
+  std::string file = "BM";
+  Put32(file, offset + static_cast<std::uint32_t>(data.size()));
+  Put32(file, 0);
+  Put32(file, offset);
+  Put32(file, 40);
+  Put32(file, static_cast<std::uint32_t>(width));
+  Put32(file, static_cast<std::uint32_t>(height));
+  Put16(file, 1);
+  Put16(file, static_cast<std::uint32_t>(bits));
+  Put32(file, bits == 8 ? 1 : 2);
+  Put32(file, static_cast<std::uint32_t>(data.size()));
+  Put32(file, 2835);
+  Put32(file, 2835);
+  Put32(file, static_cast<std::uint32_t>(colours.size()));
+  Put32(file, 0);
+  for (std::uint32_t colour : colours) Put32(file, colour & 0xFFFFFF);
+  return file + data;
+}
+
 Image ReadBmp24(const std::filesystem::path& path) {
   std::string bytes = ReadFile(path);
   auto expect = [&](bool ok, const std::string& what) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "Xvfb.h"  // Image
 
@@ -20,6 +21,12 @@ using PixelFunction = std::function<std::uint32_t(int x, int y)>;
 // palette of the colours the pixel function yields, at most 2^bits of them;
 // 24 or 32), bottom-up unless `topDown`.
 std::string MakeBmp(int width, int height, int bits, const PixelFunction& pixel, bool topDown = false);
+
+// The bytes of a run-length compressed .bmp file, bottom-up: `bits` 8 for
+// RLE8, 4 for RLE4, the palette `colours` (0xRRGGBB) and the compressed
+// pixels `data` exactly as given.
+std::string MakeRleBmp(int width, int height, int bits, const std::vector<std::uint32_t>& colours,
+                       const std::string& data);
 
 // Reads a 24-bit uncompressed bottom-up .bmp file strictly: every header
 // field the renderer writes is checked; any difference throws.

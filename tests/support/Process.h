@@ -3,10 +3,13 @@
 // Runs the real programs of the system as child processes, as a user's shell
 // would, and collects what they print.
 
+#include <fcntl.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <optional>
 #include <string>
@@ -65,6 +68,20 @@ bool WaitFor(Condition condition, std::chrono::milliseconds timeout) {
     struct timespec pause {0, 10'000'000};
     nanosleep(&pause, nullptr);
   }
+}
+
+// Waits up to `bound` for `future`. Should the code under test be stuck
+// opening the FIFO `fifo` (a fault), its writing end is opened until the
+// code is let go, so the test fails instead of hanging. True when the
+// future was ready within the bound.
+template <class Future>
+bool ReadyOrReleased(Future& future, const std::filesystem::path& fifo, std::chrono::milliseconds bound) {
+  if (future.wait_for(bound) == std::future_status::ready) return true;
+  while (future.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+    int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (writer >= 0) ::close(writer);
+  }
+  return false;
 }
 
 }  // namespace kvtest

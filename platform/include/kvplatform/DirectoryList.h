@@ -9,9 +9,19 @@ namespace kv::platform {
 
 // The names, without their final extension, of the normal files in `folder`
 // whose extension equals `extension` (e.g. ".bmp") in any letter case.
-// Folders and hidden files (names starting with ".") are left out. The order
-// is stable: case-insensitive by name, then byte order. A missing or
+// Folders, special files and hidden files (names starting with ".") are
+// left out; a symbolic link counts as the file it leads to. Each name is
+// listed once (CAMERA.bmp and CAMERA.BMP are one name). The order is
+// stable: case-insensitive by name, then byte order. A missing or
 // unreadable folder gives an empty list.
 std::vector<std::string> ListFileNames(const std::filesystem::path& folder, std::string_view extension);
+
+// The file that ListFileNames lists as `name`: folder/name + extension when
+// that is a normal file, else the listed file whose name is `name` followed
+// by `extension` in another letter case (the first in byte order). When no
+// file is listed under the name, or the name holds a "/", the result is
+// folder/name + extension, so that a message names what was looked for.
+std::filesystem::path ResolveListedFile(const std::filesystem::path& folder, std::string_view name,
+                                        std::string_view extension);
 
 }  // namespace kv::platform

@@ -3,9 +3,14 @@
 // The system logs nothing in normal operation; these write the one line a
 // user needs when something goes wrong, to stderr.
 
+#include <cstddef>
 #include <string_view>
 
 namespace kv::platform {
+
+// A longer message is cut to this many bytes (at a character boundary) and
+// says how much was left out.
+inline constexpr std::size_t kMaxLogMessageBytes = 2000;
 
 // Writes "<program>: <message>" to stderr.
 void LogError(std::string_view message);

@@ -42,7 +42,7 @@ class Picture {
   bool bgr_ = true;
   const std::uint8_t* top_ = nullptr;
   std::ptrdiff_t rowStep_ = 0;
-  PageBlock fileBytes_;
+  PageBlock storage_;  // the file's bytes (used in place) or the decoded pixels
   std::unique_ptr<std::uint8_t, void (*)(void*)> decoded_{nullptr, nullptr};
 };
 
@@ -54,19 +54,23 @@ struct BmpHeaderSize {
 };
 
 // Reads the size stated in the header of the .bmp file `file`. Fails when
-// the file cannot be opened or is too short to hold a header.
+// the file cannot be opened, is no regular file or is too short to hold a
+// header.
 [[nodiscard]] Result<BmpHeaderSize> ReadBmpHeaderSize(const std::filesystem::path& file);
 
 enum class BmpDecoder {
-  Automatic,  // uncompressed 24- and 32-bit files in place, everything else through the general decoder
-  General,    // always the general decoder (tests compare the two)
+  Automatic,  // uncompressed 24- and 32-bit files in place, run-length files through their own
+              // decoder, everything else through the general decoder
+  General,    // the general decoder for every uncompressed file (tests compare the two)
 };
 
 // Reads and decodes the .bmp file `file`: 1, 4, 8, 16, 24 and 32 bits per
-// pixel, bottom-up or top-down. A file that is not a bitmap, compressed
-// (RLE, JPEG, PNG), shorter than its header promises, or larger than
-// kMaxSide / kMaxPixels fails with a message naming the file and the fault;
-// its size is checked against the file's length before anything is decoded.
+// pixel, bottom-up or top-down, and run-length compressed 4- and 8-bit
+// files. A file that is not a regular file (a FIFO or device is refused
+// without waiting), not a bitmap, holds an embedded JPEG or PNG, is shorter
+// than its header promises, or is larger than kMaxSide / kMaxPixels fails
+// with a message naming the file and the fault; its size is checked against
+// the file's length before anything is decoded.
 [[nodiscard]] Result<Picture> LoadBmpPicture(const std::filesystem::path& file,
                                              BmpDecoder decoder = BmpDecoder::Automatic);
 
