@@ -13,7 +13,6 @@
 #include "frmSettings.h"
 #include "kvplatform/LocalTime.h"
 #include "kvplatform/Log.h"
-#include "kvplatform/Process.h"
 #include "kvplatform/ServiceWindow.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/ServiceControl.h"
