@@ -46,6 +46,11 @@ enum class CycleOutcome {
 };
 
 inline constexpr int kAttemptLimit = 51;
+
+// The stored values that name what the last wallpaper shows.
+inline constexpr std::string_view kLastQuoteKey = "LastQuote";
+inline constexpr std::string_view kLastBackgroundKey = "LastBackground";
+inline constexpr std::string_view kLastFontKey = "LastFont";
 inline constexpr std::string_view kFailureTitle = "Kvillo";
 inline constexpr std::string_view kFailureMessage =
     "Kvillo is not able to render a new wallpaper using the current settings. Please adjust your settings and "
