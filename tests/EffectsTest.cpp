@@ -240,7 +240,7 @@ TEST_F(EffectsRender, EachEffectOnABusyPictureIsLeftAsAScreenshot) {
   // so that neither white nor black text is readable on all of it.
   setenv("KVILLO_SCREEN", "960x540", 1);
   AddPicture("Busy", 640, 360, [](int x, int y) {
-    std::uint32_t hash = static_cast<std::uint32_t>(x * 73856093) ^ static_cast<std::uint32_t>(y * 19349663);
+    std::uint32_t hash = static_cast<std::uint32_t>(x) * 73856093u ^ static_cast<std::uint32_t>(y) * 19349663u;
     hash = (hash ^ (hash >> 13)) * 0x5bd1e995u;
     int detail = static_cast<int>(hash >> 26) - 32;
     double hill = 200 + 60 * std::sin(x / 40.0) + 30 * std::sin(x / 9.0);
