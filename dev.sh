@@ -18,12 +18,14 @@ BUILD_DIR=${KV_BUILD_DIR:-build}
 # What building needs, and what the programs use at run time.
 PACKAGES=(
   g++ cmake ninja-build pkg-config
-  libsqlite3-dev libfreetype-dev libfontconfig-dev libstb-dev libx11-dev libxrandr-dev
+  libsqlite3-dev libfreetype-dev libfontconfig-dev libharfbuzz-dev libfribidi-dev libstb-dev
+  libx11-dev libxrandr-dev
   qt6-base-dev qt6-qpa-plugins libgtest-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core
 )
-# What the tests need on top: an X server, a window manager, X tools.
-TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool)
+# What the tests need on top: an X server, a window manager, X tools, and
+# fonts for quotes in Arabic, Hebrew, Hindi, Chinese and emoji.
+TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji)
 # A desktop's launcher (gio), which starts the installed menu entry in a test.
 TEST_PACKAGES+=(libglib2.0-bin)
 # The sanitizer build's compiler: clang 14 cannot compile <expected>.

@@ -72,6 +72,13 @@ void BM_RenderStretched(benchmark::State& state) { Render(state, "Aurora", 1, kQ
 void BM_RenderTiled(benchmark::State& state) { Render(state, "Weave", 0, kQuote); }
 // Centred 1024 x 768 picture (the sample "Dune Evening") on the colour.
 void BM_RenderCentred(benchmark::State& state) { Render(state, "Dune Evening", 2, kQuote); }
+// The same in several scripts: shaping, right-to-left order and fallback
+// fonts for Arabic, Chinese and an emoji.
+void BM_RenderManyScripts(benchmark::State& state) {
+  Render(state, "Aurora", 1,
+         "Every morning \u0643\u0644 \u0635\u0628\u0627\u062D \u0628\u062F\u0627\u064A\u0629 "
+         "\u6BCF\u5929\u65E9\u4E0A \U0001F600 is a new beginning.");
+}
 // A failed attempt: a quote of 4 000 characters at 40 px has too many lines.
 void BM_RenderDoesNotFit(benchmark::State& state) {
   std::string longQuote;
@@ -122,6 +129,7 @@ void BM_PartSaveBitmapFile(benchmark::State& state) {
 KV_BENCH(BM_RenderStretched);
 KV_BENCH(BM_RenderTiled);
 KV_BENCH(BM_RenderCentred);
+KV_BENCH(BM_RenderManyScripts);
 KV_BENCH(BM_RenderDoesNotFit);
 KV_BENCH(BM_PartFreshBitmapPainted);
 KV_BENCH(BM_PartLoadPicture);

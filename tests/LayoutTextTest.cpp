@@ -30,6 +30,9 @@ class FakeText final : public kv::render::LayoutModel {
   kv::Result<std::int32_t> GetCharacterWidth(std::int32_t n) const override { return widths_.at(static_cast<size_t>(n)); }
   kv::Result<std::int32_t> GetCharacterValue(std::int32_t n) const override { return codes_.at(static_cast<size_t>(n)); }
   kv::Result<std::int32_t> GetCharacterHeight() const override { return height_; }
+  kv::Result<std::int32_t> GetCharacterLevel(std::int32_t n) const override {
+    return levels_.empty() ? 0 : levels_.at(static_cast<size_t>(n));
+  }
   kv::Status SetCharacterX(std::int32_t n, std::int32_t x) override {
     x_.at(static_cast<size_t>(n)) = x;
     return kv::Ok();
@@ -42,6 +45,7 @@ class FakeText final : public kv::render::LayoutModel {
   std::int32_t X(size_t n) const { return x_.at(n); }
   std::int32_t Y(size_t n) const { return y_.at(n); }
   std::vector<std::int32_t> widths_;
+  std::vector<std::int32_t> levels_;  // bidirectional levels; empty: all 0
 
  private:
   std::vector<std::int32_t> codes_;
@@ -218,6 +222,40 @@ TEST(LayoutText, LongTextsEndAndReportTheirFit) {
   // Zero-width characters on a zero-wide column cannot spin.
   FakeText zero("abc", 0, 1);
   EXPECT_EQ(Lay(zero, 10, 10, {0, 0, 60, 60}, 0, 0), 1);
+}
+
+TEST(LayoutText, RightToLeftLinesArePlacedInVisualOrder) {
+  // A right-to-left word inside left-to-right text: "ab DC ef" on screen.
+  FakeText mixed("ab CD ef");
+  mixed.levels_ = {0, 0, 0, 1, 1, 0, 0, 0};
+  ASSERT_EQ(Lay(mixed, 100, 100, {}, 0, 0), 1);
+  const std::vector<int> mixedX = {0, 10, 20, 40, 30, 50, 60, 70};
+  for (size_t i = 0; i < mixedX.size(); ++i) EXPECT_EQ(mixed.X(i), mixedX[i]) << i;
+
+  // A right-to-left paragraph broken in reading order: every line reads
+  // from the right, and the space a line ends with stays after it.
+  FakeText rtl("ab cd ef");
+  rtl.levels_.assign(8, 1);
+  ASSERT_EQ(Lay(rtl, 100, 100, {0, 0, 0, 45}, 0, 0), 1);
+  const std::vector<int> rtlX = {40, 30, 20, 10, 0, 50, 10, 0};
+  const std::vector<int> rtlY = {0, 0, 0, 0, 0, 0, 20, 20};
+  for (size_t i = 0; i < rtlX.size(); ++i) {
+    EXPECT_EQ(rtl.X(i), rtlX[i]) << i;
+    EXPECT_EQ(rtl.Y(i), rtlY[i]) << i;
+  }
+  // Right alignment measures the line as before; only the order changes.
+  FakeText right("ab cd ef");
+  right.levels_.assign(8, 1);
+  ASSERT_EQ(Lay(right, 100, 100, {0, 0, 0, 45}, 1, 0), 1);
+  EXPECT_EQ(right.X(4), 5) << "line 0 (50 wide) ends at the right edge, 55";
+  EXPECT_EQ(right.X(7), 35) << "line 1 (20 wide): f, then e";
+
+  // Digits (level 2) inside right-to-left text keep their own order.
+  FakeText digits("ab 12");
+  digits.levels_ = {1, 1, 1, 2, 2};
+  ASSERT_EQ(Lay(digits, 100, 100, {}, 0, 0), 1);
+  const std::vector<int> digitsX = {40, 30, 20, 0, 10};
+  for (size_t i = 0; i < digitsX.size(); ++i) EXPECT_EQ(digits.X(i), digitsX[i]) << i;
 }
 
 TEST(LayoutText, AFailingModelIsAnError) {

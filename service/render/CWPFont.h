@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "kvplatform/Bitmap.h"
-#include "kvplatform/Font.h"
+#include "kvplatform/FontSet.h"
 #include "kvplatform/Result.h"
+#include "kvplatform/ShapedText.h"
 
 namespace kv::render {
 
@@ -19,7 +21,8 @@ namespace kv::render {
 //
 // Character codes are Unicode code points. Codes 0..255 are measured once,
 // when the font is built; any other code is measured on its first use and
-// remembered.
+// remembered. A character the chosen face lacks is measured and drawn with
+// the installed font that has it (see platform::FontSet).
 class CWPFont {
  public:
   // The weight every wallpaper font is asked for: light. The family's
@@ -43,6 +46,18 @@ class CWPFont {
   [[nodiscard]] Status PaintCharacter(std::int32_t Ascii, platform::Bitmap* DestinationDC, std::int32_t x,
                                       std::int32_t y);
 
+  // Cuts `Text` into clusters, ordered for reading and shaped with this
+  // font and its fallbacks.
+  [[nodiscard]] Result<platform::ShapedText> ShapeText(std::u32string_view Text);
+
+  // Draws one glyph of a shaped text for a cluster whose cell's top-left
+  // corner is at (x, y), as PaintCharacter draws a character.
+  [[nodiscard]] Status PaintGlyph(const platform::ShapedGlyph& Glyph, platform::Bitmap* DestinationDC, std::int32_t x,
+                                  std::int32_t y);
+  // The same glyph's coverage added into a `Width` x `Height` mask.
+  [[nodiscard]] Status PaintGlyphCoverage(const platform::ShapedGlyph& Glyph, std::uint8_t* Mask, std::int32_t Width,
+                                          std::int32_t Height, std::int32_t x, std::int32_t y);
+
   // The advance width in pixels of `Ascii` (0 before Init).
   std::int32_t GetCharacterWidth(std::int32_t Ascii) const;
   // The widest advance of the font (0 before Init).
@@ -52,7 +67,10 @@ class CWPFont {
 
   // The family the face name found, which names the substitute when no
   // installed font has that name.
-  std::string FamilyUsed() const { return Font_ ? Font_->Family() : std::string(); }
+  std::string FamilyUsed() const { return Fonts_ ? Fonts_->Primary().Family() : std::string(); }
+  // The family that draws `Ascii`: FamilyUsed, or the font standing in for
+  // it when the chosen one lacks it.
+  std::string FamilyDrawing(std::int32_t Ascii);
 
  private:
   [[nodiscard]] Status BuildFont();
@@ -62,7 +80,8 @@ class CWPFont {
   std::array<std::int32_t, 256> Widths_{};
   std::int32_t FontHeight_ = 0;
   std::int32_t Widest_ = 0;
-  std::optional<platform::Font> Font_;
+  // Mutable: a fallback font is found and opened when first measured.
+  mutable std::optional<platform::FontSet> Fonts_;
   platform::Bitmap* DeviceContext_ = nullptr;
   std::int32_t TextColor_ = 0;
   // Widths of the codes beyond the table, measured when first asked for.

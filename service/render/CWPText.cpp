@@ -13,10 +13,18 @@ Status CWPText::Init(platform::Bitmap* hDC, std::shared_ptr<CWPFont> Font, const
   if (characters.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
     return Fail(ErrorCode::InvalidArgument, "the quote is too long to be drawn");
   }
+  KV_TRY_ASSIGN(platform::ShapedText shaped, Font->ShapeText(characters));
+  if (shaped.clusters.empty()) return Fail(ErrorCode::InvalidArgument, "the quote could not be shaped into any character");
   DeviceContext_ = hDC;
   Font_ = std::move(Font);
-  Codes_.assign(characters.begin(), characters.end());
-  KV_TRY(GetCharacterWidths(Codes_, Widths_));
+  Clusters_ = std::move(shaped.clusters);
+  Glyphs_ = std::move(shaped.glyphs);
+  Codes_.clear(), Widths_.clear(), Levels_.clear();
+  for (const platform::ShapedCluster& cluster : Clusters_) {
+    Codes_.push_back(static_cast<std::int32_t>(cluster.value));
+    Widths_.push_back(cluster.width);
+    Levels_.push_back(cluster.level);
+  }
   FontHeight_ = Font_->GetFontHeight();
   Positions_.assign(Codes_.size(), Position{});
   return Ok();
@@ -24,8 +32,23 @@ Status CWPText::Init(platform::Bitmap* hDC, std::shared_ptr<CWPFont> Font, const
 
 Status CWPText::PaintText() {
   KV_TRY(CheckInitialised());
-  for (std::size_t i = 0; i < Codes_.size(); ++i) {
-    KV_TRY(Font_->PaintCharacter(Codes_[i], DeviceContext_, Positions_[i].X, Positions_[i].Y));
+  if (DeviceContext_ == nullptr) return Fail(ErrorCode::InvalidArgument, "the text was drawn on no bitmap");
+  for (std::size_t i = 0; i < Clusters_.size(); ++i) {
+    const platform::ShapedCluster& cluster = Clusters_[i];
+    for (std::uint32_t g = cluster.firstGlyph; g < cluster.firstGlyph + cluster.glyphCount; ++g) {
+      KV_TRY(Font_->PaintGlyph(Glyphs_[g], DeviceContext_, Positions_[i].X, Positions_[i].Y));
+    }
+  }
+  return Ok();
+}
+
+Status CWPText::PaintTextCoverage(std::uint8_t* Mask, std::int32_t Width, std::int32_t Height) {
+  KV_TRY(CheckInitialised());
+  for (std::size_t i = 0; i < Clusters_.size(); ++i) {
+    const platform::ShapedCluster& cluster = Clusters_[i];
+    for (std::uint32_t g = cluster.firstGlyph; g < cluster.firstGlyph + cluster.glyphCount; ++g) {
+      KV_TRY(Font_->PaintGlyphCoverage(Glyphs_[g], Mask, Width, Height, Positions_[i].X, Positions_[i].Y));
+    }
   }
   return Ok();
 }
@@ -77,6 +100,11 @@ Result<std::int32_t> CWPText::GetCharacterHeight() const { return GetFontHeight(
 Result<std::int32_t> CWPText::GetCharacterValue(std::int32_t Number) const {
   KV_TRY(CheckNumber(Number));
   return Codes_[static_cast<std::size_t>(Number)];
+}
+
+Result<std::int32_t> CWPText::GetCharacterLevel(std::int32_t Number) const {
+  KV_TRY(CheckNumber(Number));
+  return Levels_[static_cast<std::size_t>(Number)];
 }
 
 Result<std::int32_t> CWPText::GetCharacterWidest() const {

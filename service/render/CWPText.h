@@ -17,6 +17,12 @@ namespace kv::render {
 // cell. The layout writes the positions, the composition may shift them,
 // and the model finally draws every character on its own.
 //
+// A "character" here is a cluster of the shaped text: one code point in
+// plain text, but a letter with its combining marks, a ligature or a
+// conjunct where the script joins them. Its code is its first code point,
+// its width the advance of all its glyphs, and its level its
+// bidirectional level, by which the layout orders a line for reading.
+//
 // Characters are numbered from 0; GetNumberOfCharacters answers the LAST
 // index, n - 1. A number outside 0..n-1 fails and touches nothing.
 class CWPText final : public LayoutModel {
@@ -29,6 +35,10 @@ class CWPText final : public LayoutModel {
   // Draws every character at its position, in index order (a later
   // character is drawn over an earlier one where cells overlap).
   [[nodiscard]] Status PaintText();
+  // Draws the same into a `Width` x `Height` row-major coverage mask
+  // (0..255, the larger value kept where glyphs overlap), for effects that
+  // follow the text's shape.
+  [[nodiscard]] Status PaintTextCoverage(std::uint8_t* Mask, std::int32_t Width, std::int32_t Height);
 
   // Sets `Widths` to the font's width of every code of `Bytes`.
   [[nodiscard]] Status GetCharacterWidths(const std::vector<std::int32_t>& Bytes, std::vector<std::int32_t>& Widths) const;
@@ -39,6 +49,7 @@ class CWPText final : public LayoutModel {
   [[nodiscard]] Status SetCharacterPosition(std::int32_t Number, std::int32_t x, std::int32_t y);
   [[nodiscard]] Result<std::int32_t> GetCharacterHeight() const override;
   [[nodiscard]] Result<std::int32_t> GetCharacterValue(std::int32_t Number) const override;
+  [[nodiscard]] Result<std::int32_t> GetCharacterLevel(std::int32_t Number) const override;
   [[nodiscard]] Result<std::int32_t> GetCharacterWidest() const;
   [[nodiscard]] Result<std::int32_t> GetCharacterX(std::int32_t Number) const;
   [[nodiscard]] Result<std::int32_t> GetCharacterY(std::int32_t Number) const;
@@ -58,6 +69,9 @@ class CWPText final : public LayoutModel {
   std::shared_ptr<CWPFont> Font_;
   std::vector<std::int32_t> Codes_;
   std::vector<std::int32_t> Widths_;
+  std::vector<std::int32_t> Levels_;
+  std::vector<platform::ShapedCluster> Clusters_;
+  std::vector<platform::ShapedGlyph> Glyphs_;
   std::int32_t FontHeight_ = 0;
   std::vector<Position> Positions_;
 };

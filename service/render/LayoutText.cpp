@@ -15,6 +15,48 @@ std::int32_t Saturated(std::int64_t value) {
                                                             std::numeric_limits<std::int32_t>::max()));
 }
 
+// Lays the offsets of every line anew in visual order: from the highest
+// bidirectional level down to 1, every run of characters at that level or
+// above is reversed (the Unicode algorithm's rule L2). The space that ends
+// a line counts in no width and stays after the line's end; a line of
+// left-to-right text keeps its offsets.
+void PlaceInVisualOrder(const std::vector<std::int32_t>& code, const std::vector<std::int32_t>& level,
+                        const std::vector<std::int64_t>& width, const std::vector<std::int64_t>& lineOf,
+                        std::vector<std::int64_t>& offset) {
+  const std::size_t n = code.size();
+  std::vector<std::size_t> order;
+  for (std::size_t first = 0; first < n;) {
+    std::size_t end = first + 1;
+    while (end < n && lineOf[end] == lineOf[first]) ++end;
+    std::size_t visibleEnd = code[end - 1] == kSpace ? end - 1 : end;
+    std::int32_t highest = 0;
+    for (std::size_t k = first; k < visibleEnd; ++k) highest = std::max(highest, level[k]);
+    if (highest > 0) {
+      order.clear();
+      for (std::size_t k = first; k < visibleEnd; ++k) order.push_back(k);
+      for (std::int32_t at = highest; at > 0; --at) {
+        for (std::size_t k = 0; k < order.size();) {
+          if (level[order[k]] < at) {
+            ++k;
+            continue;
+          }
+          std::size_t runEnd = k;
+          while (runEnd < order.size() && level[order[runEnd]] >= at) ++runEnd;
+          std::reverse(order.begin() + static_cast<std::ptrdiff_t>(k), order.begin() + static_cast<std::ptrdiff_t>(runEnd));
+          k = runEnd;
+        }
+      }
+      std::int64_t x = 0;
+      for (std::size_t k : order) {
+        offset[k] = x;
+        x += width[k];
+      }
+      if (visibleEnd != end) offset[end - 1] = x;
+    }
+    first = end;
+  }
+}
+
 }  // namespace
 
 std::int32_t RoundHalfEven(double value) {
@@ -42,11 +84,14 @@ Result<std::int32_t> LayoutText(LayoutModel& text, std::int32_t W, std::int32_t 
   KV_TRY_ASSIGN(std::int32_t lastIndex, text.GetNumberOfCharacters());
   if (lastIndex < 0) return 0;
   const auto n = static_cast<std::size_t>(lastIndex) + 1;
-  std::vector<std::int32_t> code(n);
+  std::vector<std::int32_t> code(n), level(n);
   std::vector<std::int64_t> width(n);
+  bool rightToLeft = false;
   for (std::size_t i = 0; i < n; ++i) {
     KV_TRY_ASSIGN(code[i], text.GetCharacterValue(static_cast<std::int32_t>(i)));
     KV_TRY_ASSIGN(width[i], text.GetCharacterWidth(static_cast<std::int32_t>(i)));
+    KV_TRY_ASSIGN(level[i], text.GetCharacterLevel(static_cast<std::int32_t>(i)));
+    rightToLeft = rightToLeft || level[i] != 0;
   }
   KV_TRY_ASSIGN(const std::int64_t lineHeight, text.GetCharacterHeight());
 
@@ -109,6 +154,9 @@ Result<std::int32_t> LayoutText(LayoutModel& text, std::int32_t W, std::int32_t 
     if (code[k] == kSpace && endsLine) continue;
     lineWidth[static_cast<std::size_t>(lineOf[k])] += width[k];
   }
+
+  // A line with right-to-left text is placed in visual order.
+  if (rightToLeft) PlaceInVisualOrder(code, level, width, lineOf, offset);
 
   // Step 4: the widest line must fit the bitmap.
   std::int64_t widest = 0;

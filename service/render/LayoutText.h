@@ -16,6 +16,12 @@ class LayoutModel {
   [[nodiscard]] virtual Result<std::int32_t> GetCharacterWidth(std::int32_t Number) const = 0;
   [[nodiscard]] virtual Result<std::int32_t> GetCharacterValue(std::int32_t Number) const = 0;
   [[nodiscard]] virtual Result<std::int32_t> GetCharacterHeight() const = 0;
+  // The character's bidirectional level: odd reads right to left. A model
+  // of left-to-right text need not answer it.
+  [[nodiscard]] virtual Result<std::int32_t> GetCharacterLevel(std::int32_t Number) const {
+    (void)Number;
+    return 0;
+  }
   [[nodiscard]] virtual Status SetCharacterX(std::int32_t Number, std::int32_t x) = 0;
   [[nodiscard]] virtual Status SetCharacterY(std::int32_t Number, std::int32_t y) = 0;
 };
@@ -23,7 +29,9 @@ class LayoutModel {
 // Breaks the text into lines at spaces so that they fit between the left
 // and right margins (a word wider than that widens the column for the rest
 // of the text), aligns every line horizontally, places the block of lines
-// vertically, and writes every character's position into `text`.
+// vertically, and writes every character's position into `text`. Lines are
+// broken in reading (logical) order; each line is then placed in visual
+// order, so that right-to-left runs read from right to left.
 //
 // Margins are percentages of W (left, right) or H (top, bottom); HAlign is
 // 0 left, 1 right, 2 centre; VAlign 0 top, 1 bottom, 2 centre. Margins that

@@ -1,7 +1,9 @@
 // Layout: random widths, margins, alignments and text -> positions, checked
 // against the layout's own promises. A result of 1 places every character,
 // keeps every one that is not a space inside the bitmap, and keeps the lines
-// in order, one line height apart.
+// in order, one line height apart. Some inputs give characters
+// bidirectional levels: lines are then placed in visual order, and
+// neighbouring left-to-right characters still keep theirs.
 
 #include <cstdint>
 #include <cstdlib>
@@ -34,7 +36,7 @@ class Bytes {
 
 class Model : public kv::render::LayoutModel {
  public:
-  std::vector<std::int32_t> codes, widths, xs, ys;
+  std::vector<std::int32_t> codes, widths, levels, xs, ys;
   std::vector<bool> placedX, placedY;
   std::int32_t lineHeight = 20;
 
@@ -42,6 +44,7 @@ class Model : public kv::render::LayoutModel {
   kv::Result<std::int32_t> GetCharacterWidth(std::int32_t n) const override { return widths.at(static_cast<size_t>(n)); }
   kv::Result<std::int32_t> GetCharacterValue(std::int32_t n) const override { return codes.at(static_cast<size_t>(n)); }
   kv::Result<std::int32_t> GetCharacterHeight() const override { return lineHeight; }
+  kv::Result<std::int32_t> GetCharacterLevel(std::int32_t n) const override { return levels.at(static_cast<size_t>(n)); }
   kv::Status SetCharacterX(std::int32_t n, std::int32_t x) override {
     xs.at(static_cast<size_t>(n)) = x;
     placedX.at(static_cast<size_t>(n)) = true;
@@ -64,14 +67,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   std::int32_t hAlign = in.Next(3), vAlign = in.Next(3);
   Model model;
   model.lineHeight = 1 + in.Next(120);
+  const bool bidirectional = in.Next(4) == 0;
   while (in.Left() && model.codes.size() < 2000) {
     int kind = in.Next(8);
     model.codes.push_back(kind == 0 ? 32 : 33 + in.Next(90));
     model.widths.push_back(in.Next(kind == 1 ? 256 : 40));  // zero widths included
+    model.levels.push_back(bidirectional ? in.Next(4) : 0);
   }
   if (model.codes.empty()) {
     model.codes.push_back(65);
     model.widths.push_back(10);
+    model.levels.push_back(0);
   }
   size_t n = model.codes.size();
   model.xs.assign(n, 0);
@@ -92,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (i > 0) {
       std::int32_t step = model.ys[i] - model.ys[i - 1];
       Check(step == 0 || step == model.lineHeight);  // lines in order, none skipped
-      if (step == 0) Check(model.xs[i] >= model.xs[i - 1]);
+      if (step == 0 && model.levels[i] == 0 && model.levels[i - 1] == 0) Check(model.xs[i] >= model.xs[i - 1]);
     }
   }
   return 0;
