@@ -173,8 +173,11 @@ TEST_F(PictureFormats, DamagedFilesOfEveryFormatAreRefusedBeforeDecoding) {
     for (int v : values) bytes[at++] = static_cast<char>(v);
     return bytes;
   };
-  const std::size_t sof = jpeg.find("\xFF\xC0");
+  const std::size_t sof = jpeg.find("\xFF\xC0"), dht = jpeg.find("\xFF\xC4");
   ASSERT_NE(sof, std::string::npos);
+  ASSERT_NE(dht, std::string::npos);
+  std::string overlongTable = jpeg;  // 16 x 32 codes: the decoder would write past its table of 256
+  for (std::size_t i = 0; i < 16; ++i) overlongTable[dht + 5 + i] = 32;
   struct Case {
     std::string name, bytes, says;
   };
@@ -185,6 +188,7 @@ TEST_F(PictureFormats, DamagedFilesOfEveryFormatAreRefusedBeforeDecoding) {
       {"png garbage", png.substr(0, 8) + std::string(3000, '\x5A'), ""},
       {"jpeg cut", jpeg.substr(0, jpeg.size() * 2 / 3), "truncated"},
       {"jpeg huge", patched(jpeg, sof + 5, {0x75, 0x30, 0x75, 0x30}), "30000 x 30000"},
+      {"jpeg table", overlongTable, "Huffman"},
       {"jpeg garbage", jpeg.substr(0, 3) + std::string(3000, '\x5A'), ""},
       {"gif cut", gif.substr(0, gif.size() - 40), "truncated"},
       {"gif huge", patched(gif, 6, {0x30, 0x75, 0x30, 0x75}), "30000 x 30000"},

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -73,6 +74,48 @@ int TiffOrientation(const std::uint8_t* tiff, std::size_t size) {
   return 1;
 }
 
+// Whether every marker segment that a decoder reaches holds Huffman
+// tables of at most 256 codes each: stb_image 2.27 writes past its tables
+// for more. Segments are found as the decoder finds them: byte by byte
+// between segments, and after each scan at the first marker its
+// compressed data ends with, so that no table escapes the check.
+bool JpegTablesFit(const std::uint8_t* bytes, std::size_t size) {
+  std::size_t pos = 2;
+  while (pos + 1 < size) {
+    if (bytes[pos] != 0xFF || bytes[pos + 1] == 0xFF) {
+      ++pos;
+      continue;
+    }
+    std::uint8_t marker = bytes[pos + 1];
+    if (marker == 0x00 || marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) {
+      pos += 2;
+      continue;
+    }
+    if (marker == 0xD9 || pos + 4 > size) return true;
+    std::size_t length = BigEndian16(bytes + pos + 2);
+    if (length < 2) return true;  // the decoder refuses it
+    std::size_t end = std::min(pos + 2 + length, size);
+    if (marker == 0xC4) {
+      for (std::size_t table = pos + 4; table + 17 <= end;) {
+        std::size_t codes = 0;
+        for (std::size_t i = 1; i <= 16; ++i) codes += bytes[table + i];
+        if (codes > 256) return false;
+        table += 17 + codes;
+      }
+    }
+    pos = end;
+    if (marker == 0xDA) {
+      // Compressed data: 0xFF is followed by 0 (a stuffed byte), a restart
+      // number or more 0xFF; anything else is the next marker.
+      while (pos + 1 < size && !(bytes[pos] == 0xFF && bytes[pos + 1] != 0x00 && bytes[pos + 1] != 0xFF &&
+                                 !(bytes[pos + 1] >= 0xD0 && bytes[pos + 1] <= 0xD7))) {
+        ++pos;
+      }
+    }
+  }
+  return true;
+}
+
 // Skips a GIF's chain of data blocks starting at `pos`; kNone when the
 // chain runs past the end of the file.
 std::size_t SkipGifBlocks(const std::uint8_t* bytes, std::size_t size, std::size_t pos) {
@@ -128,7 +171,10 @@ int JpegExifOrientation(const std::uint8_t* bytes, std::size_t size) {
   return orientation == 0 ? 1 : orientation;
 }
 
-Status CheckComplete(PictureFormat format, const std::uint8_t* bytes, std::size_t size, const fs::path& file) {
+Status CheckStructure(PictureFormat format, const std::uint8_t* bytes, std::size_t size, const fs::path& file) {
+  if (format == PictureFormat::Jpeg && !JpegTablesFit(bytes, size)) {
+    return Fail(ErrorCode::Corrupt, PictureName(file) + " is damaged: a Huffman table holds more than 256 codes");
+  }
   bool complete = true;
   if (format == PictureFormat::Jpeg) {
     // Compressed data never holds the end mark's two bytes (0xFF is always

@@ -68,9 +68,10 @@ std::string PictureName(const std::filesystem::path& file);
 int JpegExifOrientation(const std::uint8_t* bytes, std::size_t size);
 
 // Fails for a JPEG without its end mark after the first scan, or a GIF whose
-// first picture's data runs past the end of the file: the decoders would
-// otherwise fill the missing part with grey or the background.
-[[nodiscard]] Status CheckComplete(PictureFormat format, const std::uint8_t* bytes, std::size_t size,
+// first picture's data runs past the end of the file (the decoders would
+// fill the missing part with grey or the background), and for a JPEG whose
+// Huffman tables would make the decoder write past them.
+[[nodiscard]] Status CheckStructure(PictureFormat format, const std::uint8_t* bytes, std::size_t size,
                                    const std::filesystem::path& file);
 
 }  // namespace kv::platform

@@ -111,7 +111,7 @@ Result<Picture> LoadPicture(const fs::path& file, ColorRef background) {
 
   KV_TRY_ASSIGN(PixelSize stated, StatedSize(format, bytes, file));
   KV_TRY(CheckSize(stated, file));
-  KV_TRY(CheckComplete(format, bytes.Data(), bytes.Size(), file));
+  KV_TRY(CheckStructure(format, bytes.Data(), bytes.Size(), file));
   auto decoded = format == PictureFormat::Webp ? WebpDecode(bytes.Data(), bytes.Size(), file)
                                                : StbDecode(bytes.Data(), bytes.Size(), 4, file);
   if (!decoded) return std::unexpected(decoded.error());
