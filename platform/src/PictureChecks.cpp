@@ -74,13 +74,15 @@ int TiffOrientation(const std::uint8_t* tiff, std::size_t size) {
   return 1;
 }
 
-// Whether every marker segment that a decoder reaches holds Huffman
+// Whether every marker segment that stb_image reaches holds Huffman
 // tables of at most 256 codes each: stb_image 2.27 writes past its tables
 // for more. Segments are found as the decoder finds them: byte by byte
 // between segments, and after each scan at the first marker its
 // compressed data ends with, so that no table escapes the check.
+}  // namespace
+
 bool JpegTablesFit(const std::uint8_t* bytes, std::size_t size) {
-  std::size_t pos = 2;
+  std::size_t pos = 0;
   while (pos + 1 < size) {
     if (bytes[pos] != 0xFF || bytes[pos + 1] == 0xFF) {
       ++pos;
@@ -115,6 +117,8 @@ bool JpegTablesFit(const std::uint8_t* bytes, std::size_t size) {
   }
   return true;
 }
+
+namespace {
 
 // Skips a GIF's chain of data blocks starting at `pos`; kNone when the
 // chain runs past the end of the file.
@@ -172,9 +176,6 @@ int JpegExifOrientation(const std::uint8_t* bytes, std::size_t size) {
 }
 
 Status CheckStructure(PictureFormat format, const std::uint8_t* bytes, std::size_t size, const fs::path& file) {
-  if (format == PictureFormat::Jpeg && !JpegTablesFit(bytes, size)) {
-    return Fail(ErrorCode::Corrupt, PictureName(file) + " is damaged: a Huffman table holds more than 256 codes");
-  }
   bool complete = true;
   if (format == PictureFormat::Jpeg) {
     // Compressed data never holds the end mark's two bytes (0xFF is always

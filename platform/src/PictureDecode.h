@@ -63,14 +63,18 @@ std::string PictureName(const std::filesystem::path& file);
 [[nodiscard]] Result<DecodedPixels> WebpDecode(const std::uint8_t* bytes, std::size_t size,
                                                const std::filesystem::path& file);
 
+// Whether the Huffman tables of the JPEG `bytes` (counted from the start,
+// where stb_image looks for one) hold at most 256 codes each: stb_image
+// 2.27 writes past its tables for more. Bytes of other formats pass.
+bool JpegTablesFit(const std::uint8_t* bytes, std::size_t size);
+
 // The orientation (1..8, 1 = as stored) a JPEG's Exif block states; 1 when
 // it states none or a value out of range.
 int JpegExifOrientation(const std::uint8_t* bytes, std::size_t size);
 
 // Fails for a JPEG without its end mark after the first scan, or a GIF whose
-// first picture's data runs past the end of the file (the decoders would
-// fill the missing part with grey or the background), and for a JPEG whose
-// Huffman tables would make the decoder write past them.
+// first picture's data runs past the end of the file: the decoders would
+// fill the missing part with grey or the background.
 [[nodiscard]] Status CheckStructure(PictureFormat format, const std::uint8_t* bytes, std::size_t size,
                                    const std::filesystem::path& file);
 

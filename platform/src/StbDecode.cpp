@@ -24,9 +24,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// stb counts bytes in an int; a larger file is refused before it is handed over.
-Status CheckLength(std::size_t size, const fs::path& file) {
+// What every call of stb checks first: stb counts bytes in an int, and its
+// JPEG reader (which it tries on any file starting with 0xFF) writes past
+// a Huffman table of more than 256 codes.
+Status CheckLength(const std::uint8_t* bytes, std::size_t size, const fs::path& file) {
   if (size > static_cast<std::size_t>(INT_MAX)) return Fail(ErrorCode::Corrupt, PictureName(file) + " is too large to decode");
+  if (size > 0 && bytes[0] == 0xFF && !JpegTablesFit(bytes, size)) {
+    return Fail(ErrorCode::Corrupt, PictureName(file) + " is damaged: a Huffman table holds more than 256 codes");
+  }
   return Ok();
 }
 
@@ -41,7 +46,7 @@ std::string Fault(const char* doing) {
 }  // namespace
 
 Result<PixelSize> StbPictureSize(const std::uint8_t* bytes, std::size_t size, const fs::path& file) {
-  KV_TRY(CheckLength(size, file));
+  KV_TRY(CheckLength(bytes, size, file));
   // PNG and GIF state their size at a fixed place; read there, a size too
   // large for stb is still told in the message, not just refused.
   auto big = [&](std::size_t at) {
@@ -59,7 +64,7 @@ Result<PixelSize> StbPictureSize(const std::uint8_t* bytes, std::size_t size, co
 }
 
 Result<DecodedPixels> StbDecode(const std::uint8_t* bytes, std::size_t size, int channels, const fs::path& file) {
-  KV_TRY(CheckLength(size, file));
+  KV_TRY(CheckLength(bytes, size, file));
   DecodedPixels decoded;
   int width = 0, height = 0, stored = 0;
   stbi_uc* pixels = stbi_load_from_memory(bytes, static_cast<int>(size), &width, &height, &stored, channels);
