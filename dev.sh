@@ -23,9 +23,11 @@ PACKAGES=(
   qt6-base-dev qt6-qpa-plugins libgtest-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core
 )
-# What the tests need on top: an X server, a window manager, X tools, and
+# What the tests need on top: an X server, a window manager, X tools, a
+# session bus, the desktop programs whose wallpaper the tests set, and
 # fonts for quotes in Arabic, Hebrew, Hindi, Chinese and emoji.
-TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji)
+TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool dbus-daemon pcmanfm-qt xfdesktop4 xfconf)
+TEST_PACKAGES+=(fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji)
 # A desktop's launcher (gio), which starts the installed menu entry in a test.
 TEST_PACKAGES+=(libglib2.0-bin)
 # The sanitizer build's compiler: clang 14 cannot compile <expected>.

@@ -2,10 +2,12 @@
 // the user's schedule until it is closed, or once at log-on with "/boot".
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "ReadSettings.h"
 #include "UpdateWallpaper.h"
+#include "PublishWallpaper.h"
 #include "frmKvillo.h"
 #include "kvplatform/InstanceLock.h"
 #include "kvplatform/Log.h"
@@ -65,34 +67,59 @@ int Main(int argc, char** argv) {
   }
   if (!*lock) return 0;
 
-  platform::EnterIdlePriority();
+  // A requester that hangs up before its answer, or a closed stderr, must
+  // cost a write, never the service.
+  platform::IgnoreBrokenPipes();
 
-  auto snapshot = ReadSettings();
-  if (!snapshot) {
-    platform::LogError(snapshot.error().message);
-    return 1;
-  }
-  // Until the service has stored its "Running" (another program may hold
-  // the store locked), the stored status is not its own and does not stop
-  // it; every cycle tries to store it again first.
-  bool announced = SaveStatus(CStatics::STATUSRUNNING);
+  // The window and the close signals come first: reading the settings can
+  // wait on a store that another program holds locked, and meanwhile the
+  // settings window must see the service and be able to stop it.
+  std::optional<SettingsSnapshot> snapshot;
+  bool announced = false;
   auto update = [&] {
     if (!announced) announced = SaveStatus(CStatics::STATUSRUNNING);
     return UpdateWallpaper(*snapshot, RenderWithRenderer, GiveUp, announced ? StatusGate::Read : StatusGate::AssumeRunning);
   };
-  platform::Randomize();
-
-  // The log-on run: one update, then end.
-  if (platform::TrimSpaces(CommandLine(argc, argv)) == CStatics::REGAUTOSTARTBOOTSWITCH && snapshot->Frequency == wpBoot) {
-    if (update() != CycleOutcome::EndProgram) SaveStatus(CStatics::STATUSSTOPPED);
-    return 0;
-  }
-
-  frmKvillo form({.update = update});
+  frmKvillo form({.update = update, .showExisting = [&] { ShowExistingWallpaper(snapshot->WallpaperFile); }});
   if (auto loaded = form.Load(); !loaded) {
     platform::LogError(loaded.error().message);
     return 1;
   }
+  if (auto kept = form.KeepInstance(**lock, *runtime); !kept) platform::LogError(kept.error().message);
+
+  auto settings = ReadSettings();
+  if (!settings) {
+    platform::LogError(settings.error().message);
+    return 1;
+  }
+  snapshot = std::move(*settings);
+  // Until the service has stored its "Running" (another program may hold
+  // the store locked), the stored status is not its own and does not stop
+  // it; every cycle tries to store it again first.
+  announced = SaveStatus(CStatics::STATUSRUNNING);
+  platform::Randomize();
+
+  // A close request or signal that came during start-up wins over the
+  // first update; it has written "Stopped" last.
+  if (auto dispatched = form.DispatchPending(); !dispatched) {
+    platform::LogError(dispatched.error().message);
+    return 1;
+  }
+  if (form.Ended()) return 0;
+
+  // The renders run at idle priority. The short start-up before them keeps
+  // the priority the service was started with: at idle priority on a busy
+  // machine it could take minutes to read the settings or to answer a
+  // close request that came meanwhile.
+  platform::EnterIdlePriority();
+
+  // The log-on run: one update, then end.
+  if (platform::TrimSpaces(CommandLine(argc, argv)) == CStatics::REGAUTOSTARTBOOTSWITCH && snapshot->Frequency == wpBoot) {
+    form.Unload();
+    if (update() != CycleOutcome::EndProgram) SaveStatus(CStatics::STATUSSTOPPED);
+    return 0;
+  }
+
   form.SetUpSchedule(snapshot->Frequency);
   if (form.Ended()) return 0;
   form.StartTimer(TickInterval());

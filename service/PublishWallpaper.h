@@ -23,4 +23,11 @@ namespace kv::service {
 // stays and the publication still counts as done.
 [[nodiscard]] Status PublishWallpaper(const platform::Bitmap& bitmap, const std::string& path);
 
+// Shows the wallpaper file `path` made earlier again, where the wallpaper
+// does not outlive the X session (the root window, a WallpaperCommand, LXQt): after
+// a new log-on with no update due, the desktop would otherwise stay empty.
+// Desktops that keep the wallpaper in their own settings are left alone, as
+// is a file that was never made. A failure is one line on stderr.
+void ShowExistingWallpaper(const std::string& path);
+
 }  // namespace kv::service

@@ -8,6 +8,7 @@
 #include "kvplatform/Paths.h"
 #include "kvplatform/Process.h"
 #include "kvplatform/Random.h"
+#include "kvplatform/Screen.h"
 #include "kvshared/CStatics.h"
 #include "render/RenderWallpaper.h"
 
@@ -82,6 +83,9 @@ CycleOutcome UpdateWallpaper(const SettingsSnapshot& snapshot, const RenderFunct
 
   for (int attempt = 1;; ++attempt) {
     auto rendered = render(DrawChoices(snapshot));
+    // The X server went away under the render: the user logged off, and
+    // nothing shown now would be seen.
+    if (platform::DisplayWasLost()) return CycleOutcome::SessionEnded;
     if (!rendered) {
       platform::LogError("no new wallpaper this time: " + rendered.error().message);
       return CycleOutcome::Failed;

@@ -41,6 +41,7 @@ enum class CycleOutcome {
   Skipped,     // paused: stay resident
   Failed,      // an error other than "does not fit": reported, stay resident
   EndProgram,  // end at once, without the close handler
+  SessionEnded,  // the X session ended (log-off): end as a close request would
 };
 
 inline constexpr int kAttemptLimit = 51;

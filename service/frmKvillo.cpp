@@ -6,6 +6,7 @@
 
 #include "IsUpdateDue.h"
 #include "kvplatform/Log.h"
+#include "kvplatform/Paths.h"
 #include "kvshared/CStatics.h"
 
 namespace kv::service {
@@ -14,20 +15,80 @@ frmKvillo::frmKvillo(Hooks hooks)
     : hooks_(std::move(hooks)), tmrTimer_(loop_.AddTimer(std::chrono::milliseconds(0), [this] { tmrTimer_Timer(); })) {}
 
 Status frmKvillo::Load() {
+  // Log-off and shut-down arrive as signals; they close the window the same
+  // way. They are taken before the window shows, so whoever finds the
+  // window can also end the service by a signal.
+  KV_TRY(loop_.WatchSignals({SIGTERM, SIGINT, SIGHUP}, [this](int) {
+    if (closed_) return;
+    Form_QueryUnload();
+    Close();
+  }));
   auto window = platform::ServiceWindow::Create(platform::kServiceWindowClass, CStatics::SERVICENAME);
   if (!window) return Fail(window.error(), "cannot create the service's window");
   window_.emplace(std::move(*window));
-  window_->Attach(loop_, [this] { Form_QueryUnload(); }, [this] { loop_.Quit(); });
-  // Log-off and shut-down arrive as signals; they close the window the same way.
-  return loop_.WatchSignals({SIGTERM, SIGINT, SIGHUP}, [this](int) {
-    Form_QueryUnload();
+  window_->Attach(loop_, [this] { Form_QueryUnload(); }, [this] { Close(); });
+  return Ok();
+}
+
+void frmKvillo::Close() {
+  closed_ = true;
+  loop_.Quit();
+}
+
+Status frmKvillo::KeepInstance(platform::InstanceLock& lock, const std::filesystem::path& folder) {
+  lock_ = &lock;
+  auto watch = platform::FolderWatch::Create(loop_, folder, [this] { CheckInstance(); });
+  if (!watch) return Fail(watch.error(), "cannot keep watch on the service's lock");
+  folderWatch_.emplace(std::move(*watch));
+  return Ok();
+}
+
+void frmKvillo::CheckInstance() {
+  if (!lock_ || !window_ || closed_ || ended_) return;
+  if (lock_->StillInPlace() && window_->StillInPlace()) return;
+  // Someone removed the runtime folder or what the service keeps there (a
+  // clean-up of old files, a hand); without them a second instance would
+  // start and the settings window would not find this one.
+  auto folder = platform::RuntimeDirectory();
+  if (!folder) {
+    platform::LogErrorOnce(folder.error().message);
+    return;
+  }
+  auto reclaimed = lock_->Reclaim();
+  if (!reclaimed) {
+    platform::LogErrorOnce(reclaimed.error().message);
+    return;
+  }
+  if (!*reclaimed) {
+    // Another instance started in the meantime and runs now; two would
+    // render against each other, so this one goes, leaving the status to it.
+    platform::LogError("another Kvillo took over after the runtime folder was removed; this one ends");
+    ended_ = true;
     loop_.Quit();
-  });
+    return;
+  }
+  if (auto restored = window_->Restore(); !restored) platform::LogErrorOnce(restored.error().message);
+  if (folderWatch_) {
+    if (auto watched = folderWatch_->Rewatch(); !watched) platform::LogErrorOnce(watched.error().message);
+  }
+}
+
+Status frmKvillo::DispatchPending() {
+  auto dispatched = loop_.DispatchPending();
+  if (!dispatched) return std::unexpected(dispatched.error());
+  return Ok();
+}
+
+void frmKvillo::Unload() {
+  folderWatch_.reset();
+  window_.reset();
 }
 
 void frmKvillo::Update() {
   if (ended_) return;
-  if (hooks_.update() == CycleOutcome::EndProgram) {
+  CycleOutcome outcome = hooks_.update();
+  if (outcome == CycleOutcome::SessionEnded) Form_QueryUnload();
+  if (outcome == CycleOutcome::EndProgram || outcome == CycleOutcome::SessionEnded) {
     ended_ = true;
     loop_.Quit();
   }
@@ -40,7 +101,11 @@ void frmKvillo::SetUpSchedule(std::int32_t Frequency) {
     if (Frequency == 5) Days = 1;
     if (Frequency == 6) Days = 7;
     if (Frequency == 7) Days = 30;
-    if (IsUpdateDue(Days, hooks_.now)) Update();
+    if (IsUpdateDue(Days, hooks_.now)) {
+      Update();
+    } else {
+      hooks_.showExisting();
+    }
     return;
   }
   Update();
@@ -58,11 +123,13 @@ void frmKvillo::SetUpSchedule(std::int32_t Frequency) {
 void frmKvillo::StartTimer(std::chrono::milliseconds interval) { loop_.SetTimerInterval(tmrTimer_, interval); }
 
 Status frmKvillo::Run() {
-  if (ended_) return Ok();
+  if (Ended()) return Ok();
   return loop_.Run();
 }
 
 void frmKvillo::tmrTimer_Timer() {
+  // A backstop for a change the folder watch could not report.
+  CheckInstance();
   if (ElapsedTicks_ < Minutes - 1) {
     ++ElapsedTicks_;
     return;

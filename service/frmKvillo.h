@@ -6,11 +6,14 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 
 #include "UpdateWallpaper.h"
 #include "kvplatform/EventLoop.h"
+#include "kvplatform/FolderWatch.h"
+#include "kvplatform/InstanceLock.h"
 #include "kvplatform/LocalTime.h"
 #include "kvplatform/Result.h"
 #include "kvplatform/ServiceWindow.h"
@@ -22,6 +25,8 @@ class frmKvillo {
   struct Hooks {
     std::function<CycleOutcome()> update;  // one update cycle
     std::function<platform::LocalDateTime()> now = platform::Now;
+    // Shows the wallpaper made earlier, at start-up when no update is due.
+    std::function<void()> showExisting = [] {};
   };
 
   explicit frmKvillo(Hooks hooks);
@@ -33,8 +38,23 @@ class frmKvillo {
   // Whole days added to now when a due date is consumed; 0 until set.
   std::int32_t Days = 0;
 
-  // Creates the hidden window (the socket) titled `SERVICENAME`.
+  // Creates the hidden window (the socket) titled `SERVICENAME` and takes
+  // the close signals, so that both reach the service from here on, also
+  // while it is still starting up.
   [[nodiscard]] Status Load();
+
+  // Keeps the instance lock and the window in their runtime folder: when
+  // either is removed (or the whole folder), both are made anew, so the
+  // window can be found and a second instance still ends. When another
+  // instance has taken the lock meanwhile, this one ends.
+  [[nodiscard]] Status KeepInstance(platform::InstanceLock& lock, const std::filesystem::path& folder);
+
+  // Answers the requests and signals that arrived while the service was
+  // busy, without waiting for more.
+  [[nodiscard]] Status DispatchPending();
+
+  // Removes the window again: the log-on run renders without one.
+  void Unload();
 
   // Turns the frequency into the schedule fields and runs the start-up
   // update when the schedule says so.
@@ -53,19 +73,25 @@ class frmKvillo {
   // writes the stopped status; never refuses.
   void Form_QueryUnload();
 
-  // True once an update cycle has asked to end the program at once.
-  bool Ended() const { return ended_; }
+  // True once an update cycle has asked to end the program at once, or the
+  // window was closed.
+  bool Ended() const { return ended_ || closed_; }
   std::int32_t ElapsedTicks() const { return ElapsedTicks_; }
 
  private:
   void Update();
+  void Close();
+  void CheckInstance();
 
   Hooks hooks_;
   std::int32_t ElapsedTicks_ = 0;
   bool ended_ = false;
+  bool closed_ = false;
   platform::EventLoop loop_;
   platform::EventLoop::TimerId tmrTimer_;
   std::optional<platform::ServiceWindow> window_;
+  platform::InstanceLock* lock_ = nullptr;
+  std::optional<platform::FolderWatch> folderWatch_;
 };
 
 // The timer's interval: KVILLO_TICK_MS when it holds a positive integer

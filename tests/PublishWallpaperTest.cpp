@@ -205,10 +205,23 @@ TEST_F(Publish, DesktopsThatCacheThePathGetAlternatingRealCopies) {
   EXPECT_NE(calls[1][6].find(Uri(folder_ / "Kvillo-b.bmp")), std::string::npos) << calls[1][6];
   EXPECT_NE(calls[1][6].find("'FillMode', 6"), std::string::npos);
 
+  // LXQt without its desktop running: the command changes nothing then, so
+  // the settings the desktop starts with keep the picture, and stderr says why
+  // nothing changed now.
   env_.Set("XDG_CURRENT_DESKTOP", "LXQt");
+  fs::path settings = home_.ConfigHome() / "pcmanfm-qt" / "lxqt" / "settings.conf";
+  kvtest::WriteFile(settings, "[Behavior]\nSingleClick=false\n\n[Desktop]\nBgColor=#000000\nWallpaperMode=none\n\n"
+                              "[Window]\nFixedWidth=640\n");
+  testing::internal::CaptureStderr();
   ASSERT_TRUE(PublishOnce());
+  std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(Recorded(), (std::vector<Args>{{"pcmanfm-qt", "--set-wallpaper=" + (folder_ / "Kvillo-a.bmp").string(),
                                             "--wallpaper-mode=center"}}));
+  EXPECT_NE(err.find("pcmanfm-qt desktop is not running"), std::string::npos) << err;
+  EXPECT_EQ(kvtest::ReadFile(settings), "[Behavior]\nSingleClick=false\n\n[Desktop]\nBgColor=#000000\n"
+                                        "WallpaperMode=center\nWallpaper=" + (folder_ / "Kvillo-a.bmp").string() +
+                                        "\n\n[Window]\nFixedWidth=640\n")
+      << "only the two values changed, in their section";
 }
 
 TEST_F(Publish, XfceSetsEveryLastImageAndItsStyle) {
@@ -248,10 +261,18 @@ TEST_F(Publish, TheUsersCommandComesFirstAndRunsWithoutAShell) {
   ASSERT_TRUE(PublishOnce());
   EXPECT_EQ(Recorded(), (std::vector<Args>{{"recorder", "--file", file_.string(), "two words", "100%", "$HOME;echo"}}))
       << "only the command ran, its arguments as written, nothing expanded by a shell";
+  EXPECT_FALSE(fs::exists(folder_ / "Kvillo.png")) << "no PNG copy unless the command asks for one";
 
-  auto args = kv::platform::ExpandWallpaperCommand(R"(a\ b "c \"d\" \\" '%f' x%fy)", "/w/K.bmp");
+  // Setters that cannot read bitmaps take the PNG copy through %p.
+  kvtest::StoreSetting("WallpaperCommand", "recorder %p --bmp=%f");
+  ASSERT_TRUE(PublishOnce());
+  fs::path png = folder_ / "Kvillo.png";
+  EXPECT_EQ(Recorded(), (std::vector<Args>{{"recorder", png.string(), "--bmp=" + file_.string()}}));
+  EXPECT_EQ(kvtest::ReadFile(png).substr(1, 3), "PNG");
+
+  auto args = kv::platform::ExpandWallpaperCommand(R"(a\ b "c \"d\" \\ %p" '%f' x%fy)", "/w/K.bmp", "/w/K.png");
   ASSERT_TRUE(args);
-  EXPECT_EQ(*args, (Args{"a b", "c \"d\" \\", "%f", "x/w/K.bmpy"})) << "single quotes keep even %f";
+  EXPECT_EQ(*args, (Args{"a b", "c \"d\" \\ /w/K.png", "%f", "x/w/K.bmpy"})) << "single quotes keep even %f";
   EXPECT_FALSE(kv::platform::ExpandWallpaperCommand("set 'open", "f"));
   EXPECT_FALSE(kv::platform::ExpandWallpaperCommand("say \"open", "f"));
   EXPECT_FALSE(kv::platform::ExpandWallpaperCommand("   ", "f"));

@@ -69,7 +69,7 @@ TEST(ServiceWindow, FoundWhileItExistsClosedByRequestAndReplacedWhenStale) {
   window->Attach(loop, [&] { closed = true; }, [&] { loop.Quit(); });
   std::thread requester([&] {
     EXPECT_TRUE(FindServiceWindow("ThunderRT6FormDC", "Test"));
-    EXPECT_TRUE(CloseServiceWindow("ThunderRT6FormDC", "Test", std::chrono::seconds(5)));
+    EXPECT_TRUE(CloseServiceWindow("ThunderRT6FormDC", "Test", std::chrono::seconds(60)));
   });
   ASSERT_TRUE(loop.Run());
   requester.join();
@@ -127,7 +127,7 @@ TEST(StartDetached, StartsRealProgramsAndNamesMissingOnes) {
   auto pid = StartDetached(script, {"hello world"});
   ASSERT_TRUE(pid) << pid.error().message;
   EXPECT_GT(*pid, 0);
-  EXPECT_TRUE(kvtest::WaitFor([&] { return kvtest::ReadFile(marker) == "hello world\n"; }, std::chrono::seconds(5)));
+  EXPECT_TRUE(kvtest::WaitFor([&] { return kvtest::ReadFile(marker) == "hello world\n"; }, std::chrono::seconds(60)));
 
   auto missing = StartDetached(home.Root() / "KvSettings", {});
   ASSERT_FALSE(missing);
@@ -155,19 +155,25 @@ TEST(EventLoop, TimersTickAndSignalsArriveThroughTheLoop) {
   EXPECT_EQ(received, SIGHUP);
   EXPECT_EQ(stopped, 0) << "a timer of interval 0 does not tick";
 
-  // A handler that runs long gets one merged tick, not a burst.
+  // A handler that runs long gets one merged tick, not a burst of the ten
+  // it missed. Counted, not timed: a busy machine only merges more.
   ticks = 0;
   loop.SetTimerInterval(timer, std::chrono::milliseconds(0));
-  std::vector<std::chrono::steady_clock::time_point> when;
+  std::chrono::steady_clock::time_point slowEnded;
+  std::vector<std::chrono::steady_clock::time_point> after;
   EventLoop::TimerId slow = loop.AddTimer(std::chrono::milliseconds(10), [&] {
-    when.push_back(std::chrono::steady_clock::now());
-    if (when.size() == 1) usleep(100'000);
-    if (when.size() == 3) loop.Quit();
+    if (slowEnded == std::chrono::steady_clock::time_point{}) {
+      usleep(100'000);
+      slowEnded = std::chrono::steady_clock::now();
+      return;
+    }
+    after.push_back(std::chrono::steady_clock::now());
+    if (after.size() == 6) loop.Quit();
   });
   (void)slow;
   ASSERT_TRUE(loop.Run());
-  ASSERT_EQ(when.size(), 3u);
-  EXPECT_GE(when[2] - when[1], std::chrono::milliseconds(5)) << "the missed ticks were merged";
+  ASSERT_EQ(after.size(), 6u);
+  EXPECT_GE(after.back() - slowEnded, std::chrono::milliseconds(30)) << "the missed ticks were merged, not replayed";
 }
 
 TEST(Autostart, EntriesRoundTripWithAnyPath) {
@@ -217,17 +223,20 @@ TEST(MessageBox, WaitsForTheUserOnADisplayAndOnlyReportsWithout) {
     _exit(0);
   }
   auto ended = [&] { return waitpid(child, nullptr, WNOHANG) == child; };
-  bool appeared = kvtest::WaitFor([&] { return x.HasWindow("Kvillo"); }, std::chrono::seconds(10));
+  bool appeared = kvtest::WaitFor([&] { return x.HasWindow("Kvillo"); }, std::chrono::seconds(60));
   ASSERT_TRUE(appeared) << kvtest::Run("/usr/bin/xwininfo", {"-root", "-tree"}, {{"DISPLAY", x.Display()}}).out;
   kvtest::SavePng(x.CaptureRoot(), kvtest::ScreenshotDir() / "message-box.png");
   usleep(200'000);
   EXPECT_FALSE(ended()) << "the message waits for the user";
   // The key goes to the dialog itself, whichever window has the focus.
+  // A key sent before the dialog listens is lost, so it is sent again
+  // until the dialog goes, for as long as only a fault would take.
   bool dismissed = false;
-  for (int attempt = 0; attempt < 3 && !dismissed; ++attempt) {
+  for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+       !dismissed && std::chrono::steady_clock::now() < until;) {
     kvtest::Run("/usr/bin/xdotool", {"search", "--name", "^Kvillo$", "key", "--window", "%1", "Return"},
-                {{"DISPLAY", x.Display()}});
-    dismissed = kvtest::WaitFor(ended, std::chrono::seconds(3));
+                {{"DISPLAY", x.Display()}}, std::chrono::seconds(60));
+    dismissed = kvtest::WaitFor(ended, std::chrono::seconds(5));
   }
   if (!dismissed) kill(child, SIGKILL);
   EXPECT_TRUE(dismissed);
@@ -243,10 +252,10 @@ TEST(MessageBox, ADisplayThatGoesAwayEndsTheWaitCleanly) {
     ShowMessageBox("Kvillo", "The display is about to go.", MessageIcon::Error);
     _exit(0);
   }
-  ASSERT_TRUE(kvtest::WaitFor([&] { return x->HasWindow("Kvillo"); }, std::chrono::seconds(10)));
+  ASSERT_TRUE(kvtest::WaitFor([&] { return x->HasWindow("Kvillo"); }, std::chrono::seconds(60)));
   x.reset();  // log-off: the X server ends under the dialog
   int status = 0;
-  bool ended = kvtest::WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, std::chrono::seconds(10));
+  bool ended = kvtest::WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, std::chrono::seconds(60));
   if (!ended) kill(child, SIGKILL);
   ASSERT_TRUE(ended);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "no crash and no exit from inside Xlib: " << status;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -30,6 +31,11 @@ struct EventLoop::Impl {
   ~Impl() {
     if (signalFd >= 0) close(signalFd);
   }
+
+  // One round: waits (when `wait`) for the first event or due timer, then
+  // handles everything that is ready.
+  // Answers how many descriptors were ready.
+  Result<int> Step(bool wait);
 };
 
 EventLoop::EventLoop() : impl_(std::make_unique<Impl>()) {}
@@ -47,6 +53,8 @@ void EventLoop::SetTimerInterval(TimerId timer, std::chrono::milliseconds interv
   it->second.interval = interval;
   it->second.due = Clock::now() + interval;
 }
+
+void EventLoop::RemoveTimer(TimerId timer) { impl_->timers.erase(timer); }
 
 void EventLoop::WatchReadable(int fd, std::function<void()> handler) { impl_->watches[fd] = std::move(handler); }
 
@@ -68,60 +76,76 @@ void EventLoop::Quit() { impl_->quit = true; }
 
 Status EventLoop::Run() {
   impl_->quit = false;
-  while (!impl_->quit) {
-    // Sleep until the earliest running timer is due.
-    int timeout = -1;
-    Clock::time_point now = Clock::now();
-    for (const auto& [id, timer] : impl_->timers) {
-      if (timer.interval.count() <= 0) continue;
-      auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(timer.due - now).count();
-      // Round up, so poll never returns a hair before the deadline and spins.
-      if (timer.due > now && std::chrono::milliseconds(wait) < timer.due - now) ++wait;
-      int ms = wait < 0 ? 0 : static_cast<int>(std::min<long long>(wait, 1 << 30));
-      timeout = timeout < 0 ? ms : std::min(timeout, ms);
-    }
+  while (!impl_->quit) KV_TRY(impl_->Step(true));
+  return Ok();
+}
 
-    std::vector<pollfd> fds;
-    if (impl_->signalFd >= 0) fds.push_back({impl_->signalFd, POLLIN, 0});
-    for (const auto& [fd, handler] : impl_->watches) fds.push_back({fd, POLLIN, 0});
-    int ready = poll(fds.data(), fds.size(), timeout);
-    if (ready < 0 && errno != EINTR) return Fail(std::string("the event loop failed: ") + std::strerror(errno));
+Result<bool> EventLoop::DispatchPending() {
+  impl_->quit = false;
+  // A handler can make more work ready at once (an accepted peer's request
+  // is already waiting); the rounds end when nothing is left. The bound
+  // keeps a peer that floods the loop from holding up the start-up.
+  for (int round = 0; round < 100 && !impl_->quit; ++round) {
+    KV_TRY_ASSIGN(int ready, impl_->Step(false));
+    if (ready == 0) break;
+  }
+  return impl_->quit;
+}
 
-    for (const pollfd& entry : fds) {
-      if (impl_->quit) break;
-      if (!(entry.revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      if (entry.fd == impl_->signalFd) {
-        signalfd_siginfo info{};
-        while (read(impl_->signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-          if (impl_->signalHandler) impl_->signalHandler(static_cast<int>(info.ssi_signo));
-        }
-        continue;
-      }
-      auto it = impl_->watches.find(entry.fd);
-      if (it != impl_->watches.end()) {
-        auto handler = it->second;  // the handler may unwatch its own fd
-        handler();
-      }
-    }
+Result<int> EventLoop::Impl::Step(bool wait) {
+  // Sleep until the earliest running timer is due.
+  int timeout = -1;
+  Clock::time_point now = Clock::now();
+  for (const auto& [id, timer] : timers) {
+    if (timer.interval.count() <= 0) continue;
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(timer.due - now).count();
+    // Round up, so poll never returns a hair before the deadline and spins.
+    if (timer.due > now && std::chrono::milliseconds(ms) < timer.due - now) ++ms;
+    int bounded = ms < 0 ? 0 : static_cast<int>(std::min<long long>(ms, 1 << 30));
+    timeout = timeout < 0 ? bounded : std::min(timeout, bounded);
+  }
+  if (!wait) timeout = 0;
 
-    now = Clock::now();
-    std::vector<TimerId> due;
-    for (auto& [id, timer] : impl_->timers) {
-      if (timer.interval.count() <= 0 || timer.due > now) continue;
-      // Missed deadlines collapse into this one tick; the rhythm stays.
-      while (timer.due <= now) timer.due += timer.interval;
-      due.push_back(id);
-    }
-    for (TimerId id : due) {
-      if (impl_->quit) break;
-      auto it = impl_->timers.find(id);
-      if (it != impl_->timers.end() && it->second.interval.count() > 0) {
-        auto handler = it->second.handler;
-        handler();
+  std::vector<pollfd> fds;
+  if (signalFd >= 0) fds.push_back({signalFd, POLLIN, 0});
+  for (const auto& [fd, handler] : watches) fds.push_back({fd, POLLIN, 0});
+  int ready = poll(fds.data(), fds.size(), timeout);
+  if (ready < 0 && errno != EINTR) return Fail(std::string("the event loop failed: ") + std::strerror(errno));
+
+  for (const pollfd& entry : fds) {
+    if (quit) break;
+    if (!(entry.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    if (entry.fd == signalFd) {
+      signalfd_siginfo info{};
+      while (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        if (signalHandler) signalHandler(static_cast<int>(info.ssi_signo));
       }
+      continue;
+    }
+    auto it = watches.find(entry.fd);
+    if (it != watches.end()) {
+      auto handler = it->second;  // the handler may unwatch its own fd
+      handler();
     }
   }
-  return Ok();
+
+  now = Clock::now();
+  std::vector<TimerId> due;
+  for (auto& [id, timer] : timers) {
+    if (timer.interval.count() <= 0 || timer.due > now) continue;
+    // Missed deadlines collapse into this one tick; the rhythm stays.
+    while (timer.due <= now) timer.due += timer.interval;
+    due.push_back(id);
+  }
+  for (TimerId id : due) {
+    if (quit) break;
+    auto it = timers.find(id);
+    if (it != timers.end() && it->second.interval.count() > 0) {
+      auto handler = it->second.handler;
+      handler();
+    }
+  }
+  return ready < 0 ? 0 : ready;
 }
 
 }  // namespace kv::platform

@@ -1,20 +1,92 @@
 #include "kvplatform/Process.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <cstring>
 
 extern char** environ;
 
 namespace kv::platform {
 
+namespace {
+
+// Lowering a process's priority cannot be undone without privileges, and a
+// program it starts would inherit the idle class. On Linux the nice value
+// and the scheduling class belong to each thread, and a child takes those of
+// the thread that forks it: so a thread made before the process lowers
+// itself keeps the normal priority and starts the programs.
+class Launcher {
+ public:
+  Launcher() {
+    // Signals are for the program's own thread (its event loop takes them
+    // there); the launcher is made with all of them blocked.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    thread_ = std::thread([this] { Serve(); });
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    thread_.detach();
+  }
+
+  // Runs `job` on the launcher's thread and waits until it has run.
+  void Run(const std::function<void()>& job) {
+    std::unique_lock lock(mutex_);
+    job_ = &job;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return job_ == nullptr; });
+  }
+
+ private:
+  void Serve() {
+    std::unique_lock lock(mutex_);
+    while (true) {
+      changed_.wait(lock, [this] { return job_ != nullptr; });
+      (*job_)();
+      job_ = nullptr;
+      changed_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  const std::function<void()>* job_ = nullptr;
+  std::thread thread_;
+};
+
+// Made once, by EnterIdlePriority; it lives as long as the process.
+std::atomic<Launcher*> launcher{nullptr};
+
+Result<pid_t> Spawn(const std::filesystem::path& program, const std::vector<std::string>& args);
+
+}  // namespace
+
 Result<pid_t> StartDetached(const std::filesystem::path& program, const std::vector<std::string>& args) {
+  Launcher* normal = launcher.load();
+  if (!normal) return Spawn(program, args);
+  Result<pid_t> started = Fail("cannot start " + program.string());
+  std::function<void()> job = [&] { started = Spawn(program, args); };
+  // One program at a time: the launcher serves one job.
+  static std::mutex oneAtATime;
+  std::lock_guard lock(oneAtATime);
+  normal->Run(job);
+  return started;
+}
+
+namespace {
+
+Result<pid_t> Spawn(const std::filesystem::path& program, const std::vector<std::string>& args) {
   if (access(program.c_str(), X_OK) != 0) {
     return Fail(errno == ENOENT ? ErrorCode::NotFound : ErrorCode::Failed,
                 "cannot start " + program.string() + ": " + std::strerror(errno));
@@ -75,10 +147,15 @@ Result<pid_t> StartDetached(const std::filesystem::path& program, const std::vec
   return started;
 }
 
+}  // namespace
+
 void EnterIdlePriority() {
+  if (!launcher.load()) launcher.store(new Launcher());
   (void)setpriority(PRIO_PROCESS, 0, 19);
   sched_param parameters{};
   (void)sched_setscheduler(0, SCHED_IDLE, &parameters);
 }
+
+void IgnoreBrokenPipes() { ::signal(SIGPIPE, SIG_IGN); }
 
 }  // namespace kv::platform

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kvplatform/Result.h"
 #include "kvplatform/Screen.h"
@@ -38,6 +39,14 @@ std::string DisplayName();
 
 // True when the server of `display` went away while it was in use.
 bool ConnectionLost(Display* display);
+
+// The names of the active RandR outputs (connectors such as "HDMI-1"), in
+// the server's order; empty without RandR or when the connection is lost.
+std::vector<std::string> ActiveOutputNames(Display* display, Window root);
+
+// The number of virtual desktops the window manager announces; 1 when none
+// is announced.
+int WorkspaceCount(Display* display, Window root);
 
 // The primary output's rectangle in root coordinates, or the root window's
 // when RandR names no active primary output.

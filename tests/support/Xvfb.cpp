@@ -135,7 +135,7 @@ Xvfb::Xvfb(int width, int height) {
         }
         return false;
       },
-      std::chrono::seconds(20));
+      std::chrono::seconds(60));
   close(pipeFds[0]);
   if (!done || number.empty()) {
     Stop(server_);
@@ -147,6 +147,13 @@ Xvfb::Xvfb(int width, int height) {
 Xvfb::~Xvfb() {
   Stop(windowManager_);
   Stop(server_);
+}
+
+void Xvfb::Kill() {
+  if (server_ <= 0) return;
+  kill(server_, SIGKILL);
+  waitpid(server_, nullptr, 0);
+  server_ = -1;
 }
 
 void Xvfb::Export() const { setenv("DISPLAY", display_.c_str(), 1); }
@@ -181,7 +188,7 @@ void Xvfb::StartWindowManager() {
           return mapped;
         });
       },
-      std::chrono::seconds(20));
+      std::chrono::seconds(60));
   if (!ready) throw std::runtime_error("openbox did not start on " + display_);
 }
 

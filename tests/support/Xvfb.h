@@ -37,6 +37,9 @@ class Xvfb {
   // Sets DISPLAY in this process's environment, so children inherit it.
   void Export() const;
 
+  // Ends the server at once (SIGKILL), as a crash or a log-off would.
+  void Kill();
+
   // Starts openbox on the display and waits until it manages the screen.
   void StartWindowManager();
 

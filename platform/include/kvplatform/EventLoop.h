@@ -29,6 +29,7 @@ class EventLoop {
   // delays the next tick instead of causing a burst.
   TimerId AddTimer(std::chrono::milliseconds interval, std::function<void()> handler);
   void SetTimerInterval(TimerId timer, std::chrono::milliseconds interval);
+  void RemoveTimer(TimerId timer);
 
   // Calls `handler` whenever `fd` is readable (or hung up), until Unwatch.
   void WatchReadable(int fd, std::function<void()> handler);
@@ -40,6 +41,10 @@ class EventLoop {
 
   // Runs until Quit is called from a handler.
   [[nodiscard]] Status Run();
+  // Handles what is ready right now (readable descriptors, signals, due
+  // timers) without waiting, so a long start-up can answer what arrived
+  // meanwhile. True when a handler called Quit.
+  [[nodiscard]] Result<bool> DispatchPending();
   void Quit();
 
  private:

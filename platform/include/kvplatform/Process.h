@@ -19,7 +19,12 @@ namespace kv::platform {
 [[nodiscard]] Result<pid_t> StartDetached(const std::filesystem::path& program, const std::vector<std::string>& args);
 
 // Lowers this process to the idle class: nice 19, and the idle scheduling
-// class where the system allows it.
+// class where the system allows it. Programs started afterwards with
+// StartDetached still get the priority the process had before.
 void EnterIdlePriority();
+
+// A write to a pipe or socket whose reader has gone fails with an error
+// instead of ending the process (programs it starts are not affected).
+void IgnoreBrokenPipes();
 
 }  // namespace kv::platform

@@ -43,6 +43,12 @@ struct ScreenInfo {
 // KVILLO_SCREEN=WIDTHxHEIGHT, else 1920x1080, and there is no taskbar.
 ScreenInfo QueryScreen();
 
+// True once the X session this program worked with has ended: a connection
+// to its server broke while in use, or the display refused a connection
+// after it had accepted one (the user logged off). A display that was never
+// reached, or one that is only slow, does not count.
+bool DisplayWasLost();
+
 // The size used without a display: KVILLO_SCREEN when it is WIDTHxHEIGHT
 // with both in 1..32767, else 1920x1080.
 ScreenInfo HeadlessScreen();

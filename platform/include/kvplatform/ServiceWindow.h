@@ -8,6 +8,8 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <string>
 #include <string_view>
 
 #include "kvplatform/Result.h"
@@ -24,6 +26,10 @@ inline constexpr std::string_view kServiceWindowClass = "ThunderRT6FormDC";
 
 // The service's side. The socket exists from Create until destruction; a
 // socket file left behind by a process that died is replaced.
+//
+// Each request is one line, answered with one line. Requests are read
+// without blocking, each within a deadline, so no peer, however slow,
+// holds up the loop or the other peers.
 class ServiceWindow {
  public:
   [[nodiscard]] static Result<ServiceWindow> Create(std::string_view className, std::string_view title);
@@ -34,19 +40,38 @@ class ServiceWindow {
   ServiceWindow& operator=(const ServiceWindow&) = delete;
   ~ServiceWindow();
 
-  // Serves requests on `loop`. A close request runs `onClose` (which must
-  // not refuse), answers the requester once it has run, then calls
-  // `afterClose` (typically to quit the loop).
+  // What a request's handler answers (one line, without its newline), and
+  // what runs once the answer has been sent.
+  struct Reply {
+    std::string answer;
+    std::function<void()> after;
+  };
+  using Handler = std::function<Reply()>;
+
+  // Handles the request `request` (the line without its newline) with
+  // `handler`. A request nobody handles is answered "unknown".
+  void Handle(std::string_view request, Handler handler);
+
+  // Serves requests on `loop`, which must outlive the window.
+  void Attach(EventLoop& loop);
+
+  // The close request: runs `onClose` (which must not refuse), answers the
+  // requester once it has run, then calls `afterClose` (typically to quit
+  // the loop).
   void Attach(EventLoop& loop, std::function<void()> onClose, std::function<void()> afterClose);
 
- private:
-  ServiceWindow(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
-  void Serve(int client);
+  // True while the socket file at the window's path is still this window's
+  // own (it was not removed or replaced).
+  bool StillInPlace() const;
+  // Makes the socket anew at its path after it was removed, so the window
+  // can be found again. Fails when another service answers there now.
+  [[nodiscard]] Status Restore();
 
-  int fd_ = -1;
-  std::filesystem::path path_;
-  std::function<void()> onClose_;
-  std::function<void()> afterClose_;
+ private:
+  struct State;
+  explicit ServiceWindow(std::unique_ptr<State> state);
+
+  std::unique_ptr<State> state_;
 };
 
 // What a look for the service's window finds. NotResponding is a service

@@ -17,13 +17,15 @@ namespace kv::platform {
 // Splits a configured command into its arguments, without a shell: blanks
 // separate; '...' keeps everything literally; "..." keeps everything but
 // \" and \\; a backslash outside quotes keeps the next character. Outside
-// single quotes every "%f" becomes `file` and "%%" a single "%". Fails on
-// an unterminated quote or an empty command.
+// single quotes every "%f" becomes `file`, every "%p" `pngFile` and "%%" a
+// single "%". Fails on an unterminated quote or an empty command.
 [[nodiscard]] Result<std::vector<std::string>> ExpandWallpaperCommand(std::string_view command,
-                                                                      const std::string& file);
+                                                                      const std::string& file,
+                                                                      const std::string& pngFile = {});
 
 // Makes `file` (which holds `bitmap`) the desktop wallpaper, in this order:
-// `command` when given; else the desktop named by XDG_CURRENT_DESKTOP
+// `command` when given (a command that names "%p" is handed a PNG copy
+// beside `file`, for setters that cannot read bitmaps); else the desktop named by XDG_CURRENT_DESKTOP
 // (GNOME, Unity, Budgie, Cinnamon, MATE, KDE, XFCE, LXQt, sway); else,
 // with DISPLAY, the X root window's background; else nothing (the file
 // alone). Desktops that keep showing a path they already show are handed
@@ -33,5 +35,13 @@ namespace kv::platform {
 // reason, when the wallpaper could not be set; the old wallpaper then stays.
 [[nodiscard]] Status SetDesktopWallpaper(const Bitmap& bitmap, const std::filesystem::path& file,
                                          const std::optional<std::string>& command);
+
+// True when the wallpaper SetDesktopWallpaper sets with `command` is kept
+// by the desktop itself across log-ons (the desktops named above store it in
+// their settings), or when there is no display to show it on. False for a
+// command and for the X root window, whose picture ends with the X session,
+// and for LXQt, whose pcmanfm-qt may write back a placement of "none" when
+// it ends: those need the existing file shown again after a new log-on.
+bool WallpaperOutlivesSession(const std::optional<std::string>& command);
 
 }  // namespace kv::platform

@@ -1,0 +1,157 @@
+// The wallpaper on real desktop programs under Xvfb, each with a private
+// session bus: LXQt's pcmanfm-qt (also across a restart of it) and XFCE's
+// xfdesktop on its first start.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include "Process.h"
+#include "PublishWallpaper.h"
+#include "SessionBus.h"
+#include "TempHome.h"
+#include "Xvfb.h"
+#include "kvplatform/Bitmap.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Colours as the bitmap stores them (0x00BBGGRR) and as a screenshot shows
+// them (0xRRGGBB).
+constexpr std::int32_t kRed = 0x0000E0, kBlue = 0xE00000;
+constexpr std::uint32_t kRedOnScreen = 0xE00000, kBlueOnScreen = 0x0000E0;
+
+bool Near(std::uint32_t a, std::uint32_t b) {
+  for (int shift : {0, 8, 16}) {
+    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 8) return false;
+  }
+  return true;
+}
+
+class RealDesktop : public testing::Test {
+ protected:
+  void SetUp() override {
+    xvfb_.Export();
+    setenv("GDK_BACKEND", "x11", 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    folder_ = home_.Root() / "wall, papers";  // a list separator in the path
+    fs::create_directories(folder_);
+    file_ = folder_ / "Kvillo.bmp";
+  }
+  void TearDown() override {
+    for (const char* name : {"DISPLAY", "XDG_CURRENT_DESKTOP", "GDK_BACKEND", "QT_QPA_PLATFORM"}) unsetenv(name);
+  }
+
+  // A 200 x 100 picture of one colour, published as the service does.
+  kv::Status Publish(std::int32_t color) {
+    auto bitmap = kv::platform::Bitmap::Create(200, 100);
+    if (!bitmap) return std::unexpected(bitmap.error());
+    for (int y = 0; y < 100; ++y) {
+      for (int x = 0; x < 200; ++x) bitmap->SetPixel(x, y, color);
+    }
+    return kv::service::PublishWallpaper(*bitmap, file_.string());
+  }
+
+  // True once the middle of the screen shows `color` and a corner does not:
+  // the picture is shown centred and unscaled.
+  bool ShowsCentred(std::uint32_t color, std::chrono::milliseconds timeout) {
+    return kvtest::WaitFor(
+        [&] {
+          kvtest::Image root = xvfb_.CaptureRoot();
+          return Near(root.Pixel(512, 384), color) && Near(root.Pixel(420, 340), color) &&
+                 !Near(root.Pixel(5, 5), color);
+        },
+        timeout);
+  }
+
+  // A desktop program takes the command once it has claimed its name on the
+  // bus, which may come after it first paints; until then a publication may
+  // go unseen, so it is repeated.
+  bool PublishUntilShown(std::int32_t color, std::uint32_t onScreen) {
+    return kvtest::WaitFor(
+        [&] {
+          testing::internal::CaptureStderr();
+          kv::Status published = Publish(color);
+          (void)testing::internal::GetCapturedStderr();
+          return published && ShowsCentred(onScreen, 3s);
+        },
+        60s);
+  }
+
+  fs::path Settings() const { return home_.ConfigHome() / "pcmanfm-qt" / "lxqt" / "settings.conf"; }
+
+  std::unique_ptr<kvtest::Child> Start(const std::vector<std::string>& command) {
+    return std::make_unique<kvtest::Child>(command[0], std::vector<std::string>(command.begin() + 1, command.end()));
+  }
+
+  kvtest::TempHome home_;
+  kvtest::Xvfb xvfb_{1024, 768};
+  kvtest::SessionBus bus_;
+  fs::path folder_, file_;
+};
+
+TEST_F(RealDesktop, LxqtShowsTheWallpaperCentredAfterItsDesktopRestarts) {
+  setenv("XDG_CURRENT_DESKTOP", "LXQt", 1);
+  const std::vector<std::string> desktop{"/usr/bin/pcmanfm-qt", "--desktop", "--profile=lxqt"};
+  auto pcmanfm = Start(desktop);
+  ASSERT_TRUE(PublishUntilShown(kRed, kRedOnScreen)) << pcmanfm->ErrSoFar();
+
+  // A log-off: the desktop ends and stores the placement it started with
+  // ("none"). At the next log-on the service shows the existing wallpaper
+  // again; the desktop is not up yet, which stderr says, so its settings
+  // get the picture and the centred placement.
+  pcmanfm->Signal(SIGTERM);
+  ASSERT_TRUE(pcmanfm->Wait(30s));
+  testing::internal::CaptureStderr();
+  kv::service::ShowExistingWallpaper(file_.string());
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("pcmanfm-qt desktop is not running"), std::string::npos) << err;
+  pcmanfm = Start(desktop);
+  EXPECT_TRUE(ShowsCentred(kRedOnScreen, 60s))
+      << "the restarted desktop shows the wallpaper centred; its settings:\n" << kvtest::ReadFile(Settings());
+  kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "lxqt-after-restart.png");
+
+  // From now on the desktop keeps the placement itself across restarts.
+  ASSERT_TRUE(PublishUntilShown(kBlue, kBlueOnScreen));
+  pcmanfm->Signal(SIGTERM);
+  ASSERT_TRUE(pcmanfm->Wait(30s));
+  pcmanfm = Start(desktop);
+  EXPECT_TRUE(ShowsCentred(kBlueOnScreen, 60s)) << "a plain restart keeps it; settings:\n" << kvtest::ReadFile(Settings());
+  pcmanfm->Signal(SIGTERM);
+  pcmanfm->Wait(30s);
+}
+
+TEST_F(RealDesktop, XfceShowsAWallpaperSetBeforeItsFirstStart) {
+  setenv("XDG_CURRENT_DESKTOP", "XFCE", 1);
+  const std::string backdrop = "/backdrop/screen0/monitorscreen/workspace0/";  // Xvfb's output is "screen"
+  auto query = [](const std::vector<std::string>& args) {
+    std::vector<std::string> all{"-c", "xfce4-desktop"};
+    all.insert(all.end(), args.begin(), args.end());
+    return kvtest::Run("/usr/bin/xfconf-query", all);
+  };
+  // The service runs before xfdesktop has made any property. xfdesktop then
+  // reads the property of the monitor's connector; without one it makes its
+  // own with its default picture.
+  ASSERT_TRUE(Publish(kRed));
+  auto xfdesktop = Start({"/usr/bin/xfdesktop", "--disable-wm-check"});
+  ASSERT_TRUE(kvtest::WaitFor([&] { return query({"-p", backdrop + "color-style"}).exitCode == 0; }, 60s))
+      << "xfdesktop set up its backdrop" << xfdesktop->ErrSoFar();
+  std::string image = query({"-p", backdrop + "last-image"}).out;
+  EXPECT_NE(image.find((folder_ / "Kvillo-a.bmp").string()), std::string::npos) << "it kept ours: " << image;
+  // Under Xvfb it paints once a property changes.
+  ASSERT_EQ(query({"-p", backdrop + "color-style", "-s", "1"}).exitCode, 0);
+  EXPECT_TRUE(ShowsCentred(kRedOnScreen, 60s));
+  kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "xfce-first-start.png");
+  ASSERT_TRUE(Publish(kBlue));
+  EXPECT_TRUE(ShowsCentred(kBlueOnScreen, 60s)) << "the next wallpaper replaces it";
+  xfdesktop->Signal(SIGTERM);
+  xfdesktop->Wait(30s);
+}
+
+}  // namespace

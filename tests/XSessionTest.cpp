@@ -1,0 +1,128 @@
+// The service across the life of an X session: a new log-on shows the
+// existing wallpaper where only the session kept it, and an X server that
+// goes away under a render (log-off) ends the service cleanly.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "PictureFiles.h"
+#include "Process.h"
+#include "StoreProbe.h"
+#include "TempHome.h"
+#include "WallpaperRecorder.h"
+#include "Xvfb.h"
+#include "kvplatform/ServiceWindow.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using kvtest::StoredSetting;
+using kvtest::StoreSetting;
+
+class XSession : public testing::Test {
+ protected:
+  void SetUp() override {
+    StoreSetting("FirstTime", "1");
+    StoreSetting("Path", kvtest::BinDir().string());
+    StoreSetting("SelectedFonts0", "DejaVu Sans");
+    StoreSetting("SelectedBackgrounds0", "Weave");
+    StoreSetting("SelectedQuotesFiles0", "Craft");
+    StoreSetting("FontSize", "30");
+  }
+
+  std::unique_ptr<kvtest::Child> Start(const kvtest::Xvfb& xvfb, int tickMs = 100) {
+    return std::make_unique<kvtest::Child>(kvtest::BinDir() / "Kvillo", std::vector<std::string>{},
+                                           std::map<std::string, std::optional<std::string>>{
+                                               {"KVILLO_TICK_MS", std::to_string(tickMs)},
+                                               {"DISPLAY", xvfb.Display()},
+                                               {"XDG_CURRENT_DESKTOP", std::nullopt}});
+  }
+
+  static bool WindowExists() { return kv::platform::FindServiceWindow("ThunderRT6FormDC", "KvilloService"); }
+  fs::path Wallpaper() const { return home_.DataHome() / "kvillo" / "Kvillo.bmp"; }
+
+  // A wallpaper made in an earlier session, and a daily schedule whose next
+  // update is a day away: the new session has nothing to render.
+  void EarlierSession() {
+    kvtest::WriteFile(Wallpaper(), kvtest::MakeBmp(320, 240, 24, [](int x, int y) {
+                        return static_cast<std::uint32_t>(0x3060A0 + ((x / 20 + y / 20) % 2) * 0x402000);
+                      }));
+    StoreSetting("Frequency", "5");
+    StoreSetting("UpdateDate", "2999-01-01T00:00:00");
+  }
+
+  kvtest::TempHome home_;
+};
+
+TEST_F(XSession, ALogOnWithNoUpdateDueShowsTheExistingWallpaperAgain) {
+  EarlierSession();
+  kvtest::Xvfb xvfb(320, 240);
+  auto service = Start(xvfb);
+  // The root window is the session's: it shows the earlier file pixel for pixel.
+  kvtest::Image expected = kvtest::ReadBmp24(Wallpaper());
+  EXPECT_TRUE(kvtest::WaitFor([&] { return xvfb.CaptureRoot().rgb == expected.rgb; }, 60s)) << service->ErrSoFar();
+  kvtest::SavePng(xvfb.CaptureRoot(), kvtest::ScreenshotDir() / "plain-x-log-on.png");
+  service->Signal(SIGTERM);
+  ASSERT_TRUE(service->Wait(30s));
+  EXPECT_EQ(StoredSetting("UpdateDate"), "2999-01-01T00:00:00") << "nothing was rendered";
+
+  // A WallpaperCommand is handed the existing file the same way.
+  kvtest::WallpaperRecorder recorder(home_.Root());
+  service = Start(xvfb);
+  EXPECT_TRUE(kvtest::WaitFor([&] { return recorder.Published() == 1; }, 60s)) << service->ErrSoFar();
+  service->Signal(SIGTERM);
+  ASSERT_TRUE(service->Wait(30s));
+
+  // A desktop that keeps the wallpaper in its own settings is left alone:
+  // the start-up is over once the service answers on its socket.
+  StoreSetting("WallpaperCommand", "");
+  kvtest::Xvfb fresh(320, 240);
+  auto desktop = std::make_unique<kvtest::Child>(
+      kvtest::BinDir() / "Kvillo", std::vector<std::string>{},
+      std::map<std::string, std::optional<std::string>>{{"DISPLAY", fresh.Display()}, {"XDG_CURRENT_DESKTOP", "MATE"}});
+  ASSERT_TRUE(kvtest::WaitFor(WindowExists, 60s)) << desktop->ErrSoFar();
+  desktop->Signal(SIGTERM);
+  auto ended = desktop->Wait(30s);
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(ended->err, "") << "no desktop tool was called";
+  kvtest::Image root = fresh.CaptureRoot();
+  EXPECT_EQ(root.Pixel(160, 120), 0u) << "the root window was not touched";
+}
+
+// Log-off while the service renders: the server is killed at a random
+// moment of a render, over and over. Every round must end the service on
+// its own, cleanly (exit 0, "Stopped" stored, no sanitizer report), never
+// by a crash or Xlib's exit. KVILLO_X_LOSS_ROUNDS sets the number of rounds.
+TEST_F(XSession, AnXServerThatGoesAwayDuringRendersEndsTheServiceCleanly) {
+  StoreSetting("Frequency", "0");
+  int rounds = 4;
+  if (const char* text = std::getenv("KVILLO_X_LOSS_ROUNDS"); text && std::atoi(text) > 0) rounds = std::atoi(text);
+  std::mt19937 random(std::random_device{}());
+  for (int round = 0; round < rounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    fs::remove(Wallpaper());
+    StoreSetting("ServiceStatus", "");
+    auto xvfb = std::make_unique<kvtest::Xvfb>(640, 480);
+    auto service = Start(*xvfb, 20);
+    ASSERT_TRUE(kvtest::WaitFor([&] { return fs::exists(Wallpaper()); }, 60s)) << service->ErrSoFar();
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 400)(random)));
+    xvfb->Kill();
+    auto ended = service->Wait(60s);
+    ASSERT_TRUE(ended) << "the service ends by itself once its display is gone";
+    EXPECT_EQ(ended->signal, 0) << ended->err;
+    EXPECT_EQ(ended->exitCode, 0) << ended->err;
+    EXPECT_EQ(ended->err.find("Sanitizer"), std::string::npos) << ended->err;
+    EXPECT_EQ(ended->err.find("runtime error"), std::string::npos) << ended->err;
+    EXPECT_EQ(StoredSetting("ServiceStatus"), "Stopped") << ended->err;
+    if (HasFailure()) break;
+  }
+}
+
+}  // namespace
