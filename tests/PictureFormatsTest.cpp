@@ -192,6 +192,7 @@ TEST_F(PictureFormats, DamagedFilesOfEveryFormatAreRefusedBeforeDecoding) {
       {"jpeg garbage", jpeg.substr(0, 3) + std::string(3000, '\x5A'), ""},
       {"gif cut", gif.substr(0, gif.size() - 40), "truncated"},
       {"gif huge", patched(gif, 6, {0x30, 0x75, 0x30, 0x75}), "30000 x 30000"},
+      {"gif tiny for its size", patched(gif, 6, {0x01, 0x10, 0x01, 0x10}), "4097 x 4097 pixels, far more than"},
       {"gif garbage", gif.substr(0, 6) + std::string(3000, '\x5A'), ""},
       {"webp cut", webp.substr(0, webp.size() / 2), ""},
       {"webp huge", patched(webp, 21, {0xFF, 0xFF, 0xFF, (webp[24] & 0xF0) | 0x0F}), "16384 x 16384"},

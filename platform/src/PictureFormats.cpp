@@ -24,8 +24,16 @@ Result<PixelSize> StatedSize(PictureFormat format, const PageBlock& bytes, const
   }
 }
 
-// The limits a bitmap's header is held to, before anything is allocated.
-Status CheckSize(PixelSize size, const fs::path& file) {
+// Up to this many pixels a compressed picture may hold whatever its length:
+// more than a 4K screen, so a plain picture of one colour is always read.
+constexpr std::int64_t kAlwaysPlausiblePixels = std::int64_t{1} << 24;
+// Beyond that, no real picture holds more pixels per byte of its file; a
+// tiny file stating a huge picture would only cost time and memory.
+constexpr std::int64_t kMaxPixelsPerByte = 1024;
+
+// The limits a bitmap's header is held to, before anything is allocated,
+// and a bound on what the file's length can hold.
+Status CheckSize(PixelSize size, std::size_t fileBytes, const fs::path& file) {
   const std::int64_t width = size.width, height = size.height;
   std::string stated = std::to_string(width) + " x " + std::to_string(height);
   if (width <= 0 || height <= 0) {
@@ -34,6 +42,10 @@ Status CheckSize(PixelSize size, const fs::path& file) {
   if (width > Picture::kMaxSide || height > Picture::kMaxSide || width * height > Picture::kMaxPixels) {
     return Fail(ErrorCode::Corrupt, PictureName(file) + " states a size of " + stated +
                                         " pixels, larger than a background picture may be");
+  }
+  if (width * height > std::max(kAlwaysPlausiblePixels, static_cast<std::int64_t>(fileBytes) * kMaxPixelsPerByte)) {
+    return Fail(ErrorCode::Corrupt, PictureName(file) + " states a size of " + stated + " pixels, far more than its " +
+                                        std::to_string(fileBytes) + " bytes can hold; the file is damaged");
   }
   return Ok();
 }
@@ -110,7 +122,7 @@ Result<Picture> LoadPicture(const fs::path& file, ColorRef background) {
   if (format == PictureFormat::Bmp) return DecodeBmpPicture(std::move(bytes), file, BmpDecoder::Automatic);
 
   KV_TRY_ASSIGN(PixelSize stated, StatedSize(format, bytes, file));
-  KV_TRY(CheckSize(stated, file));
+  KV_TRY(CheckSize(stated, bytes.Size(), file));
   KV_TRY(CheckStructure(format, bytes.Data(), bytes.Size(), file));
   auto decoded = format == PictureFormat::Webp ? WebpDecode(bytes.Data(), bytes.Size(), file)
                                                : StbDecode(bytes.Data(), bytes.Size(), 4, file);
