@@ -178,6 +178,10 @@ TEST_F(PictureFormats, DamagedFilesOfEveryFormatAreRefusedBeforeDecoding) {
   ASSERT_NE(dht, std::string::npos);
   std::string overlongTable = jpeg;  // 16 x 32 codes: the decoder would write past its table of 256
   for (std::size_t i = 0; i < 16; ++i) overlongTable[dht + 5 + i] = 32;
+  // The same table where its segment states a length of 3: the decoder
+  // still reads the whole table beyond it.
+  std::string tableBeyond = overlongTable;
+  tableBeyond[dht + 2] = 0, tableBeyond[dht + 3] = 3;
   struct Case {
     std::string name, bytes, says;
   };
@@ -189,6 +193,7 @@ TEST_F(PictureFormats, DamagedFilesOfEveryFormatAreRefusedBeforeDecoding) {
       {"jpeg cut", jpeg.substr(0, jpeg.size() * 2 / 3), "truncated"},
       {"jpeg huge", patched(jpeg, sof + 5, {0x75, 0x30, 0x75, 0x30}), "30000 x 30000"},
       {"jpeg table", overlongTable, "Huffman"},
+      {"jpeg table beyond its segment", tableBeyond, "Huffman"},
       {"jpeg garbage", jpeg.substr(0, 3) + std::string(3000, '\x5A'), ""},
       {"gif cut", gif.substr(0, gif.size() - 40), "truncated"},
       {"gif huge", patched(gif, 6, {0x30, 0x75, 0x30, 0x75}), "30000 x 30000"},

@@ -98,9 +98,11 @@ bool JpegTablesFit(const std::uint8_t* bytes, std::size_t size) {
     if (length < 2) return true;  // the decoder refuses it
     std::size_t end = std::min(pos + 2 + length, size);
     if (marker == 0xC4) {
-      for (std::size_t table = pos + 4; table + 17 <= end;) {
+      // The decoder reads tables while the stated length lasts, each one
+      // whole even where it runs past the segment (or, as zeros, the file).
+      for (std::size_t table = pos + 4; table < pos + 2 + length;) {
         std::size_t codes = 0;
-        for (std::size_t i = 1; i <= 16; ++i) codes += bytes[table + i];
+        for (std::size_t i = 1; i <= 16 && table + i < size; ++i) codes += bytes[table + i];
         if (codes > 256) return false;
         table += 17 + codes;
       }
