@@ -28,6 +28,8 @@ PACKAGES=(
 # fonts for quotes in Arabic, Hebrew, Hindi, Chinese and emoji.
 TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool dbus-daemon pcmanfm-qt xfdesktop4 xfconf)
 TEST_PACKAGES+=(fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji)
+# The sqlite3 program: tests make other programs' databases with it.
+TEST_PACKAGES+=(sqlite3)
 # A desktop's launcher (gio), which starts the installed menu entry in a test.
 TEST_PACKAGES+=(libglib2.0-bin)
 # The sanitizer build's compiler: clang 14 cannot compile <expected>.

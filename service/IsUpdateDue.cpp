@@ -2,10 +2,12 @@
 
 #include "kvplatform/Log.h"
 #include "kvshared/CStatics.h"
+#include "kvshared/Funcs.h"
 
 namespace kv::service {
 
 bool IsUpdateDue(const std::int32_t& days, const std::function<platform::LocalDateTime()>& now) {
+  SettingsOperation operation;  // reading and renewing the date wait once in all
   platform::LocalDateTime current = now();
   std::string currentText = platform::FormatIso(current);
   auto stored = Statics().GetRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION, "UpdateDate", currentText);

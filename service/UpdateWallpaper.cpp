@@ -10,6 +10,7 @@
 #include "kvplatform/Random.h"
 #include "kvplatform/Screen.h"
 #include "kvshared/CStatics.h"
+#include "kvshared/Funcs.h"
 #include "render/RenderWallpaper.h"
 
 namespace kv::service {
@@ -66,6 +67,7 @@ void GiveUp() {
 
 CycleOutcome UpdateWallpaper(const SettingsSnapshot& snapshot, const RenderFunction& render,
                              const std::function<void()>& giveUp, StatusGate gate) {
+  SettingsOperation operation;  // a locked store costs one wait per cycle, not one per value
   Result<std::string> status = std::string(CStatics::STATUSRUNNING);
   if (gate == StatusGate::Read) {
     status = Statics().GetRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION, CStatics::STATUSCODEKEY, "");

@@ -3,9 +3,14 @@
 // store that cannot be used.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
+#include "Process.h"
 #include "StoreProbe.h"
 #include "TempHome.h"
 #include "kvshared/CStatics.h"
@@ -82,6 +87,66 @@ TEST(RegistryAccess, DamagedStoreReadsDefaultsAndIsNeverWritten) {
   EXPECT_NE(err.find("defaults"), std::string::npos) << err;
   EXPECT_EQ(err.find(home.StoreFile().string()), err.rfind(home.StoreFile().string())) << "reported once: " << err;
   EXPECT_EQ(kvtest::ReadFile(home.StoreFile()), garbage);
+}
+
+// Runs `body` in a child process as an ordinary user (file modes do not
+// bind root); answers what it reported, empty when all went well.
+template <class Body>
+std::string AsOrdinaryUser(const kvtest::TempHome& home, Body body) {
+  int report[2];
+  if (pipe(report) != 0) return "pipe failed";
+  pid_t child = fork();
+  if (child == 0) {
+    close(report[0]);
+    if (geteuid() == 0) {
+      constexpr uid_t kNobody = 65534;
+      (void)!chown(home.Root().c_str(), kNobody, kNobody);
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(home.Root())) {
+        (void)!lchown(entry.path().c_str(), kNobody, kNobody);
+      }
+      if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+    }
+    std::string problem = body();
+    (void)!write(report[1], problem.data(), problem.size());
+    _exit(0);
+  }
+  close(report[1]);
+  std::string said;
+  char buffer[512];
+  ssize_t got;
+  while ((got = read(report[0], buffer, sizeof buffer)) > 0) said.append(buffer, static_cast<size_t>(got));
+  close(report[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) said += " (the child ended with status " + std::to_string(status) + ")";
+  return said;
+}
+
+// A store that was read-only for a while (restored from a backup with the
+// wrong mode, say) is read meanwhile; once it may be written again, the
+// program that read it saves again, and so does every program after it.
+TEST(RegistryAccess, StoreIsWritableAgainAfterAReadOnlySpell) {
+  kvtest::TempHome home;
+  kvtest::StoreSetting("FontSize", "20");
+  std::string problem = AsOrdinaryUser(home, [&]() -> std::string {
+    auto save = [](const char* size) { return Statics().SaveRegistrySetting(kApp, kSection, "FontSize", size); };
+    std::string file = home.StoreFile().string();
+    chmod(file.c_str(), 0444);
+    testing::internal::CaptureStderr();
+    auto read = Statics().GetRegistrySetting(kApp, kSection, "FontSize", "40");
+    bool refused = !save("21");
+    (void)testing::internal::GetCapturedStderr();
+    if (!read || *read != "20") return "the read-only store was not read";
+    if (!refused) return "a read-only store took a write";
+
+    chmod(file.c_str(), 0644);
+    if (auto saved = save("22"); !saved) return "the program that read it cannot save: " + saved.error().message;
+    auto later = kvtest::Run(kvtest::BinDir() / "kvreg", {"set", std::string(kvtest::kSettingsKey), "FontSize", "23"});
+    if (later.exitCode != 0) return "a later program cannot save: " + later.err;
+    auto again = Statics().GetRegistrySetting(kApp, kSection, "FontSize", "40");
+    return again && *again == "23" ? "" : "the later save is not seen";
+  });
+  EXPECT_EQ(problem, "");
 }
 
 }  // namespace

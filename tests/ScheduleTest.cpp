@@ -7,14 +7,17 @@
 #include "StoreProbe.h"
 #include "TempHome.h"
 #include "frmKvillo.h"
+#include "kvshared/CStatics.h"
 #include "kvshared/Enums.h"
 
 namespace {
 
 using namespace kv::service;
 using kv::platform::AddDays;
+using kv::Statics;
 using kv::platform::FormatIso;
 using kv::platform::LocalDateTime;
+using kv::platform::ParseIso;
 
 class Schedule : public testing::Test {
  protected:
@@ -67,16 +70,35 @@ TEST_F(Schedule, ShortFrequenciesCountTicks) {
 }
 
 TEST_F(Schedule, DailyUpdatesOncePerDayFromTheStoredDate) {
-  Form().SetUpSchedule(kv::wpDaily);
-  EXPECT_EQ(form_->Days, 1);
-  EXPECT_EQ(form_->Minutes, 60);
-  EXPECT_EQ(updates_, std::vector<int>{0}) << "no stored date: due at once";
-  EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), "2026-12-07T08:30:00");
-  Ticks(23 * 60);
-  EXPECT_EQ(updates_.size(), 1u) << "23 hourly checks find the date in the future";
-  Ticks(60);
-  EXPECT_EQ(updates_, (std::vector<int>{0, 24 * 60}));
-  EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), "2026-12-08T08:30:00");
+  // The second start lies where the next date has a five-digit year.
+  struct Case {
+    LocalDateTime start;
+    const char *next, *after;
+  };
+  for (Case c : {Case{{2026, 12, 6, 8, 30, 0}, "2026-12-07T08:30:00", "2026-12-08T08:30:00"},
+                 Case{{9999, 12, 31, 8, 30, 0}, "10000-01-01T08:30:00", "10000-01-02T08:30:00"}}) {
+    start_ = c.start;
+    tick_ = 0;
+    updates_.clear();
+    ASSERT_TRUE(Statics().SaveRegistrySetting(kv::CStatics::REGAPPLICATION, kv::CStatics::REGSECTION, "UpdateDate", ""));
+    Form().SetUpSchedule(kv::wpDaily);
+    EXPECT_EQ(form_->Days, 1);
+    EXPECT_EQ(form_->Minutes, 60);
+    EXPECT_EQ(updates_, std::vector<int>{0}) << "no stored date: due at once";
+    EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), c.next);
+    Ticks(23 * 60);
+    EXPECT_EQ(updates_.size(), 1u) << "23 hourly checks find the date in the future: " << c.next;
+    Ticks(60);
+    EXPECT_EQ(updates_, (std::vector<int>{0, 24 * 60}));
+    EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), c.after);
+  }
+  for (const char* date : {"10000-01-01T08:30:00", "123456789-02-28T00:00:00", "2024-02-29T12:00:00"}) {
+    ASSERT_TRUE(ParseIso(date)) << date;
+    EXPECT_EQ(FormatIso(*ParseIso(date)), date);
+  }
+  for (const char* date : {"2023-02-29T12:00:00", "999-01-01T00:00:00", "1234567890-01-01T00:00:00"}) {
+    EXPECT_FALSE(ParseIso(date)) << date;
+  }
 }
 
 TEST_F(Schedule, StoredDatesDecideTheStartUpUpdate) {

@@ -181,12 +181,14 @@ TEST(Autostart, EntriesRoundTripWithAnyPath) {
   EXPECT_EQ(*ReadAutostartEntry("Kvillo"), std::nullopt);
   EXPECT_FALSE(*DeleteAutostartEntry("Kvillo"));
 
-  std::vector<std::string> command{"/home/ann/My Apps/kvillo $HOME \"quoted\" back\\slash`tick`/Kvillo", "/boot"};
+  std::vector<std::string> command{"/home/ann/My Apps/kvillo $HOME \"quoted\" back\\slash`tick`/100%k dir/Kvillo", "/boot",
+                                   "50%f"};
   ASSERT_TRUE(WriteAutostartEntry("Kvillo", "Renews the wallpaper", command));
   fs::path file = home.ConfigHome() / "autostart" / "Kvillo.desktop";
   std::string text = kvtest::ReadFile(file);
   EXPECT_NE(text.find("[Desktop Entry]\nType=Application\n"), std::string::npos) << text;
   EXPECT_NE(text.find("Exec=\"/home/ann/My Apps/kvillo \\\\$HOME"), std::string::npos) << text;
+  EXPECT_NE(text.find("/100%%k dir/Kvillo\" /boot 50%%f\n"), std::string::npos) << "a % is no field code: " << text;
   EXPECT_EQ(ReadAutostartEntry("Kvillo")->value(), command);
   EXPECT_EQ(QuoteExec({"/usr/lib/kvillo/Kvillo", "/boot"}), "/usr/lib/kvillo/Kvillo /boot");
   EXPECT_EQ(UnquoteExec("a \"b c\"  d"), (std::vector<std::string>{"a", "b c", "d"}));

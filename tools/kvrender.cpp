@@ -25,6 +25,7 @@
 #include "kvshared/CStatics.h"
 #include "kvshared/Convert.h"
 #include "kvshared/Enums.h"
+#include "kvshared/Funcs.h"
 #include "QuoteSelection.h"
 #include "ReadSettings.h"
 #include "render/RenderWallpaper.h"
@@ -148,6 +149,7 @@ std::int32_t PreviewAlign(std::int32_t align) { return align >= 0 && align <= 2 
 
 int Render(Options options) {
   using kv::service::SettingNumber;
+  kv::SettingsOperation operation;  // a locked store costs one wait, not one per value
   if (!options.AllGiven()) {
     // Loading performs the first-run set-up of a newcomer, as the service's
     // start does.

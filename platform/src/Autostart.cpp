@@ -58,20 +58,20 @@ std::string UnescapeValue(std::string_view text) {
 
 fs::path AutostartFile(std::string_view name) { return ConfigHome() / "autostart" / (std::string(name) + ".desktop"); }
 
+// A "%" starts a field code that the desktop replaces (%f, %k, ...), inside
+// quotes as well; a literal one is written twice.
 std::string QuoteExec(const std::vector<std::string>& command) {
   std::string exec;
   for (const std::string& argument : command) {
     if (!exec.empty()) exec += ' ';
-    if (!argument.empty() && argument.find_first_of(kReserved) == std::string::npos) {
-      exec += argument;
-      continue;
-    }
-    exec += '"';
+    bool plain = !argument.empty() && argument.find_first_of(kReserved) == std::string::npos;
+    if (!plain) exec += '"';
     for (char c : argument) {
-      if (c == '"' || c == '`' || c == '$' || c == '\\') exec += '\\';
+      if (!plain && (c == '"' || c == '`' || c == '$' || c == '\\')) exec += '\\';
+      if (c == '%') exec += '%';
       exec += c;
     }
-    exec += '"';
+    if (!plain) exec += '"';
   }
   return exec;
 }
@@ -82,7 +82,11 @@ std::optional<std::vector<std::string>> UnquoteExec(std::string_view exec) {
   bool inArgument = false, quoted = false;
   for (size_t i = 0; i < exec.size(); ++i) {
     char c = exec[i];
-    if (quoted) {
+    if (c == '%' && i + 1 < exec.size() && exec[i + 1] == '%') {
+      current += c;
+      inArgument = true;
+      ++i;
+    } else if (quoted) {
       if (c == '\\' && i + 1 < exec.size()) {
         current += exec[++i];
       } else if (c == '"') {

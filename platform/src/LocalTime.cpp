@@ -53,26 +53,29 @@ std::string FormatIso(const LocalDateTime& when) {
 }
 
 std::optional<LocalDateTime> ParseIso(std::string_view text) {
-  if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':') {
-    return std::nullopt;
-  }
-  auto number = [&](size_t at, size_t length) -> int {
+  // The year has four digits or more: a clock past the year 9999 gives five.
+  size_t yearDigits = text.find('-');
+  if (yearDigits < 4 || yearDigits > 9 || text.size() != yearDigits + 15) return std::nullopt;
+  std::string_view rest = text.substr(yearDigits);
+  if (rest[0] != '-' || rest[3] != '-' || rest[6] != 'T' || rest[9] != ':' || rest[12] != ':') return std::nullopt;
+  auto number = [](std::string_view digits) -> int {
     int value = 0;
-    for (size_t i = at; i < at + length; ++i) {
-      if (text[i] < '0' || text[i] > '9') return -1;
-      value = value * 10 + (text[i] - '0');
+    for (char c : digits) {
+      if (c < '0' || c > '9') return -1;
+      value = value * 10 + (c - '0');
     }
     return value;
   };
-  LocalDateTime when{number(0, 4), number(5, 2), number(8, 2), number(11, 2), number(14, 2), number(17, 2)};
-  if (when.year < 1 || when.month < 1 || when.month > 12 || when.day < 1 || when.day > 31 || when.hour < 0 ||
-      when.hour > 23 || when.minute < 0 || when.minute > 59 || when.second < 0 || when.second > 59) {
+  LocalDateTime when{number(text.substr(0, yearDigits)), number(rest.substr(1, 2)), number(rest.substr(4, 2)),
+                     number(rest.substr(7, 2)),          number(rest.substr(10, 2)), number(rest.substr(13, 2))};
+  if (when.year < 1 || when.month < 1 || when.month > 12 || when.day < 1 || when.hour < 0 || when.hour > 23 ||
+      when.minute < 0 || when.minute > 59 || when.second < 0 || when.second > 59) {
     return std::nullopt;
   }
   // A day the month does not have (February 30th) is not a date.
-  std::tm parts = ToTm(when);
-  parts.tm_hour = 12;  // well clear of any daylight-saving gap
-  if (std::mktime(&parts) == -1 || parts.tm_mday != when.day || parts.tm_mon != when.month - 1) return std::nullopt;
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = when.year % 4 == 0 && (when.year % 100 != 0 || when.year % 400 == 0);
+  if (when.day > kDays[when.month - 1] + (when.month == 2 && leap ? 1 : 0)) return std::nullopt;
   return when;
 }
 

@@ -134,6 +134,9 @@ Status CSettings::RunFirstTimeSetup(CResources* Resources) {
 }
 
 Status CSettings::LoadSettings(CResources* Resources) {
+  // The whole load waits at most once for a store that another program
+  // holds locked; after that every value falls back to its default at once.
+  platform::StoreOperation operation;
   {
     // Every value is read from one snapshot, so a save by the other program
     // lands wholly before or wholly after this load and no list is ever
@@ -159,6 +162,7 @@ Status CSettings::SaveSettings() {
   if (SelectedFonts_.empty()) {
     return Fail(ErrorCode::InvalidArgument, "the settings were never loaded, so there is nothing to save");
   }
+  platform::StoreOperation operation;
   KV_TRY_ASSIGN(platform::RegistryKey * key, OpenSettingsKey(kApp, kSection));
   KV_TRY_ASSIGN(platform::Transaction transaction, key->BeginTransaction());
   auto save = [&](std::string_view name, const std::string& value) -> Status {

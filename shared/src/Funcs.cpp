@@ -42,13 +42,21 @@ std::string Joined(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+// The scope lives in the library, whose copy of the store code does the
+// waiting.
+SettingsOperation::SettingsOperation() : operation_(std::make_unique<platform::StoreOperation>()) {}
+SettingsOperation::~SettingsOperation() = default;
+
 Result<platform::RegistryKey*> OpenSettingsKey(std::string_view AppName, std::string_view Section) {
   SettingsKeyState& state = KeyState();
   std::filesystem::path file = platform::StoreFile();
   if (state.keyOpened && state.storeFile == file) {
-    if (state.keyHandle) return &*state.keyHandle;
-    return std::unexpected(state.failure);
+    if (!state.keyHandle) return std::unexpected(state.failure);
+    // A store that was read-only (or on a full disk) for a while is opened
+    // anew once it may be written, so the settings can be saved again.
+    if (!state.keyHandle->StoreBecameWritable()) return &*state.keyHandle;
   }
+  // The old key lets go of its connection before the next one opens.
   state = SettingsKeyState{};
 
   auto failed = [&](const Error& error) -> std::unexpected<Error> {

@@ -20,7 +20,8 @@ struct LocalDateTime {
 LocalDateTime Now();
 
 std::string FormatIso(const LocalDateTime& when);
-// The date and time of `text`, or nullopt when it does not read as one.
+// The date and time of `text`, or nullopt when it does not read as one. The
+// year may have more than four digits, as FormatIso writes a year past 9999.
 std::optional<LocalDateTime> ParseIso(std::string_view text);
 
 // `days` whole days later, by the calendar, keeping the time of day.

@@ -30,6 +30,8 @@ class RegistryKey {
  public:
   const std::string& Path() const { return path_; }
   const std::filesystem::path& StoreFile() const;
+  // See Store::BecameWritable.
+  bool StoreBecameWritable() const;
 
   // The value's text, or nullopt when the key has no value of that name.
   [[nodiscard]] Result<std::optional<std::string>> QueryValue(std::string_view name) const;
@@ -96,6 +98,10 @@ class Store : public std::enable_shared_from_this<Store> {
 
   const std::filesystem::path& File() const;
   bool IsReadOnly() const;
+  // True when this connection could only read but the file may now be
+  // written, and no transaction is open on it: a connection opened anew
+  // would write.
+  bool BecameWritable() const;
 
   // Fails with ErrorCode::NotFound when the key does not exist.
   [[nodiscard]] Result<RegistryKey> OpenKey(std::string_view path);
@@ -110,13 +116,28 @@ class Store : public std::enable_shared_from_this<Store> {
   // snapshot, and it never waits for a writer. Nothing may be written in it.
   [[nodiscard]] Result<Transaction> BeginRead();
 
+  struct Impl;  // the connection; only the layer's sources know it
+
  private:
   friend class RegistryKey;
   friend class Transaction;
-  struct Impl;
   explicit Store(std::unique_ptr<Impl> impl);
 
   std::unique_ptr<Impl> impl_;
+};
+
+// While one is alive on a thread, every store call of that thread is part of
+// one operation (a whole load, say), and all of them together wait at most
+// the store's timeout for locks held by another program: once that wait is
+// used up, further calls fail at once (ErrorCode::Busy) instead of each
+// waiting anew. Scopes nest; the outermost one counts. Without one, each
+// call is an operation of its own.
+class StoreOperation {
+ public:
+  StoreOperation();
+  ~StoreOperation();
+  StoreOperation(const StoreOperation&) = delete;
+  StoreOperation& operator=(const StoreOperation&) = delete;
 };
 
 // A key path in its canonical form: segments separated by one backslash, no

@@ -4,6 +4,7 @@
 // sibling application, and the numbered name lists.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,7 +17,24 @@ namespace kv {
 
 namespace platform {
 class RegistryKey;
+class StoreOperation;
 }
+
+// While one is alive, every settings read and write of the thread forms one
+// operation: all of them together wait at most once (the store's timeout)
+// for a store that another program holds locked, and once that wait is
+// used up they fail at once and the defaults stand in. A program wraps a
+// whole task in one (a render, a cycle of the service).
+class KV_EXPORT SettingsOperation {
+ public:
+  SettingsOperation();
+  ~SettingsOperation();
+  SettingsOperation(const SettingsOperation&) = delete;
+  SettingsOperation& operator=(const SettingsOperation&) = delete;
+
+ private:
+  std::unique_ptr<platform::StoreOperation> operation_;
+};
 
 // The settings key AppName\Section, opened (or created) once per thread and
 // kept open for the thread's life. A store that cannot be used fails here,

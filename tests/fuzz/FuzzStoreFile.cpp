@@ -1,0 +1,86 @@
+// Damaged store files: whatever bytes lie at the store's path (and in a log
+// beside it), opening never crashes or hangs, and a file that is refused is
+// left exactly as it was, with its log if that holds anything. A file that
+// opens is used as the programs use it.
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+#include "kvplatform/Store.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+const fs::path& Folder() {
+  static const fs::path folder = [] {
+    fs::path made = "/dev/shm/kvfuzz-store-file-" + std::to_string(getpid());
+    fs::remove_all(made);
+    fs::create_directories(made);
+    std::atexit([] { fs::remove_all(Folder()); });
+    return made;
+  }();
+  return folder;
+}
+
+void Write(const fs::path& file, const std::string& bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+std::optional<std::string> Read(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+// Input: one byte of flags, two bytes (little-endian) of the store file's
+// length, the store file, then the log when flag bit 0 is set.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
+  if (size < 3) return 0;
+  std::string input(reinterpret_cast<const char*>(bytes), size);
+  bool withLog = (input[0] & 1) != 0;
+  size_t length = static_cast<std::uint8_t>(input[1]) | static_cast<size_t>(static_cast<std::uint8_t>(input[2])) << 8;
+  std::string rest = input.substr(3);
+  std::string main = withLog ? rest.substr(0, std::min(length, rest.size())) : rest;
+  std::string log = withLog ? rest.substr(main.size()) : std::string();
+
+  fs::path file = Folder() / "registry.sqlite";
+  fs::path logFile = file.string() + "-wal";
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file.string() + suffix);
+  Write(file, main);
+  if (withLog) Write(logFile, log);
+
+  {
+    auto store = kv::platform::Store::Open(file);
+    if (!store) {
+      // An empty log holds nothing: SQLite may remove it, or leave one it made.
+      Check(Read(file) == main);
+      auto logNow = Read(logFile);
+      Check(log.empty() ? !logNow || logNow->empty() : logNow == log);
+      return 0;
+    }
+    auto key = (*store)->CreateKey("software\\Lexora\\wallpaper");
+    if (key) {
+      (void)key->QueryValue("FontSize");
+      (void)key->SetValue("FontSize", "40");
+      (void)key->ListValues();
+      (void)key->ListSubkeys();
+    }
+    (void)(*store)->DeleteKey("software\\Lexora");
+  }
+  return 0;
+}
