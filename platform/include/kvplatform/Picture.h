@@ -56,8 +56,7 @@ class Picture {
 inline constexpr std::array<std::string_view, 6> kPictureExtensions = {".bmp", ".png", ".jpg", ".jpeg", ".gif", ".webp"};
 
 // What a picture file's header states. A top-down bitmap states a
-// negative height. A top-down picture
-// states a negative height.
+// negative height.
 struct BmpHeaderSize {
   std::int32_t width = 0;
   std::int32_t height = 0;
@@ -94,7 +93,8 @@ enum class BmpDecoder {
 // Reads and decodes the picture file `file`, whatever its format: a bitmap
 // exactly as LoadBmpPicture; PNG, JPEG, GIF (its first frame) and WebP with
 // their size checked from the header before any pixel is decoded (the same
-// limits as for a bitmap), a JPEG turned upright by its Exif orientation,
+// limits as for a bitmap, and no more pixels than the file's length can
+// plausibly hold), a JPEG turned upright by its Exif orientation,
 // and transparent pixels blended over `background`. A truncated, damaged or
 // unknown file fails with a message naming the file and the fault.
 [[nodiscard]] Result<Picture> LoadPicture(const std::filesystem::path& file, ColorRef background);
