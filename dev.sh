@@ -26,7 +26,7 @@ PACKAGES=(
 # What the tests need on top: an X server, a window manager, X tools, a
 # session bus, the desktop programs whose wallpaper the tests set, and
 # fonts for quotes in Arabic, Hebrew, Hindi, Chinese and emoji.
-TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool dbus-daemon pcmanfm-qt xfdesktop4 xfconf)
+TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool dbus-daemon pcmanfm-qt xfdesktop4 xfconf desktop-file-utils python3)
 TEST_PACKAGES+=(fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji)
 # The sqlite3 program: tests make other programs' databases with it.
 TEST_PACKAGES+=(sqlite3)

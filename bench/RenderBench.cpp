@@ -15,6 +15,7 @@
 #include "kvplatform/Font.h"
 #include "kvplatform/Picture.h"
 #include "render/RenderWallpaper.h"
+#include "render/SmoothScale.h"
 
 namespace {
 
@@ -51,12 +52,13 @@ Home& TheHome() {
 
 fs::path Sample(const std::string& name) { return fs::path(KV_BENCH_BIN_DIR) / "Backgrounds" / (name + ".bmp"); }
 
-void Render(benchmark::State& state, const std::string& background, std::int32_t mode, const std::string& quote) {
+void Render(benchmark::State& state, const std::string& background, std::int32_t mode, const std::string& quote,
+            const kv::render::Effects& effects = {}) {
   Home& home = TheHome();
   std::int32_t fitted = -1;
   for (auto _ : state) {
     auto result = kv::render::RenderWallpaper(background, 0, mode, "Arial", 40, 0xFFFFFF, quote, home.output, 10, 10,
-                                              10, 10, 2, 2, true);
+                                              10, 10, 2, 2, true, effects);
     if (!result) {
       state.SkipWithError(result.error().message.c_str());
       return;
@@ -68,6 +70,14 @@ void Render(benchmark::State& state, const std::string& background, std::int32_t
 
 // Stretched 1280 x 720 picture (the sample "Aurora"), two lines at 40 px.
 void BM_RenderStretched(benchmark::State& state) { Render(state, "Aurora", 1, kQuote); }
+// The same with every effect on: what the effects add.
+void BM_RenderStretchedAllEffects(benchmark::State& state) {
+  Render(state, "Aurora", 1, kQuote, {.Shadow = true, .Outline = true, .Box = true, .Contrast = true, .Smooth = true});
+}
+// Every effect but smoothing: what the effects around the text add.
+void BM_RenderStretchedTextEffects(benchmark::State& state) {
+  Render(state, "Aurora", 1, kQuote, {.Shadow = true, .Outline = true, .Box = true, .Contrast = true});
+}
 // Tiled 100 x 100 picture (the sample "Weave").
 void BM_RenderTiled(benchmark::State& state) { Render(state, "Weave", 0, kQuote); }
 // Centred 1024 x 768 picture (the sample "Dune Evening") on the colour.
@@ -107,6 +117,11 @@ void BM_PartStretchIntoWarmBitmap(benchmark::State& state) {
   auto bitmap = kv::platform::Bitmap::Create(1920, 1080);
   for (auto _ : state) kv::platform::StretchPicture(*bitmap, *picture);
 }
+void BM_PartSmoothStretchIntoWarmBitmap(benchmark::State& state) {
+  auto picture = kv::platform::LoadBmpPicture(Sample("Aurora"));
+  auto bitmap = kv::platform::Bitmap::Create(1920, 1080);
+  for (auto _ : state) kv::render::SmoothScalePicture(*bitmap, *picture, 0, 0, 1920, 1080);
+}
 void BM_PartOpenFont(benchmark::State& state) {
   for (auto _ : state) {
     auto font = kv::platform::Font::Open("Arial", 40, 300);
@@ -127,6 +142,8 @@ void BM_PartSaveBitmapFile(benchmark::State& state) {
 #define KV_BENCH(name) BENCHMARK(name)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true)
 
 KV_BENCH(BM_RenderStretched);
+KV_BENCH(BM_RenderStretchedAllEffects);
+KV_BENCH(BM_RenderStretchedTextEffects);
 KV_BENCH(BM_RenderTiled);
 KV_BENCH(BM_RenderCentred);
 KV_BENCH(BM_RenderManyScripts);
@@ -135,6 +152,7 @@ KV_BENCH(BM_PartFreshBitmapPainted);
 KV_BENCH(BM_PartLoadPicture);
 KV_BENCH(BM_PartLoadPictureGeneralDecoder);
 KV_BENCH(BM_PartStretchIntoWarmBitmap);
+KV_BENCH(BM_PartSmoothStretchIntoWarmBitmap);
 KV_BENCH(BM_PartOpenFont);
 KV_BENCH(BM_PartSaveBitmapFile);
 

@@ -56,6 +56,8 @@ Result<SettingsSnapshot> ReadSettings() {
   snapshot.SelectedFonts = JoinList(names);
   KV_TRY(settings.GetSelectedQuotesFiles(names));
   snapshot.SelectedQuotesFiles = JoinList(names);
+  KV_TRY(settings.GetSelectedEffects(names));
+  snapshot.Effects = render::EffectsFromNames(names);
   return snapshot;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "kvplatform/Result.h"
+#include "render/Effects.h"
 
 namespace kv::service {
 
@@ -26,6 +27,7 @@ struct SettingsSnapshot {
   std::string SelectedFonts;
   std::string SelectedQuotesFiles;
   std::string WallpaperFile;
+  render::Effects Effects;  // unknown names left out
 };
 
 // Loads the settings through the library. A setting whose text is not a

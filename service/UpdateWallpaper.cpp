@@ -22,6 +22,20 @@ std::int32_t MarginOrRandom(std::int32_t margin, int randomLimit) {
   return margin >= 0 && margin <= 100 ? margin : RandomBelow(randomLimit);
 }
 
+// What the wallpaper shows, for `kvctl status`. A failure to store it costs
+// only that report, never the wallpaper.
+void SaveLastWallpaper(const RenderArguments& shown) {
+  const std::pair<std::string_view, const std::string&> values[] = {
+      {kLastQuoteKey, shown.Quote}, {kLastBackgroundKey, shown.BackgroundName}, {kLastFontKey, shown.FontName}};
+  for (const auto& [name, value] : values) {
+    if (auto written = Statics().SaveRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION, name, value);
+        !written) {
+      platform::LogErrorOnce("cannot store what the wallpaper shows: " + written.error().message);
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 RenderArguments DrawChoices(const SettingsSnapshot& snapshot) {
@@ -44,13 +58,14 @@ RenderArguments DrawChoices(const SettingsSnapshot& snapshot) {
   a.FontColor = snapshot.FontColor;
   a.OutputPath = snapshot.WallpaperFile;
   a.AllowViolation = snapshot.AllowViolation;
+  a.Effects = snapshot.Effects;
   return a;
 }
 
 Result<std::int32_t> RenderWithRenderer(const RenderArguments& a) {
   return render::RenderWallpaper(a.BackgroundName, a.BackgroundColor, a.BackgroundMode, a.FontName, a.FontSize,
                                  a.FontColor, a.Quote, a.OutputPath, a.TopMargin, a.BottomMargin, a.LeftMargin,
-                                 a.RightMargin, a.HAlign, a.VAlign, a.AllowViolation);
+                                 a.RightMargin, a.HAlign, a.VAlign, a.AllowViolation, a.Effects);
 }
 
 void GiveUp() {
@@ -84,7 +99,8 @@ CycleOutcome UpdateWallpaper(const SettingsSnapshot& snapshot, const RenderFunct
   }
 
   for (int attempt = 1;; ++attempt) {
-    auto rendered = render(DrawChoices(snapshot));
+    RenderArguments choices = DrawChoices(snapshot);
+    auto rendered = render(choices);
     // The X server went away under the render: the user logged off, and
     // nothing shown now would be seen.
     if (platform::DisplayWasLost()) return CycleOutcome::SessionEnded;
@@ -92,7 +108,10 @@ CycleOutcome UpdateWallpaper(const SettingsSnapshot& snapshot, const RenderFunct
       platform::LogError("no new wallpaper this time: " + rendered.error().message);
       return CycleOutcome::Failed;
     }
-    if (*rendered != 0) return CycleOutcome::Rendered;
+    if (*rendered != 0) {
+      SaveLastWallpaper(choices);
+      return CycleOutcome::Rendered;
+    }
     if (attempt >= kAttemptLimit) break;
   }
   giveUp();

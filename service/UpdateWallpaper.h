@@ -12,7 +12,7 @@
 
 namespace kv::service {
 
-// The fifteen values one attempt hands to the renderer.
+// The fifteen values one attempt hands to the renderer, and the effects.
 struct RenderArguments {
   std::string BackgroundName;
   std::int32_t BackgroundColor = 0;
@@ -29,6 +29,7 @@ struct RenderArguments {
   std::int32_t HAlign = 0;
   std::int32_t VAlign = 0;
   bool AllowViolation = true;
+  render::Effects Effects;
 };
 
 // 1 when the wallpaper was produced and published, 0 when the text did not
@@ -45,6 +46,11 @@ enum class CycleOutcome {
 };
 
 inline constexpr int kAttemptLimit = 51;
+
+// The stored values that name what the last wallpaper shows.
+inline constexpr std::string_view kLastQuoteKey = "LastQuote";
+inline constexpr std::string_view kLastBackgroundKey = "LastBackground";
+inline constexpr std::string_view kLastFontKey = "LastFont";
 inline constexpr std::string_view kFailureTitle = "Kvillo";
 inline constexpr std::string_view kFailureMessage =
     "Kvillo is not able to render a new wallpaper using the current settings. Please adjust your settings and "

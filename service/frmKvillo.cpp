@@ -2,12 +2,14 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "IsUpdateDue.h"
 #include "kvplatform/Log.h"
 #include "kvplatform/Paths.h"
 #include "kvshared/CStatics.h"
+#include "kvshared/ServiceControl.h"
 
 namespace kv::service {
 
@@ -26,6 +28,11 @@ Status frmKvillo::Load() {
   auto window = platform::ServiceWindow::Create(platform::kServiceWindowClass, CStatics::SERVICENAME);
   if (!window) return Fail(window.error(), "cannot create the service's window");
   window_.emplace(std::move(*window));
+  window_->Handle(kRenderRequest, [this] { return RenderNow(); });
+  window_->Handle(kNextUpdateRequest, [this] {
+    auto next = NextUpdate();
+    return platform::ServiceWindow::Reply{next ? platform::FormatIso(*next) : std::string(), {}};
+  });
   window_->Attach(loop_, [this] { Form_QueryUnload(); }, [this] { Close(); });
   return Ok();
 }
@@ -84,14 +91,44 @@ void frmKvillo::Unload() {
   window_.reset();
 }
 
-void frmKvillo::Update() {
-  if (ended_) return;
+CycleOutcome frmKvillo::Update() {
+  if (ended_) return CycleOutcome::EndProgram;
   CycleOutcome outcome = hooks_.update();
   if (outcome == CycleOutcome::SessionEnded) Form_QueryUnload();
   if (outcome == CycleOutcome::EndProgram || outcome == CycleOutcome::SessionEnded) {
     ended_ = true;
     loop_.Quit();
   }
+  return outcome;
+}
+
+platform::ServiceWindow::Reply frmKvillo::RenderNow() {
+  switch (Update()) {
+    case CycleOutcome::Rendered: return {std::string(kRenderedAnswer), {}};
+    case CycleOutcome::Skipped: return {std::string(kPausedAnswer), {}};
+    case CycleOutcome::Failed: return {std::string(kFailedAnswer), {}};
+    case CycleOutcome::EndProgram:
+    case CycleOutcome::SessionEnded: break;
+  }
+  return {std::string(kEndedAnswer), {}};
+}
+
+std::optional<platform::LocalDateTime> frmKvillo::NextUpdate() const {
+  if (interval_.count() <= 0) return std::nullopt;
+  platform::LocalDateTime now = hooks_.now();
+  if (UseDate) {
+    // The stored date decides; the hourly check that follows it renders.
+    auto stored = Statics().GetRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION, "UpdateDate", "");
+    if (stored) {
+      if (auto due = platform::ParseIso(*stored)) return due;
+    }
+  }
+  // The update comes with the tick on which the count of ticks reaches
+  // Minutes (every tick when Minutes is 0 or less).
+  std::int64_t ticks = std::max<std::int64_t>(1, Minutes - ElapsedTicks_);
+  auto due = lastTick_ + ticks * interval_;
+  auto seconds = std::chrono::round<std::chrono::seconds>(due - std::chrono::steady_clock::now()).count();
+  return platform::AddSeconds(now, std::max<std::int64_t>(0, seconds));
 }
 
 void frmKvillo::SetUpSchedule(std::int32_t Frequency) {
@@ -120,7 +157,11 @@ void frmKvillo::SetUpSchedule(std::int32_t Frequency) {
   }
 }
 
-void frmKvillo::StartTimer(std::chrono::milliseconds interval) { loop_.SetTimerInterval(tmrTimer_, interval); }
+void frmKvillo::StartTimer(std::chrono::milliseconds interval) {
+  interval_ = interval;
+  lastTick_ = std::chrono::steady_clock::now();
+  loop_.SetTimerInterval(tmrTimer_, interval);
+}
 
 Status frmKvillo::Run() {
   if (Ended()) return Ok();
@@ -128,6 +169,7 @@ Status frmKvillo::Run() {
 }
 
 void frmKvillo::tmrTimer_Timer() {
+  lastTick_ = std::chrono::steady_clock::now();
   // A backstop for a change the folder watch could not report.
   CheckInstance();
   if (ElapsedTicks_ < Minutes - 1) {

@@ -69,6 +69,15 @@ class frmKvillo {
   // The timer's tick.
   void tmrTimer_Timer();
 
+  // The render request (kvctl next): one update cycle now, whatever the
+  // schedule, whose count of ticks goes on undisturbed. Answers the
+  // cycle's outcome once the cycle has ended.
+  platform::ServiceWindow::Reply RenderNow();
+
+  // The local time at which the next update falls due, or nullopt when the
+  // timer does not run.
+  std::optional<platform::LocalDateTime> NextUpdate() const;
+
   // The close request (the settings program's Stop, log-off, SIGTERM):
   // writes the stopped status; never refuses.
   void Form_QueryUnload();
@@ -79,7 +88,7 @@ class frmKvillo {
   std::int32_t ElapsedTicks() const { return ElapsedTicks_; }
 
  private:
-  void Update();
+  CycleOutcome Update();
   void Close();
   void CheckInstance();
 
@@ -89,6 +98,8 @@ class frmKvillo {
   bool closed_ = false;
   platform::EventLoop loop_;
   platform::EventLoop::TimerId tmrTimer_;
+  std::chrono::milliseconds interval_{0};
+  std::chrono::steady_clock::time_point lastTick_;
   std::optional<platform::ServiceWindow> window_;
   platform::InstanceLock* lock_ = nullptr;
   std::optional<platform::FolderWatch> folderWatch_;

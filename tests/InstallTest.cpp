@@ -35,10 +35,10 @@ TEST(Install, PerUserInstallWorksWithoutRoot) {
     }
     start = end == std::string::npos ? manifest.size() : end + 1;
   }
-  EXPECT_GE(files, KV_TEST_WITH_SETTINGS ? 14u : 11u);
+  EXPECT_GE(files, KV_TEST_WITH_SETTINGS ? 15u : 12u);
 
   fs::path folder = prefix / "lib" / "kvillo";
-  std::vector<std::string> programs{"Kvillo", "kvreg", "kvrender"};
+  std::vector<std::string> programs{"Kvillo", "kvreg", "kvrender", "kvctl"};
   if (KV_TEST_WITH_SETTINGS) programs.push_back("KvSettings");
   for (const char* file : {"libkvshared.so", "Backgrounds/Aurora.bmp", "files/Craft.txt"}) {
     EXPECT_TRUE(fs::exists(folder / file)) << file;
@@ -53,6 +53,13 @@ TEST(Install, PerUserInstallWorksWithoutRoot) {
     std::string text = kvtest::ReadFile(entry);
     EXPECT_NE(text.find("Exec=\"" + (folder / "KvSettings").string() + "\"\n"), std::string::npos)
         << "the path is quoted as one argument: " << text;
+    // The menu's actions run kvctl beside the program, quoted the same way.
+    for (const char* action : {"next\n", "pause\n", "resume\n"}) {
+      EXPECT_NE(text.find("Exec=\"" + (folder / "kvctl").string() + "\" " + action), std::string::npos) << text;
+    }
+    auto valid = kvtest::Run("/usr/bin/desktop-file-validate", {entry.string()});
+    EXPECT_EQ(valid.exitCode, 0) << valid.out << valid.err;
+    EXPECT_EQ(valid.out + valid.err, "") << "the entry has no warnings either";
     EXPECT_TRUE(fs::exists(prefix / "share" / "icons" / "hicolor" / "scalable" / "apps" / "KvSettings.svg"));
     // A desktop's launcher starts the installed program from the entry;
     // without a display the program says so and ends.
@@ -89,6 +96,9 @@ TEST(Install, PerUserInstallWorksWithoutRoot) {
 
   auto listed = kvtest::Run(prefix / "bin" / "kvreg", {"get", "software\\Lexora\\wallpaper", "FirstTime"});
   EXPECT_EQ(listed.out, "1\n");
+  auto status = kvtest::Run(prefix / "bin" / "kvctl", {"status"});
+  EXPECT_EQ(status.exitCode, 0) << status.err;
+  EXPECT_TRUE(status.out.starts_with("State: Stopped\n")) << status.out;
   if (geteuid() == 0) {
     ASSERT_EQ(system(("chown -R 0:0 '" + home.Root().string() + "'").c_str()), 0);
   }

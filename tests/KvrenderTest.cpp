@@ -74,6 +74,27 @@ TEST_F(Kvrender, OptionsOverrideTheStoredSettings) {
   EXPECT_FALSE(fs::exists(DefaultOutput()));
 }
 
+TEST_F(Kvrender, DrawsTheStoredEffectsUnlessToldOtherwise) {
+  kvtest::StoreSetting("SelectedEffects0", "Box");
+  fs::path out = home_.Root() / "preview.bmp";
+  auto darkest = [&](const std::vector<std::string>& more) {
+    std::vector<std::string> args = {"--background", "", "--background-color=16711680", "--quote", "Blue sky",
+                                     "--font", "DejaVu Sans", "--size", "30", "--output", out.string()};
+    args.insert(args.end(), more.begin(), more.end());
+    ProcessResult result = Run(args);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    kvtest::Image image = kvtest::ReadBmp24(out);
+    std::uint32_t blue = 255;
+    for (int y = 0; y < image.height; ++y) {
+      for (int x = 0; x < image.width; ++x) blue = std::min(blue, image.Pixel(x, y) & 0xFF);
+    }
+    return blue;
+  };
+  EXPECT_LT(darkest({}), 120u) << "the stored box darkens the blue behind the white text";
+  EXPECT_EQ(darkest({"--effects", ""}), 255u) << "--effects \"\" draws none";
+  EXPECT_LT(darkest({"--effects", "Outline"}), 120u);
+}
+
 TEST_F(Kvrender, QuotesComeFromTheFirstQuotesFileOfTheDataFolder) {
   kvtest::StoreSetting("Path", home_.DataFolder().string());
   kvtest::WriteFile(home_.DataFolder() / "files" / "A.txt", std::string("Caf\xE9 first line\r\nsecond line\n"));
@@ -102,7 +123,8 @@ TEST_F(Kvrender, ExitStatusesTellWhatHappened) {
 
   for (const auto& args : std::vector<std::vector<std::string>>{{"--size"}, {"--size", "big"}, {"--mode", "3"},
                                                                 {"--halign", "-1"}, {"--allow-violation", "yes"},
-                                                                {"--colour", "1"}, {"stray"}, {"-x"}}) {
+                                                                {"--colour", "1"}, {"stray"}, {"-x"},
+                                                                {"--effects", "Box,Sparkle"}}) {
     ProcessResult result = Run(args);
     EXPECT_EQ(result.exitCode, 2) << testing::PrintToString(args);
     EXPECT_NE(result.err.find("usage: kvrender"), std::string::npos);

@@ -158,3 +158,33 @@ TEST_F(Schedule, EndingCycleStopsFurtherUpdates) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Schedule, RenderNowLeavesTheCountAndTheDateAlone) {
+  frmKvillo* form = &Form();
+  form->SetUpSchedule(kv::wpQuarter);
+  form->StartTimer(std::chrono::hours(1));  // never fires here: the ticks are driven by hand
+  Ticks(10);
+  ASSERT_EQ(updates_.size(), 1u);
+  EXPECT_EQ(form->RenderNow().answer, "rendered");
+  EXPECT_EQ(updates_.size(), 2u) << "one cycle, at once";
+  EXPECT_EQ(form->ElapsedTicks(), 10) << "the count of ticks goes on undisturbed";
+  // Five ticks of an hour each are still to go until the quarter's update.
+  auto next = form->NextUpdate();
+  ASSERT_TRUE(next);
+  EXPECT_EQ(kv::platform::MinutesBetween(Clock(), *next), 5 * 60);
+  Ticks(5);
+  EXPECT_EQ(updates_.size(), 3u) << "the schedule's own update comes when it would have";
+
+  kvtest::StoreSetting("UpdateDate", "2026-12-20T08:30:00");
+  updates_.clear();
+  form = &Form();
+  form->SetUpSchedule(kv::wpWeekly);
+  form->StartTimer(std::chrono::hours(1));
+  EXPECT_EQ(form->RenderNow().answer, "rendered");
+  EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), "2026-12-20T08:30:00") << "a render now consumes no due date";
+  EXPECT_EQ(kv::platform::FormatIso(*form->NextUpdate()), "2026-12-20T08:30:00");
+}
+
+}  // namespace

@@ -137,6 +137,35 @@ TEST_F(SettingsStore, ListsRoundTripThroughMarkersAndGaps) {
   EXPECT_FALSE(StoredSetting("SelectedQuotesFiles2")) << "the marker closed the gap, so the save clears past it";
 }
 
+TEST_F(SettingsStore, EffectsAreStoredOnlyOnceTickedAndKeepUnknownNames) {
+  StoreSetting("FirstTime", "1");
+  CSettings settings;
+  Load(settings);
+  Names effects;
+  ASSERT_TRUE(settings.GetSelectedEffects(effects));
+  EXPECT_EQ(effects, Names{""}) << "no list reads as none";
+  ASSERT_TRUE(settings.SaveSettings());
+  EXPECT_FALSE(StoredSetting("SelectedEffects0")) << "neither the load nor a save stores a list nobody ticked";
+
+  // A newer version's effect survives a save by this one.
+  ASSERT_TRUE(settings.SetSelectedEffects({"Shadow", "Sparkle"}));
+  ASSERT_TRUE(settings.SaveSettings());
+  CSettings again;
+  Load(again);
+  ASSERT_TRUE(again.GetSelectedEffects(effects));
+  EXPECT_EQ(effects, (Names{"Shadow", "Sparkle"}));
+  EXPECT_FALSE(StoredSetting("SelectedEffects2")) << "reading stores no marker";
+  ASSERT_TRUE(again.SaveSettings());
+  EXPECT_EQ(StoredSetting("SelectedEffects1"), "Sparkle");
+
+  // Unticking everything rewrites the stored list as one empty name.
+  ASSERT_TRUE(again.SetSelectedEffects({""}));
+  ASSERT_TRUE(again.SaveSettings());
+  EXPECT_EQ(StoredSetting("SelectedEffects0"), "");
+  EXPECT_FALSE(StoredSetting("SelectedEffects1"));
+  EXPECT_FALSE(again.SetSelectedEffects({})) << "an empty list is refused";
+}
+
 TEST_F(SettingsStore, OlderModeNamesAndFlagsConvert) {
   StoreSetting("FirstTime", "1");
   StoreSetting("BackgroundMode", "Stretch");

@@ -127,4 +127,18 @@ TEST_F(UpdateCycle, ChoicesFollowTheSettingsOrAreRandomInRange) {
   EXPECT_NE(err.find("\"huge\""), std::string::npos);
 }
 
+TEST_F(UpdateCycle, TheStoredEffectsReachEveryAttempt) {
+  kvtest::StoreSetting("Path", home_.DataFolder().string());
+  kvtest::StoreSetting("SelectedEffects0", "Outline");
+  kvtest::StoreSetting("SelectedEffects1", "Glitter");
+  kvtest::StoreSetting("SelectedEffects2", "Smooth");
+  auto read = ReadSettings();
+  ASSERT_TRUE(read) << read.error().message;
+  const kv::render::Effects expected{.Outline = true, .Smooth = true};
+  EXPECT_EQ(read->Effects, expected) << "an unknown name is ignored";
+  EXPECT_EQ(DrawChoices(*read).Effects, expected);
+  EXPECT_EQ(UpdateWallpaper(*read, FitsOnCall(1), giveUp_), CycleOutcome::Rendered);
+  EXPECT_EQ(last_.Effects, expected);
+}
+
 }  // namespace

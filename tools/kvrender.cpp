@@ -5,6 +5,7 @@
 //            [--font NAME] [--size N] [--font-color N] [--quote TEXT]
 //            [--output PATH] [--top N] [--bottom N] [--left N] [--right N]
 //            [--halign N] [--valign N] [--allow-violation 0|1]
+//            [--effects NAME,NAME,...]
 //
 // Exit status: 0 the wallpaper was written (its path is printed), 1 the
 // quote does not fit (nothing was written), 2 bad usage, 3 any other
@@ -45,12 +46,14 @@ constexpr std::string_view kUsage =
     "                [--font NAME] [--size N] [--font-color N] [--quote TEXT]\n"
     "                [--output PATH] [--top N] [--bottom N] [--left N] [--right N]\n"
     "                [--halign N] [--valign N] [--allow-violation 0|1]\n"
+    "                [--effects NAME,NAME,...]\n"
     "Renders one wallpaper as the service would and makes it the desktop wallpaper.\n"
     "Options not given take the stored settings: the first selected background and font,\n"
     "the first line of the first quotes file; a random alignment previews as centre (2)\n"
     "and a random margin (outside 0..100) as 10. Colours are decimal 0x00BBGGRR values;\n"
     "--mode is 0 tile, 1 stretch, 2 centre; --halign 0 left, 1 right, 2 centre;\n"
-    "--valign 0 top, 1 bottom, 2 centre. The wallpaper is written to --output, by\n"
+    "--valign 0 top, 1 bottom, 2 centre. --effects names the effects to draw, from\n"
+    "Shadow, Outline, Box, Contrast and Smooth (\"\" for none). The wallpaper is written to --output, by\n"
     "default the Kvillo.bmp the service writes, and its path is printed.\n"
     "Exit status: 0 written, 1 the quote does not fit, 2 bad usage, 3 failure.\n";
 
@@ -58,11 +61,12 @@ struct Options {
   std::optional<std::string> background, font, quote, output;
   std::optional<std::int32_t> backgroundColor, mode, size, fontColor, top, bottom, left, right, halign, valign;
   std::optional<bool> allowViolation;
+  std::optional<kv::render::Effects> effects;
   bool help = false;
 
   bool AllGiven() const {
     return background && font && quote && output && backgroundColor && mode && size && fontColor && top && bottom &&
-           left && right && halign && valign && allowViolation;
+           left && right && halign && valign && allowViolation && effects;
   }
 };
 
@@ -110,6 +114,10 @@ kv::Status SetOption(Options& options, std::string_view name, const std::string&
   if (name == "mode") return ranged(options.mode, 0, 2);
   if (name == "halign") return ranged(options.halign, 0, 3);
   if (name == "valign") return ranged(options.valign, 0, 3);
+  if (name == "effects") {
+    KV_TRY_ASSIGN(options.effects, kv::render::ParseEffectList(value));
+    return kv::Ok();
+  }
   if (name == "allow-violation") {
     if (value != "0" && value != "1") return kv::Fail("--allow-violation must be 0 or 1, not \"" + value + "\"");
     options.allowViolation = value == "1";
@@ -194,6 +202,9 @@ int Render(Options options) {
     if (!options.halign) options.halign = SettingNumber("HAlign", settings.HAlign(), kv::kvphaCenter);
     if (!options.valign) options.valign = SettingNumber("VAlign", settings.VAlign(), kv::kvpvaCenter);
     if (!options.allowViolation) options.allowViolation = settings.AllowViolation();
+    if (!options.effects) {
+      options.effects = settings.GetSelectedEffects(names) ? kv::render::EffectsFromNames(names) : kv::render::Effects{};
+    }
     if (!options.output) {
       auto folder = kv::platform::WindowsDirectory();
       if (!folder) {
@@ -208,7 +219,7 @@ int Render(Options options) {
       *options.background, *options.backgroundColor, *options.mode, *options.font, *options.size, *options.fontColor,
       *options.quote, *options.output, PreviewMargin(*options.top), PreviewMargin(*options.bottom),
       PreviewMargin(*options.left), PreviewMargin(*options.right), PreviewAlign(*options.halign),
-      PreviewAlign(*options.valign), *options.allowViolation);
+      PreviewAlign(*options.valign), *options.allowViolation, *options.effects);
   if (!result) {
     kv::platform::LogError(result.error().message);
     return kExitFailed;

@@ -91,6 +91,13 @@ LocalDateTime AddDays(const LocalDateTime& when, int days) {
   return result;
 }
 
+LocalDateTime AddSeconds(const LocalDateTime& when, std::int64_t seconds) {
+  std::tm parts = ToTm(when);
+  parts.tm_sec += static_cast<int>(seconds);
+  std::mktime(&parts);
+  return FromTm(parts);
+}
+
 std::int64_t MinutesBetween(const LocalDateTime& from, const LocalDateTime& to) {
   return WallMinutes(to) - WallMinutes(from);
 }

@@ -346,7 +346,13 @@ bool FindServiceWindow(std::string_view className, std::string_view title) {
   return ProbeServiceWindow(className, title) != ServiceWindowState::Absent;
 }
 
-Status CloseServiceWindow(std::string_view className, std::string_view title, std::chrono::milliseconds timeout) {
+namespace {
+
+// Sends `request` (one line) and waits for the answer line. nullopt: the
+// service hung up before it answered (a service that ends on a close
+// request may do so). `timeout` bounds the whole exchange.
+Result<std::optional<std::string>> Exchange(std::string_view className, std::string_view title,
+                                            std::string_view request, std::chrono::milliseconds timeout) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + timeout;
   auto left = [&] {
@@ -354,12 +360,14 @@ Status CloseServiceWindow(std::string_view className, std::string_view title, st
         0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
   };
   const std::string limit = std::to_string((timeout.count() + 999) / 1000) + " seconds";
+  const std::string line = std::string(request) + "\n";
+  const std::string what = "the " + std::string(request) + " request";
 
   // A service whose queue is full takes no request yet: try again until it
   // has room or the time is up.
   ClientConnection connection = ConnectWithoutWaiting(className, title);
   while (connection.State() == ServiceWindowState::NotResponding) {
-    if (left() == 0) return Fail("the service did not take the close request within " + limit);
+    if (left() == 0) return Fail("the service did not take " + what + " within " + limit);
     std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(50, left())));
     connection = ConnectWithoutWaiting(className, title);
   }
@@ -372,26 +380,41 @@ Status CloseServiceWindow(std::string_view className, std::string_view title, st
   // service that hangs up meanwhile gives an error, never SIGPIPE.
   ssize_t sent = 0;
   do {
-    sent = send(fd, kCloseRequest.data(), kCloseRequest.size(), MSG_NOSIGNAL);
+    sent = send(fd, line.data(), line.size(), MSG_NOSIGNAL);
   } while (sent < 0 && errno == EINTR);
-  if (sent < 0 && (errno == EPIPE || errno == ECONNRESET)) return Ok();  // it ended before it read the request
-  if (sent != static_cast<ssize_t>(kCloseRequest.size())) return Fail("cannot send the close request: " + Errno());
+  if (sent < 0 && (errno == EPIPE || errno == ECONNRESET)) return std::optional<std::string>();
+  if (sent != static_cast<ssize_t>(line.size())) return Fail("cannot send " + what + ": " + Errno());
 
   std::string answer;
   char buffer[64];
   while (answer.find('\n') == std::string::npos) {
     auto wait = left();
-    if (wait == 0) return Fail("the service did not answer the close request within " + limit);
+    if (wait == 0) return Fail("the service did not answer " + what + " within " + limit);
     pollfd entry{fd, POLLIN, 0};
     int ready = poll(&entry, 1, static_cast<int>(std::min<std::chrono::milliseconds::rep>(wait, 1000)));
     if (ready <= 0) continue;
     ssize_t got = read(fd, buffer, sizeof buffer);
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    // A service that ends before it answers has closed all the same.
-    if (got <= 0) return Ok();
+    if (got <= 0) return std::optional<std::string>();
     answer.append(buffer, static_cast<size_t>(got));
   }
+  return std::optional<std::string>(answer.substr(0, answer.find('\n')));
+}
+
+}  // namespace
+
+Status CloseServiceWindow(std::string_view className, std::string_view title, std::chrono::milliseconds timeout) {
+  KV_TRY_ASSIGN(auto answer, Exchange(className, title, kCloseRequest.substr(0, kCloseRequest.size() - 1), timeout));
+  // A service that ends before it answers has closed all the same.
+  (void)answer;
   return Ok();
+}
+
+Result<std::string> SendServiceRequest(std::string_view className, std::string_view title, std::string_view request,
+                                       std::chrono::milliseconds timeout) {
+  KV_TRY_ASSIGN(auto answer, Exchange(className, title, request, timeout));
+  if (!answer) return Fail("the service ended before it answered the " + std::string(request) + " request");
+  return *answer;
 }
 
 }  // namespace kv::platform

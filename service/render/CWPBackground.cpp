@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "LayoutText.h"
+#include "SmoothScale.h"
 #include "kvplatform/DirectoryList.h"
 #include "kvplatform/Log.h"
 #include "kvplatform/Picture.h"
@@ -68,7 +69,11 @@ Status CWPBackground::PaintBackground() {
   const std::int64_t w = picture->Width(), h = picture->Height();
   switch (Mode_) {
     case bgmStretch:
-      platform::StretchPicture(bitmap, *picture);
+      if (Smooth_) {
+        SmoothScalePicture(bitmap, *picture, 0, 0, Width_, Height_);
+      } else {
+        platform::StretchPicture(bitmap, *picture);
+      }
       break;
     case bgmTile:
       for (std::int64_t y = 0; y < Height_; y += h) {
@@ -78,6 +83,10 @@ Status CWPBackground::PaintBackground() {
       }
       break;
     case bgmCenter:
+      if (Smooth_ && (w > Width_ || h > Height_)) {
+        PaintShrunkToFit(bitmap, *picture);
+        break;
+      }
       platform::CopyPicture(bitmap, *picture, RoundHalfEven(static_cast<double>(Width_ - w) / 2.0),
                             RoundHalfEven(static_cast<double>(Height_ - h) / 2.0));
       break;
@@ -85,6 +94,13 @@ Status CWPBackground::PaintBackground() {
       break;  // any other mode draws no picture
   }
   return Ok();
+}
+
+void CWPBackground::PaintShrunkToFit(platform::Bitmap& bitmap, const platform::Picture& picture) const {
+  const double scale = std::min(static_cast<double>(Width_) / picture.Width(), static_cast<double>(Height_) / picture.Height());
+  const std::int32_t w = std::clamp(RoundHalfEven(picture.Width() * scale), 1, Width_);
+  const std::int32_t h = std::clamp(RoundHalfEven(picture.Height() * scale), 1, Height_);
+  SmoothScalePicture(bitmap, picture, RoundHalfEven((Width_ - w) / 2.0), RoundHalfEven((Height_ - h) / 2.0), w, h);
 }
 
 Result<BitmapSize> ReadBitmapSize(const std::string& Path) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "kvplatform/Bitmap.h"
+#include "kvplatform/Picture.h"
 #include "kvplatform/Result.h"
 
 namespace kv::render {
@@ -32,10 +33,17 @@ class CWPBackground {
   // painting still succeeds and always finishes.
   [[nodiscard]] Status PaintBackground();
 
+  // Scales with filtering instead of nearest pixels from the next paint on:
+  // a stretched picture, and a centred picture larger than the bitmap, which
+  // is then shrunk to fit inside it with its proportions kept. Off at first.
+  void SetSmoothScaling(bool Smooth) { Smooth_ = Smooth; }
+
   // The full path of the picture, or "" for none.
   const std::string& PicturePath() const { return PicturePath_; }
 
  private:
+  void PaintShrunkToFit(platform::Bitmap& bitmap, const platform::Picture& picture) const;
+
   platform::Bitmap* DeviceContext_ = nullptr;
   std::string PicturePath_;
   std::string Refusal_;  // why the name names no file, when it does not
@@ -43,6 +51,7 @@ class CWPBackground {
   std::int32_t Mode_ = 0;
   std::int32_t Width_ = 0;
   std::int32_t Height_ = 0;
+  bool Smooth_ = false;
 };
 
 // The size a picture file's header states (a top-down bitmap states a

@@ -7,17 +7,38 @@
 #include "CWPFont.h"
 #include "CWPText.h"
 #include "LayoutText.h"
+#include "TextEffects.h"
 #include "kvplatform/Bitmap.h"
 #include "kvplatform/Screen.h"
 
 namespace kv::render {
+namespace {
+
+// The effects that paint around the text, from where the layout put it.
+Status PaintEffectsUnderText(platform::Bitmap& bitmap, CWPText& text, std::int32_t textColor, const Effects& chosen) {
+  TextCoverage coverage;
+  coverage.Width = bitmap.Width();
+  coverage.Height = bitmap.Height();
+  coverage.Pixels.assign(static_cast<std::size_t>(coverage.Width) * static_cast<std::size_t>(coverage.Height), 0);
+  KV_TRY(text.PaintTextCoverage(coverage.Pixels.data(), coverage.Width, coverage.Height));
+  KV_TRY_ASSIGN(coverage.LineHeight, text.GetFontHeight());
+  KV_TRY_ASSIGN(std::int32_t last, text.GetNumberOfCharacters());
+  for (std::int32_t i = 0; i <= last; ++i) {
+    KV_TRY_ASSIGN(std::int32_t y, text.GetCharacterY(i));
+    if (coverage.LineTops.empty() || coverage.LineTops.back() != y) coverage.LineTops.push_back(y);
+  }
+  PaintTextEffects(bitmap, coverage, textColor, chosen);
+  return Ok();
+}
+
+}  // namespace
 
 Result<std::int32_t> RenderWallpaper(const std::string& BackgroundName, std::int32_t BackgroundColor,
                                      std::int32_t BackgroundMode, const std::string& FontName, std::int32_t FontSize,
                                      std::int32_t FontColor, const std::string& Quote, const std::string& OutputPath,
                                      std::int32_t TopMargin, std::int32_t BottomMargin, std::int32_t LeftMargin,
                                      std::int32_t RightMargin, std::int32_t HAlign, std::int32_t VAlign,
-                                     bool AllowViolation) {
+                                     bool AllowViolation, const Effects& Chosen) {
   if (OutputPath.empty()) return Fail(ErrorCode::InvalidArgument, "no file was named for the wallpaper");
 
   // The screen, less the taskbar's band along its edge.
@@ -73,7 +94,9 @@ Result<std::int32_t> RenderWallpaper(const std::string& BackgroundName, std::int
   }
 
   if (ok != 0) {
+    background.SetSmoothScaling(Chosen.Smooth);
     KV_TRY(background.PaintBackground());
+    if (Chosen.AnyText()) KV_TRY(PaintEffectsUnderText(bitmap, text, FontColor, Chosen));
     KV_TRY(text.PaintText());
     KV_TRY(service::PublishWallpaper(bitmap, OutputPath));
   }

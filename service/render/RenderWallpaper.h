@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "Effects.h"
 #include "kvplatform/Result.h"
 
 namespace kv::render {
@@ -21,12 +22,13 @@ namespace kv::render {
 //
 // The background name and the mode follow CWPBackground, the font name and
 // size CWPFont, the margins and alignments LayoutText; colours are
-// 0x00BBGGRR; the quote is UTF-8.
+// 0x00BBGGRR; the quote is UTF-8. `Chosen` adds the ticked effects; with
+// none, every pixel is what it would be without them.
 [[nodiscard]] kv::Result<std::int32_t> RenderWallpaper(
     const std::string& BackgroundName, std::int32_t BackgroundColor, std::int32_t BackgroundMode,
     const std::string& FontName, std::int32_t FontSize, std::int32_t FontColor,
     const std::string& Quote /* UTF-8 */, const std::string& OutputPath,
     std::int32_t TopMargin, std::int32_t BottomMargin, std::int32_t LeftMargin, std::int32_t RightMargin,
-    std::int32_t HAlign, std::int32_t VAlign, bool AllowViolation);
+    std::int32_t HAlign, std::int32_t VAlign, bool AllowViolation, const Effects& Chosen = {});
 
 }  // namespace kv::render

@@ -4,6 +4,7 @@
 #include "kvplatform/Log.h"
 #include "kvplatform/Paths.h"
 #include "kvshared/CStatics.h"
+#include "kvshared/ServiceControl.h"
 
 namespace kv::settings {
 namespace {
@@ -13,10 +14,7 @@ constexpr size_t kMaxCommandBytes = 254;
 
 }  // namespace
 
-Result<std::filesystem::path> ServiceProgram() {
-  KV_TRY_ASSIGN(std::filesystem::path folder, platform::ExecutableFolder());
-  return folder / "Kvillo";
-}
+Result<std::filesystem::path> ServiceProgram() { return kv::ServiceProgram(); }
 
 bool IsAutoStartEnabled() {
   auto entry = platform::ReadAutostartEntry(kAutoStartName);

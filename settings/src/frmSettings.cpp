@@ -226,7 +226,7 @@ void frmSettings::CreateOptionPages() {
     fraOptionPanel_[i] = page;
   }
 
-  // Page 0: a list that nothing fills.
+  // Page 0: the effects.
   lstEffects_ = CreateCheckList("lstEffects", fraOptionPanel_[0], 0, 0, kPageWidth, kPageHeight);
 
   // Page 1: the quotes files.
@@ -350,6 +350,7 @@ void frmSettings::ConnectRules() {
           [this] { CheckChange(lstFont_, selectedFonts_, "Arial", &CSettings::SetSelectedFonts); });
   connect(lstBackGrounds_, &QListWidget::itemChanged, this,
           [this] { CheckChange(lstBackGrounds_, selectedBackgrounds_, "", &CSettings::SetSelectedBackgrounds); });
+  connect(lstEffects_, &QListWidget::itemChanged, this, &frmSettings::lstEffects_Change);
   connect(lstQuotesFiles_, &QListWidget::itemChanged, this,
           [this] { CheckChange(lstQuotesFiles_, selectedQuotesFiles_, "", &CSettings::SetSelectedQuotesFiles); });
   connect(chkAutoStart_, &QCheckBox::toggled, this, &frmSettings::chkAutoStart_Click);
@@ -437,6 +438,7 @@ Status frmSettings::Load(const Result<StringTable>& strings) {
         !localised) {
       problems.push_back("the window's lists cannot be filled: " + localised.error().message);
     }
+    if (auto labels = LoadEffectLabels(*strings, effectLabels_); !labels) problems.push_back(labels.error().message);
   } else {
     problems.push_back("the window's lists cannot be filled: " + strings.error().message);
   }
@@ -541,6 +543,8 @@ void frmSettings::FillLists() {
       lstQuotesFiles_, availableQuotesFiles_, selectedQuotesFiles_,
       [&](auto& names) { return catalog && catalog->GetAvailableQuotesFiles(names).has_value(); },
       [&](auto& names) { return settings->GetSelectedQuotesFiles(names).has_value(); }, ListOrder::AsGiven);
+  if (!settings->GetSelectedEffects(selectedEffects_)) selectedEffects_.assign(1, std::string());
+  FillEffectsList(lstEffects_, effectLabels_, selectedEffects_);
 }
 
 void frmSettings::ShowOptionPanel(int index) {
@@ -600,6 +604,13 @@ void frmSettings::CheckChange(QListWidget* list, std::vector<std::string>& selec
 }
 
 void frmSettings::chkAutoStart_Click() { cmdApply_->setEnabled(true); }
+
+void frmSettings::lstEffects_Change() {
+  if (isLoading_) return;
+  cmdApply_->setEnabled(true);
+  selectedEffects_ = CollectEffects(lstEffects_, selectedEffects_);
+  if (auto set = settings_->SetSelectedEffects(selectedEffects_); !set) platform::LogError(set.error().message);
+}
 
 // ---------------------------------------------------------------------------
 // The pickers

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Colors.h"
+#include "EffectsList.h"
 #include "StringTable.h"
 #include "kvplatform/Result.h"
 #include "kvshared/CResources.h"
@@ -113,6 +114,7 @@ class frmSettings : public QDialog {
   void CheckChange(QListWidget* list, std::vector<std::string>& selected, std::string_view defaultName,
                    Status (CSettings::*setter)(const std::vector<std::string>&));
   void chkAutoStart_Click();
+  void lstEffects_Change();
 
   // The service frame's buttons.
   void cmdStart_Click();
@@ -146,7 +148,8 @@ class frmSettings : public QDialog {
   std::optional<CResources> resources_;
   std::optional<Error> loadFailure_;  // set when the settings could not be loaded
   std::vector<std::string> availableQuotesFiles_, availableBackgrounds_, availableFonts_;
-  std::vector<std::string> selectedQuotesFiles_, selectedBackgrounds_, selectedFonts_;
+  std::vector<std::string> selectedQuotesFiles_, selectedBackgrounds_, selectedFonts_, selectedEffects_;
+  EffectLabels effectLabels_;
   std::array<QString, 5> pageNames_;
   bool isLoading_ = false;
   std::map<QObject*, std::function<void()>> focusCommits_;

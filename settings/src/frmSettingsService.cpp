@@ -13,15 +13,15 @@
 #include "frmSettings.h"
 #include "kvplatform/LocalTime.h"
 #include "kvplatform/Log.h"
-#include "kvplatform/Process.h"
 #include "kvplatform/ServiceWindow.h"
 #include "kvshared/CStatics.h"
+#include "kvshared/ServiceControl.h"
 
 namespace kv::settings {
 namespace {
 
 // How long the service may take to answer a close request and to end.
-constexpr std::uint32_t kServiceEndTimeoutMs = 30000;
+constexpr std::uint32_t kServiceEndTimeoutMs = static_cast<std::uint32_t>(kServiceEndTimeout.count());
 // A restart leaves at least this much time between the old service and the new.
 constexpr std::uint32_t kRestartPauseMs = 1000;
 
@@ -89,21 +89,14 @@ void frmSettings::SetServiceProblem(const QString& problem, const std::string& d
 }
 
 Status frmSettings::StartService() {
-  auto program = ServiceProgram();
-  if (!program) return std::unexpected(program.error());
-  auto started = platform::StartDetached(*program, {});
-  if (!started) return std::unexpected(started.error());
-  return Ok();
+  return kv::StartService();
 }
 
 Status frmSettings::CloseService() {
   // The service answers a close request at once, unless it is busy (a
   // render, or its failure message waiting for the user); the window stays
   // responsive meanwhile.
-  auto answer = std::async(std::launch::async, [] {
-    return platform::CloseServiceWindow(platform::kServiceWindowClass, CStatics::SERVICENAME,
-                                        std::chrono::milliseconds(kServiceEndTimeoutMs));
-  });
+  auto answer = std::async(std::launch::async, [] { return kv::CloseService(); });
   while (answer.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) ProcessPendingEvents();
   Status closed = answer.get();
   if (!closed && closed.error().code == ErrorCode::NotFound) return Ok();  // it had already gone
@@ -142,9 +135,7 @@ void frmSettings::cmdStop_Click() {
 
 void frmSettings::SaveServiceStatus(std::string_view status) {
   SetServiceProblem({}, {});
-  if (auto written = Statics().SaveRegistrySetting(CStatics::REGAPPLICATION, CStatics::REGSECTION,
-                                                   CStatics::STATUSCODEKEY, status);
-      !written) {
+  if (auto written = kv::SaveServiceStatus(status); !written) {
     SetServiceProblem(tr("the status was not stored"), written.error().message, ProblemEnds::WhenGone);
   }
   BusyPointer busy;

@@ -1,5 +1,6 @@
 #include "kvshared/CSettings.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "DeferredDefaults.h"
@@ -47,6 +48,14 @@ Status CSettings::GetSelectedQuotesFiles(std::vector<std::string>& Names) const 
 Status CSettings::GetSelectedFonts(std::vector<std::string>& Names) const { return GetList(SelectedFonts_, Names); }
 Status CSettings::GetSelectedBackgrounds(std::vector<std::string>& Names) const { return GetList(SelectedBackgrounds_, Names); }
 
+Status CSettings::GetSelectedEffects(std::vector<std::string>& Names) const { return GetList(SelectedEffects_, Names); }
+
+Status CSettings::SetSelectedEffects(const std::vector<std::string>& Names) {
+  KV_TRY(SetList(SelectedEffects_, Names, "effects"));
+  Edited("SelectedEffects");
+  return Ok();
+}
+
 Status CSettings::SetSelectedQuotesFiles(const std::vector<std::string>& Names) {
   KV_TRY(SetList(SelectedQuotesFiles_, Names, "quotes files"));
   Edited("SelectedQuotesFiles");
@@ -77,6 +86,24 @@ std::vector<std::string> CSettings::ReadList(std::string_view stem, std::string_
   if (list) return std::move(*list);
   unreadable_.emplace(stem);
   return {std::string(defaultValue)};
+}
+
+void CSettings::ReadEffects() {
+  // Unlike the other lists, a missing list is not stored: a user who never
+  // ticks an effect keeps exactly the store he had.
+  SelectedEffects_.clear();
+  effectsStored_ = false;
+  for (std::size_t index = 0;; ++index) {
+    auto value = QueryRegistryValue(kApp, kSection, "SelectedEffects" + std::to_string(index));
+    if (!value) {
+      unreadable_.emplace("SelectedEffects");
+      break;
+    }
+    if (!*value || **value == "Not found") break;
+    effectsStored_ = true;
+    SelectedEffects_.push_back(std::move(**value));
+  }
+  if (SelectedEffects_.empty()) SelectedEffects_.emplace_back();
 }
 
 Status CSettings::LoadValues() {
@@ -111,6 +138,7 @@ Status CSettings::LoadValues() {
   SelectedFonts_ = ReadList("SelectedFonts", "Arial");
   SelectedBackgrounds_ = ReadList("SelectedBackgrounds", "");
   SelectedQuotesFiles_ = ReadList("SelectedQuotesFiles", "");
+  ReadEffects();
   return Ok();
 }
 
@@ -189,6 +217,14 @@ Status CSettings::SaveSettings() {
   KV_TRY(saveList("SelectedFonts", SelectedFonts_));
   KV_TRY(saveList("SelectedBackgrounds", SelectedBackgrounds_));
   KV_TRY(saveList("SelectedQuotesFiles", SelectedQuotesFiles_));
+  // An existing list is rewritten even when it now names nothing; a store
+  // that never held one only gets it once something is ticked.
+  bool anyEffect = std::any_of(SelectedEffects_.begin(), SelectedEffects_.end(),
+                               [](const std::string& name) { return !name.empty(); });
+  if (anyEffect || effectsStored_) {
+    KV_TRY(saveList("SelectedEffects", SelectedEffects_));
+    if (!unreadable_.contains("SelectedEffects")) effectsStored_ = true;
+  }
   return transaction.Commit();
 }
 

@@ -126,6 +126,32 @@ TEST_F(Editing, CheckMarksRebuildTheSelectionInListOrderWithDefaults) {
   EXPECT_EQ(StoredList("SelectedQuotesFiles"), Names{""});
 }
 
+TEST_F(Editing, TheEffectsPageTicksAndSavesNamesAndKeepsUnknownOnes) {
+  NotFirstRun();
+  StoreSetting("SelectedEffects0", "Box");
+  StoreSetting("SelectedEffects1", "Sparkle");
+  OpenCleanly();
+  QListWidget* effects = CheckList("lstEffects");
+  ASSERT_EQ(effects->count(), 5);
+  EXPECT_EQ(effects->item(0)->text(), "Shadow behind the text");
+  EXPECT_EQ(effects->item(3)->text(), "Readable on any picture");
+  EXPECT_EQ(Checked(effects), Names{"Box behind the text"});
+  EXPECT_FALSE(ApplyEnabled());
+
+  SetChecked(effects, 2, false);
+  SetChecked(effects, 4, true);
+  SetChecked(effects, 0, true);
+  EXPECT_TRUE(ApplyEnabled());
+  Button("cmdApply")->click();
+  EXPECT_EQ(StoredList("SelectedEffects"), (Names{"Shadow", "Smooth", "Sparkle"}))
+      << "the list's order, the unknown name kept at the end";
+
+  SetChecked(effects, 0, false);
+  SetChecked(effects, 4, false);
+  Button("cmdOK")->click();
+  EXPECT_EQ(StoredList("SelectedEffects"), Names{"Sparkle"});
+}
+
 // One notch of the mouse wheel, downwards, over `list`.
 void TurnWheel(QComboBox* list) {
   QPointF at = list->rect().center();

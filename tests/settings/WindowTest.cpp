@@ -83,7 +83,7 @@ TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsAndNothingToApply) {
     EXPECT_EQ(panel->y(), 24) << "360 twips below the top of fraVarious";
   }
   EXPECT_FALSE(ApplyEnabled()) << "loading is no edit";
-  EXPECT_EQ(CheckList("lstEffects")->count(), 0) << "nothing fills page 0";
+  EXPECT_EQ(CheckList("lstEffects")->count(), 5) << "the five effects, none ticked";
 
   EXPECT_EQ(Items(List("cboFrequency")).size(), 9u);
   EXPECT_EQ(List("cboFrequency")->currentText(), "Month");
@@ -128,10 +128,10 @@ TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsAndNothingToApply) {
   EXPECT_FALSE(CheckList("lstEffects")->hasFocus()) << "a hidden page's control takes no focus";
 }
 
-TEST_F(Window, DuplicateAndCaseDifferingNamesAreMatchedExactlyAtTheirFirstEntry) {
+TEST_F(Window, CaseDifferingNamesAreMatchedExactlyAndOnePictureIsListedOnce) {
   NotFirstRun();
-  // Two files of one name (the extension's case differs), and names that
-  // differ only in letter case.
+  // Two files of one name (the extension's case differs) are one picture,
+  // and names that differ only in letter case are different pictures.
   AddBackground("Sea");
   kvtest::WriteFile(data_ / "Backgrounds" / "Sea.BMP", "");
   AddBackground("sky");
@@ -144,24 +144,23 @@ TEST_F(Window, DuplicateAndCaseDifferingNamesAreMatchedExactlyAtTheirFirstEntry)
   OpenCleanly();
 
   QListWidget* list = CheckList("lstBackGrounds");
-  ASSERT_EQ(Texts(list), (Names{"Sea", "Sea", "Sky", "sky"}));
-  EXPECT_EQ(list->item(0)->checkState(), Qt::Checked) << "the first Sea";
-  EXPECT_EQ(list->item(1)->checkState(), Qt::Unchecked) << "the second Sea";
-  EXPECT_EQ(list->item(2)->checkState(), Qt::Checked);
-  EXPECT_EQ(list->item(3)->checkState(), Qt::Unchecked) << "\"SKY\" and \"Sky\" match no \"sky\"";
+  ASSERT_EQ(Texts(list), (Names{"Sea", "Sky", "sky"}));
+  EXPECT_EQ(list->item(0)->checkState(), Qt::Checked);
+  EXPECT_EQ(list->item(1)->checkState(), Qt::Checked);
+  EXPECT_EQ(list->item(2)->checkState(), Qt::Unchecked) << "\"SKY\" and \"Sky\" match no \"sky\"";
   EXPECT_FALSE(ApplyEnabled());
 
   Names selection;
   ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
   EXPECT_EQ(selection, (Names{"Sea", "SKY", "Sky", "Gone"})) << "unchanged until a check mark changes";
 
-  // Checking the second Sea as well selects the name twice, in list order;
-  // the names the list does not show are gone.
+  // A check mark selects in list order; the names the list does not show
+  // are gone.
   ShowPage(3);
-  SetChecked(list, 1, true);
+  SetChecked(list, 2, true);
   EXPECT_TRUE(ApplyEnabled());
   Button("cmdApply")->click();
-  EXPECT_EQ(StoredList("SelectedBackgrounds"), (Names{"Sea", "Sea", "Sky"}));
+  EXPECT_EQ(StoredList("SelectedBackgrounds"), (Names{"Sea", "Sky", "sky"}));
 }
 
 TEST_F(Window, UseQuotesDisablesTheQuotesListWithoutCountingAsAnEdit) {

@@ -27,6 +27,9 @@ std::optional<LocalDateTime> ParseIso(std::string_view text);
 // `days` whole days later, by the calendar, keeping the time of day.
 LocalDateTime AddDays(const LocalDateTime& when, int days);
 
+// `seconds` later by the clock on the wall.
+LocalDateTime AddSeconds(const LocalDateTime& when, std::int64_t seconds);
+
 // The number of minute boundaries from `from` to `to` (both truncated to the
 // minute): positive when `to` lies later.
 std::int64_t MinutesBetween(const LocalDateTime& from, const LocalDateTime& to);

@@ -94,4 +94,10 @@ bool FindServiceWindow(std::string_view className, std::string_view title);
 [[nodiscard]] Status CloseServiceWindow(std::string_view className, std::string_view title,
                                         std::chrono::milliseconds timeout);
 
+// Sends one request line to the service and answers its answer line. Fails
+// as CloseServiceWindow does (NotFound when there is no service), and when
+// the service ends without answering.
+[[nodiscard]] Result<std::string> SendServiceRequest(std::string_view className, std::string_view title,
+                                                     std::string_view request, std::chrono::milliseconds timeout);
+
 }  // namespace kv::platform

@@ -68,6 +68,12 @@ class KV_EXPORT CSettings {
   [[nodiscard]] Status SetSelectedFonts(const std::vector<std::string>& Names);
   [[nodiscard]] Status GetSelectedBackgrounds(std::vector<std::string>& Names) const;
   [[nodiscard]] Status SetSelectedBackgrounds(const std::vector<std::string>& Names);
+  // The ticked effects by their stable names ("Shadow", "Box", ...); one
+  // empty name when none is ticked. A store without the list reads as none
+  // and is left without it until effects are ticked; names this version does
+  // not know are kept and saved unchanged.
+  [[nodiscard]] Status GetSelectedEffects(std::vector<std::string>& Names) const;
+  [[nodiscard]] Status SetSelectedEffects(const std::vector<std::string>& Names);
 
   // The store's names of the settings that the last load could not read
   // (their defaults are shown instead); empty when the store answered.
@@ -78,11 +84,14 @@ class KV_EXPORT CSettings {
   [[nodiscard]] Status RunFirstTimeSetup(CResources* Resources);
   std::string Read(std::string_view name, std::string_view defaultValue);
   std::vector<std::string> ReadList(std::string_view stem, std::string_view defaultValue);
+  void ReadEffects();
   void Edited(std::string_view name) { unreadable_.erase(std::string(name)); }
 
   std::vector<std::string> SelectedFonts_;
   std::vector<std::string> SelectedBackgrounds_;
   std::vector<std::string> SelectedQuotesFiles_;
+  std::vector<std::string> SelectedEffects_;
+  bool effectsStored_ = false;  // the store held an effects list at load
   std::string HAlign_;
   std::string VAlign_;
   std::string TopMargin_;

@@ -1,0 +1,202 @@
+#include "SmoothScale.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace kv::render {
+namespace {
+
+// Weights are fixed-point numbers with kWeightBits fractional bits; the
+// weights of one target pixel add up to exactly 1.
+constexpr int kWeightBits = 14;
+constexpr std::int32_t kOne = 1 << kWeightBits;
+// Horizontally scaled rows hold values with 7 fractional bits, so that two
+// of them times 7-bit weights stay within 32 bits and vectorise well.
+constexpr int kFineBits = 7;
+constexpr std::uint16_t kFine = 1 << kFineBits;
+
+// For every target position along one axis: which source positions it takes
+// and with what weight.
+struct AxisTaps {
+  std::vector<std::int32_t> first;   // first source index of each target index
+  std::vector<std::int32_t> offset;  // where its weights start in `weights`
+  std::vector<std::int32_t> count;
+  std::vector<std::int32_t> weights;
+  std::int32_t widest = 1;
+  // The same with at most two source pixels per target pixel (growing, or
+  // keeping the size) from at least two: the first index and 7-bit weights
+  // that add up to 128. Empty otherwise.
+  std::vector<std::int32_t> near;
+  std::vector<std::uint16_t> nearWeight, farWeight;
+};
+
+AxisTaps MakeTaps(std::int32_t from, std::int32_t to) {
+  AxisTaps taps;
+  taps.first.resize(static_cast<std::size_t>(to));
+  taps.offset.resize(static_cast<std::size_t>(to));
+  taps.count.resize(static_cast<std::size_t>(to));
+  const double scale = static_cast<double>(from) / to;
+  std::vector<double> exact;
+  for (std::int32_t i = 0; i < to; ++i) {
+    std::int32_t first = 0;
+    exact.clear();
+    if (from == to) {
+      first = i, exact.push_back(1.0);
+    } else if (from > to) {
+      // Shrinking: the source interval the target pixel covers, averaged.
+      double begin = i * scale, end = (i + 1) * scale;
+      first = static_cast<std::int32_t>(std::floor(begin));
+      auto last = std::min(static_cast<std::int32_t>(std::ceil(end)), from);
+      for (std::int32_t j = first; j < last; ++j) {
+        exact.push_back((std::min(end, j + 1.0) - std::max(begin, static_cast<double>(j))) / scale);
+      }
+    } else {
+      // Growing: between the two source pixels whose centres surround the
+      // target pixel's centre; the edges repeat the outermost pixels.
+      double position = std::clamp((i + 0.5) * scale - 0.5, 0.0, from - 1.0);
+      first = std::min(static_cast<std::int32_t>(std::floor(position)), from - 1);
+      double fraction = position - first;
+      exact.push_back(1.0 - fraction);
+      if (first + 1 < from) exact.push_back(fraction);
+    }
+    // Rounded weights whose sum is exactly one: the rest goes to the largest.
+    std::size_t largest = 0;
+    std::int32_t sum = 0;
+    taps.first[static_cast<std::size_t>(i)] = first;
+    taps.offset[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(taps.weights.size());
+    taps.count[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(exact.size());
+    for (std::size_t k = 0; k < exact.size(); ++k) {
+      auto weight = static_cast<std::int32_t>(std::lround(exact[k] * kOne));
+      taps.weights.push_back(weight);
+      sum += weight;
+      if (exact[k] > exact[largest]) largest = k;
+    }
+    taps.weights[static_cast<std::size_t>(taps.offset[static_cast<std::size_t>(i)]) + largest] += kOne - sum;
+    taps.widest = std::max(taps.widest, static_cast<std::int32_t>(exact.size()));
+  }
+  if (taps.widest <= 2 && from > 1) {
+    for (std::size_t i = 0; i < taps.first.size(); ++i) {
+      const std::int32_t* w = taps.weights.data() + taps.offset[i];
+      auto nearWeight = static_cast<std::uint16_t>((w[0] + (1 << (kWeightBits - 8))) >> (kWeightBits - 7));
+      // The far pixel is always the near one's right neighbour (with no
+      // weight where only one counts), so a row is read at one index.
+      std::int32_t near = taps.first[i];
+      if (near + 1 >= from) near = from - 2, nearWeight = static_cast<std::uint16_t>(kFine - nearWeight);
+      taps.near.push_back(near);
+      taps.nearWeight.push_back(nearWeight);
+      taps.farWeight.push_back(static_cast<std::uint16_t>(kFine - nearWeight));
+    }
+  }
+  return taps;
+}
+
+// One source row scaled horizontally: 3 values (blue, green, red) per
+// target pixel from x0 to x1, with kFineBits fractional bits.
+template <int kBytes, bool kBgr>
+void ScaleRow(const std::uint8_t* in, std::uint16_t* out, const AxisTaps& columns, std::int32_t x0, std::int32_t x1) {
+  constexpr int kBlue = kBgr ? 0 : 2, kRed = kBgr ? 2 : 0;
+  if (!columns.near.empty()) {
+    const std::int32_t* near = columns.near.data();
+    const std::uint16_t* nearWeight = columns.nearWeight.data();
+    const std::uint16_t* farWeight = columns.farWeight.data();
+    for (std::int32_t x = x0; x < x1; ++x, out += 3) {
+      const std::uint8_t* p = in + static_cast<std::ptrdiff_t>(near[x]) * kBytes;
+      const std::uint8_t* q = p + kBytes;
+      const std::uint32_t a = nearWeight[x], b = farWeight[x];
+      out[0] = static_cast<std::uint16_t>(p[kBlue] * a + q[kBlue] * b);
+      out[1] = static_cast<std::uint16_t>(p[1] * a + q[1] * b);
+      out[2] = static_cast<std::uint16_t>(p[kRed] * a + q[kRed] * b);
+    }
+    return;
+  }
+  constexpr int kShift = kWeightBits - kFineBits;
+  constexpr std::uint32_t kRound = 1u << (kShift - 1);
+  for (std::int32_t x = x0; x < x1; ++x, out += 3) {
+    const auto i = static_cast<std::size_t>(x);
+    const std::int32_t* w = columns.weights.data() + columns.offset[i];
+    const std::uint8_t* p = in + static_cast<std::ptrdiff_t>(columns.first[i]) * kBytes;
+    std::uint32_t blue = 0, green = 0, red = 0;
+    for (std::int32_t k = 0; k < columns.count[i]; ++k, p += kBytes) {
+      const auto weight = static_cast<std::uint32_t>(w[k]);
+      blue += p[kBlue] * weight, green += p[1] * weight, red += p[kRed] * weight;
+    }
+    out[0] = static_cast<std::uint16_t>((blue + kRound) >> kShift);
+    out[1] = static_cast<std::uint16_t>((green + kRound) >> kShift);
+    out[2] = static_cast<std::uint16_t>((red + kRound) >> kShift);
+  }
+}
+
+using RowScaler = void (*)(const std::uint8_t*, std::uint16_t*, const AxisTaps&, std::int32_t, std::int32_t);
+
+RowScaler ScalerFor(int bytes, bool bgr) {
+  if (bytes == 4) return bgr ? ScaleRow<4, true> : ScaleRow<4, false>;
+  return bgr ? ScaleRow<3, true> : ScaleRow<3, false>;
+}
+
+// One target row from the horizontally scaled source rows it covers, for
+// target row `j` of `rows`.
+void BlendRows(const std::uint16_t* const* sources, const AxisTaps& rows, std::size_t j, std::uint8_t* out,
+               std::size_t values, std::vector<std::uint32_t>& sums) {
+  if (!rows.near.empty()) {
+    const std::uint16_t* a = sources[0];
+    const std::uint16_t* b = rows.count[j] > 1 ? sources[1] : sources[0];
+    const std::uint32_t wa = rows.nearWeight[j], wb = rows.farWeight[j];
+    constexpr int kShift = 2 * kFineBits;
+    for (std::size_t v = 0; v < values; ++v) {
+      out[v] = static_cast<std::uint8_t>((a[v] * wa + b[v] * wb + (1u << (kShift - 1))) >> kShift);
+    }
+    return;
+  }
+  constexpr int kShift = kWeightBits + kFineBits;
+  const std::int32_t* weights = rows.weights.data() + rows.offset[j];
+  sums.assign(values, 1u << (kShift - 1));
+  for (std::int32_t k = 0; k < rows.count[j]; ++k) {
+    const std::uint16_t* a = sources[k];
+    const auto w = static_cast<std::uint32_t>(weights[k]);
+    for (std::size_t v = 0; v < values; ++v) sums[v] += a[v] * w;
+  }
+  for (std::size_t v = 0; v < values; ++v) out[v] = static_cast<std::uint8_t>(std::min(sums[v] >> kShift, 255u));
+}
+
+}  // namespace
+
+void SmoothScalePicture(platform::Bitmap& Target, const platform::Picture& Source, std::int32_t Left, std::int32_t Top,
+                        std::int32_t Width, std::int32_t Height) {
+  if (Width <= 0 || Height <= 0 || Source.Width() <= 0 || Source.Height() <= 0) return;
+  // The part of the rectangle inside the target, in the rectangle's own coordinates.
+  const std::int32_t x0 = std::max(0, -Left), x1 = std::min(Width, Target.Width() - Left);
+  const std::int32_t y0 = std::max(0, -Top), y1 = std::min(Height, Target.Height() - Top);
+  if (x0 >= x1 || y0 >= y1) return;
+
+  const AxisTaps columns = MakeTaps(Source.Width(), Width);
+  const AxisTaps rows = MakeTaps(Source.Height(), Height);
+  const RowScaler scaleRow = ScalerFor(Source.BytesPerPixel(), Source.IsBgr());
+  const std::size_t visible = static_cast<std::size_t>(x1 - x0);
+
+  // Source rows scaled horizontally, kept while the rows below need them.
+  const auto slots = static_cast<std::size_t>(rows.widest) + 1;
+  std::vector<std::uint16_t> cache(slots * visible * 3);
+  std::vector<std::int32_t> cached(slots, -1);
+  auto scaledRow = [&](std::int32_t sy) -> const std::uint16_t* {
+    std::size_t slot = static_cast<std::size_t>(sy) % slots;
+    std::uint16_t* out = cache.data() + slot * visible * 3;
+    if (cached[slot] != sy) {
+      cached[slot] = sy;
+      scaleRow(Source.Row(sy), out, columns, x0, x1);
+    }
+    return out;
+  };
+
+  std::vector<const std::uint16_t*> sources(static_cast<std::size_t>(rows.widest));
+  std::vector<std::uint32_t> sums;
+  for (std::int32_t y = y0; y < y1; ++y) {
+    const auto j = static_cast<std::size_t>(y);
+    const std::int32_t count = rows.count[j];
+    for (std::int32_t k = 0; k < count; ++k) sources[static_cast<std::size_t>(k)] = scaledRow(rows.first[j] + k);
+    BlendRows(sources.data(), rows, j, Target.Row(Top + y) + static_cast<std::size_t>(Left + x0) * 3, visible * 3,
+              sums);
+  }
+}
+
+}  // namespace kv::render
