@@ -35,7 +35,8 @@ class ResourceCatalog : public testing::Test {
 
 TEST_F(ResourceCatalog, FileListsMatchExtensionsInAnyCaseAndListOnlyUsableNames) {
   for (const char* file : {"Sea.BMP", "sky.bmp", "x.bmp.bmp", "notes.txt", ".hidden.bmp", "noext", "trail .bmp",
-                           "Twice.bmp", "Twice.BMP", "two\\\\\\names.bmp"}) {
+                           "Twice.bmp", "Twice.BMP", "two\\\\\\names.bmp", "Sea.png", "Sea.jpg", "Scan.JPEG",
+                           "Logo.Png", "Anim.GIF", "Pic.webp", "doc.tiff"}) {
     kvtest::WriteFile(Backgrounds() / file, "");
   }
   fs::create_directories(Backgrounds() / "folder.bmp");
@@ -52,19 +53,23 @@ TEST_F(ResourceCatalog, FileListsMatchExtensionsInAnyCaseAndListOnlyUsableNames)
   Names backgrounds, quotes;
   ASSERT_TRUE(catalog->GetAvailableBackgrounds(backgrounds));
   ASSERT_TRUE(catalog->GetAvailableQuotesFiles(quotes));
-  EXPECT_EQ(backgrounds, (Names{"Sea", "sky", "trail ", "Twice", "x.bmp"}));
+  EXPECT_EQ(backgrounds, (Names{"Anim", "Logo", "Pic", "Scan", "Sea", "sky", "trail ", "Twice", "x.bmp"}))
+      << "every picture format, a name shared by several formats once";
   EXPECT_EQ(quotes, (Names{"daily", "Wisdom"}));
   // A name holding the separator of the service's lists would be split in
   // two there: it is left out, with one line saying why.
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
   EXPECT_NE(err.find("two\\\\\\names"), std::string::npos) << err;
 
-  // A listed name leads back to its file, whatever the case of its extension.
+  // A listed name leads back to its file, whatever the case of its
+  // extension; of several formats the bitmap comes first.
   kvtest::StoreSetting("SelectedBackgrounds0", "Sea");
   CSettings settings;
   ASSERT_TRUE(settings.LoadSettings(&*catalog));
   ASSERT_TRUE(catalog->Init(&settings));
   EXPECT_EQ(*catalog->GetBackground(), (Backgrounds() / "Sea.BMP").string());
+  ASSERT_TRUE(settings.SetSelectedBackgrounds({"Scan"}));
+  EXPECT_EQ(*catalog->GetBackground(), (Backgrounds() / "Scan.JPEG").string());
 }
 
 TEST_F(ResourceCatalog, EmptyOrMissingFoldersGiveOneEmptyName) {

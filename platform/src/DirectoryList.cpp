@@ -34,10 +34,12 @@ void ForEachListed(const fs::path& folder, std::string_view extension, OnListed 
 
 }  // namespace
 
-std::vector<std::string> ListFileNames(const fs::path& folder, std::string_view extension) {
+std::vector<std::string> ListFileNames(const fs::path& folder, std::span<const std::string_view> extensions) {
   std::vector<std::string> names;
-  ForEachListed(folder, extension,
-                [&](const std::string& file) { names.push_back(file.substr(0, file.size() - extension.size())); });
+  for (std::string_view extension : extensions) {
+    ForEachListed(folder, extension,
+                  [&](const std::string& file) { names.push_back(file.substr(0, file.size() - extension.size())); });
+  }
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
     std::string la = ToLowerAscii(a), lb = ToLowerAscii(b);
     return la != lb ? la < lb : a < b;
@@ -46,17 +48,30 @@ std::vector<std::string> ListFileNames(const fs::path& folder, std::string_view 
   return names;
 }
 
+std::vector<std::string> ListFileNames(const fs::path& folder, std::string_view extension) {
+  return ListFileNames(folder, std::span<const std::string_view>(&extension, 1));
+}
+
+fs::path ResolveListedFile(const fs::path& folder, std::string_view name, std::span<const std::string_view> extensions) {
+  if (extensions.empty()) return folder / std::string(name);
+  fs::path first = folder / (std::string(name) + std::string(extensions.front()));
+  if (name.find('/') != std::string_view::npos) return first;
+  for (std::string_view extension : extensions) {
+    std::string exact = std::string(name) + std::string(extension);
+    fs::path path = folder / exact;
+    std::error_code error;
+    if (IsListed(fs::directory_entry(path, error), extension)) return path;
+    std::string found;
+    ForEachListed(folder, extension, [&](const std::string& file) {
+      if (file.size() == exact.size() && file.starts_with(name) && (found.empty() || file < found)) found = file;
+    });
+    if (!found.empty()) return folder / found;
+  }
+  return first;
+}
+
 fs::path ResolveListedFile(const fs::path& folder, std::string_view name, std::string_view extension) {
-  std::string exact = std::string(name) + std::string(extension);
-  fs::path path = folder / exact;
-  if (name.find('/') != std::string_view::npos) return path;
-  std::error_code error;
-  if (IsListed(fs::directory_entry(path, error), extension)) return path;
-  std::string found;
-  ForEachListed(folder, extension, [&](const std::string& file) {
-    if (file.size() == exact.size() && file.starts_with(name) && (found.empty() || file < found)) found = file;
-  });
-  return found.empty() ? path : folder / found;
+  return ResolveListedFile(folder, name, std::span<const std::string_view>(&extension, 1));
 }
 
 }  // namespace kv::platform

@@ -7,19 +7,8 @@
 #include <vector>
 
 #include "BmpRle.h"
+#include "PictureDecode.h"
 #include "kvplatform/InputFile.h"
-
-// The general decoder: stb_image, compiled here for .bmp alone, from memory
-// only, and with a bound on the sides so that no header can make it
-// allocate more than a sane picture needs.
-#define STB_IMAGE_IMPLEMENTATION
-#define STB_IMAGE_STATIC
-#define STBI_ONLY_BMP
-#define STBI_NO_STDIO
-#define STBI_NO_LINEAR
-#define STBI_NO_HDR
-#define STBI_MAX_DIMENSIONS 32767
-#include <stb_image.h>
 
 namespace kv::platform {
 namespace fs = std::filesystem;
@@ -34,7 +23,6 @@ std::uint32_t U32(const std::uint8_t* p) {
 }
 std::int32_t I32(const std::uint8_t* p) { return static_cast<std::int32_t>(U32(p)); }
 
-std::string Quoted(const fs::path& file) { return "the picture " + file.string(); }
 
 struct BmpInfo {
   std::uint32_t pixelOffset = 0;
@@ -52,18 +40,18 @@ bool IsRunLength(const BmpInfo& info) { return info.compression == 1 || info.com
 // Parses the two headers from the first bytes of a file.
 Result<BmpInfo> ParseHeaders(const std::uint8_t* bytes, std::size_t size, const fs::path& file) {
   if (size < kFileHeaderBytes + 4 || bytes[0] != 'B' || bytes[1] != 'M') {
-    return Fail(ErrorCode::Corrupt, Quoted(file) + " is not a Windows bitmap file");
+    return Fail(ErrorCode::Corrupt, PictureName(file) + " is not a Windows bitmap file");
   }
   BmpInfo info;
   info.pixelOffset = U32(bytes + 10);
   info.headerBytes = U32(bytes + 14);
   if (info.headerBytes == 12) {
-    if (size < kFileHeaderBytes + 12) return Fail(ErrorCode::Corrupt, Quoted(file) + " ends inside its header");
+    if (size < kFileHeaderBytes + 12) return Fail(ErrorCode::Corrupt, PictureName(file) + " ends inside its header");
     info.width = U16(bytes + 18);
     info.height = static_cast<std::int16_t>(U16(bytes + 20));
     info.bitsPerPixel = U16(bytes + 24);
   } else if (info.headerBytes >= 40) {
-    if (size < kFileHeaderBytes + 40) return Fail(ErrorCode::Corrupt, Quoted(file) + " ends inside its header");
+    if (size < kFileHeaderBytes + 40) return Fail(ErrorCode::Corrupt, PictureName(file) + " ends inside its header");
     info.width = I32(bytes + 18);
     info.height = I32(bytes + 22);
     info.bitsPerPixel = U16(bytes + 28);
@@ -71,7 +59,7 @@ Result<BmpInfo> ParseHeaders(const std::uint8_t* bytes, std::size_t size, const 
     info.imageBytes = U32(bytes + 34);
     info.coloursUsed = U32(bytes + 46);
   } else {
-    return Fail(ErrorCode::Corrupt, Quoted(file) + " has an unknown kind of bitmap header (" +
+    return Fail(ErrorCode::Corrupt, PictureName(file) + " has an unknown kind of bitmap header (" +
                                         std::to_string(info.headerBytes) + " bytes)");
   }
   return info;
@@ -81,16 +69,16 @@ Result<BmpInfo> ParseHeaders(const std::uint8_t* bytes, std::size_t size, const 
 // checked before a single pixel is decoded.
 Status CheckHeaders(const BmpInfo& info, std::size_t fileBytes, const fs::path& file) {
   if (info.headerBytes > fileBytes - kFileHeaderBytes) {
-    return Fail(ErrorCode::Corrupt, Quoted(file) + " ends inside its header");
+    return Fail(ErrorCode::Corrupt, PictureName(file) + " ends inside its header");
   }
   std::int64_t width = info.width;
   std::int64_t height = info.height < 0 ? -std::int64_t{info.height} : std::int64_t{info.height};
   std::string size = std::to_string(width) + " x " + std::to_string(height);
   if (width <= 0 || height == 0) {
-    return Fail(ErrorCode::Corrupt, Quoted(file) + " states a size of " + size + " pixels");
+    return Fail(ErrorCode::Corrupt, PictureName(file) + " states a size of " + size + " pixels");
   }
   if (width > Picture::kMaxSide || height > Picture::kMaxSide || width * height > Picture::kMaxPixels) {
-    return Fail(ErrorCode::Corrupt, Quoted(file) + " states a size of " + size +
+    return Fail(ErrorCode::Corrupt, PictureName(file) + " states a size of " + size +
                                         " pixels, larger than a background picture may be");
   }
   switch (info.compression) {
@@ -100,16 +88,16 @@ Status CheckHeaders(const BmpInfo& info, std::size_t fileBytes, const fs::path& 
     case 1:  // RLE8
     case 2:  // RLE4
       if (info.headerBytes < 40 || info.bitsPerPixel != (info.compression == 1 ? 8 : 4)) {
-        return Fail(ErrorCode::Corrupt, Quoted(file) + " states run-length compression at " +
+        return Fail(ErrorCode::Corrupt, PictureName(file) + " states run-length compression at " +
                                             std::to_string(info.bitsPerPixel) + " bits per pixel, which no bitmap has");
       }
       break;
     case 4:
     case 5:
-      return Fail(ErrorCode::Corrupt, Quoted(file) + " holds an embedded JPEG or PNG, which is not supported; "
+      return Fail(ErrorCode::Corrupt, PictureName(file) + " holds an embedded JPEG or PNG, which is not supported; "
                                                      "save it as a plain bitmap");
     default:
-      return Fail(ErrorCode::Corrupt, Quoted(file) + " uses an unknown compression (" +
+      return Fail(ErrorCode::Corrupt, PictureName(file) + " uses an unknown compression (" +
                                           std::to_string(info.compression) + ")");
   }
   switch (info.bitsPerPixel) {
@@ -121,11 +109,11 @@ Status CheckHeaders(const BmpInfo& info, std::size_t fileBytes, const fs::path& 
     case 32:
       break;
     default:
-      return Fail(ErrorCode::Corrupt, Quoted(file) + " states " + std::to_string(info.bitsPerPixel) +
+      return Fail(ErrorCode::Corrupt, PictureName(file) + " states " + std::to_string(info.bitsPerPixel) +
                                           " bits per pixel, which no bitmap has");
   }
   if (std::int64_t{info.pixelOffset} < std::int64_t{kFileHeaderBytes} + info.headerBytes) {
-    return Fail(ErrorCode::Corrupt, Quoted(file) + " states that its pixels begin inside its header");
+    return Fail(ErrorCode::Corrupt, PictureName(file) + " states that its pixels begin inside its header");
   }
   // Compressed pixels state their own length; at the least they hold the
   // two bytes of the end mark.
@@ -133,29 +121,11 @@ Status CheckHeaders(const BmpInfo& info, std::size_t fileBytes, const fs::path& 
   std::int64_t needed = std::int64_t{info.pixelOffset} +
                         (IsRunLength(info) ? std::max<std::int64_t>(info.imageBytes, 2) : stride * height);
   if (static_cast<std::int64_t>(fileBytes) < needed) {
-    return Fail(ErrorCode::Corrupt, Quoted(file) + " is truncated: its header promises " + size + " pixels (" +
+    return Fail(ErrorCode::Corrupt, PictureName(file) + " is truncated: its header promises " + size + " pixels (" +
                                         std::to_string(needed) + " bytes) but the file holds " +
                                         std::to_string(fileBytes) + " bytes");
   }
   return Ok();
-}
-
-// The largest picture allowed, at 32 bits per pixel, plus generous headers.
-constexpr std::int64_t kMaxFileBytes = Picture::kMaxPixels * 4 + (std::int64_t{1} << 20);
-
-// The whole file, opened so that no special file can make the reader wait
-// and checked for its size before anything is allocated.
-Result<PageBlock> ReadPictureFile(const fs::path& file) {
-  KV_TRY_ASSIGN(InputFile input, InputFile::Open(file, "the picture", kMaxFileBytes));
-  KV_TRY_ASSIGN(PageBlock bytes, PageBlock::Allocate(static_cast<std::size_t>(input.Size())));
-  // A file that shrank while being read is judged by what is there.
-  KV_TRY_ASSIGN(std::size_t done, input.Read(bytes.Data(), bytes.Size()));
-  if (done < bytes.Size()) {
-    KV_TRY_ASSIGN(PageBlock shorter, PageBlock::Allocate(done));
-    if (done > 0) std::memcpy(shorter.Data(), bytes.Data(), done);
-    return shorter;
-  }
-  return bytes;
 }
 
 // The run-length compressed pixels, with the palette they index.
@@ -175,19 +145,35 @@ Result<PageBlock> DecodeRunLength(const PageBlock& bytes, const BmpInfo& info, c
   source.topDown = info.height < 0;
   source.height = source.topDown ? -info.height : info.height;
   auto pixels = DecodeBmpRle(source);
-  if (!pixels) return Fail(ErrorCode::Corrupt, Quoted(file) + " is damaged: " + pixels.error().message);
+  if (!pixels) return Fail(ErrorCode::Corrupt, PictureName(file) + " is damaged: " + pixels.error().message);
   return pixels;
 }
 
 }  // namespace
+
+std::string PictureName(const fs::path& file) { return "the picture " + file.string(); }
+
+// The whole file, opened so that no special file can make the reader wait
+// and checked for its size before anything is allocated.
+Result<PageBlock> ReadPictureFile(const fs::path& file) {
+  KV_TRY_ASSIGN(InputFile input, InputFile::Open(file, "the picture", kMaxPictureFileBytes));
+  KV_TRY_ASSIGN(PageBlock bytes, PageBlock::Allocate(static_cast<std::size_t>(input.Size())));
+  // A file that shrank while being read is judged by what is there.
+  KV_TRY_ASSIGN(std::size_t done, input.Read(bytes.Data(), bytes.Size()));
+  if (done < bytes.Size()) {
+    KV_TRY_ASSIGN(PageBlock shorter, PageBlock::Allocate(done));
+    if (done > 0) std::memcpy(shorter.Data(), bytes.Data(), done);
+    return shorter;
+  }
+  return bytes;
+}
 
 // Builds pictures; the friend of Picture that sets its fields.
 class PictureLoader {
  public:
   // Open safely, check the size, then decode: every picture format goes
   // this one way.
-  static Result<Picture> Load(const fs::path& file, BmpDecoder decoder) {
-    KV_TRY_ASSIGN(PageBlock bytes, ReadPictureFile(file));
+  static Result<Picture> Load(PageBlock bytes, const fs::path& file, BmpDecoder decoder) {
     KV_TRY_ASSIGN(BmpInfo info, ParseHeaders(bytes.Data(), bytes.Size(), file));
     KV_TRY(CheckHeaders(info, bytes.Size(), file));
 
@@ -225,23 +211,16 @@ class PictureLoader {
       return picture;
     }
 
-    if (bytes.Size() > static_cast<std::size_t>(INT32_MAX)) {
-      return Fail(ErrorCode::Corrupt, Quoted(file) + " is too large to decode");
-    }
-    int width = 0, height = 0, channels = 0;
-    stbi_uc* pixels = stbi_load_from_memory(bytes.Data(), static_cast<int>(bytes.Size()), &width, &height, &channels, 3);
-    if (pixels == nullptr) {
-      return Fail(ErrorCode::Corrupt, Quoted(file) + " cannot be decoded: " + stbi_failure_reason());
-    }
-    picture.decoded_ = std::unique_ptr<std::uint8_t, void (*)(void*)>(pixels, &stbi_image_free);
-    if (width <= 0 || height <= 0) return Fail(ErrorCode::Corrupt, Quoted(file) + " decodes to no pixels");
+    KV_TRY_ASSIGN(DecodedPixels decoded, StbDecode(bytes.Data(), bytes.Size(), 3, file));
+    const std::int32_t width = decoded.width, height = decoded.height;
+    picture.top_ = decoded.pixels.get();
+    picture.decoded_ = std::move(decoded.pixels);
     // The decoded size is the truth; a header that disagreed has already
     // passed the length check, so nothing was read past the file.
     picture.width_ = width;
     picture.height_ = height;
     picture.bytesPerPixel_ = 3;
     picture.bgr_ = false;
-    picture.top_ = pixels;
     picture.rowStep_ = static_cast<std::ptrdiff_t>(width) * 3;
     return picture;
   }
@@ -253,14 +232,21 @@ ColorRef Picture::PixelAt(std::int32_t x, std::int32_t y) const {
 }
 
 Result<BmpHeaderSize> ReadBmpHeaderSize(const fs::path& file) {
-  KV_TRY_ASSIGN(InputFile input, InputFile::Open(file, "the picture", kMaxFileBytes));
+  KV_TRY_ASSIGN(InputFile input, InputFile::Open(file, "the picture", kMaxPictureFileBytes));
   std::uint8_t header[kFileHeaderBytes + 40] = {};
   KV_TRY_ASSIGN(std::size_t done, input.Read(header, sizeof header));
   KV_TRY_ASSIGN(BmpInfo info, ParseHeaders(header, done, file));
   return BmpHeaderSize{info.width, info.height};
 }
 
-Result<Picture> LoadBmpPicture(const fs::path& file, BmpDecoder decoder) { return PictureLoader::Load(file, decoder); }
+Result<Picture> DecodeBmpPicture(PageBlock bytes, const fs::path& file, BmpDecoder decoder) {
+  return PictureLoader::Load(std::move(bytes), file, decoder);
+}
+
+Result<Picture> LoadBmpPicture(const fs::path& file, BmpDecoder decoder) {
+  KV_TRY_ASSIGN(PageBlock bytes, ReadPictureFile(file));
+  return DecodeBmpPicture(std::move(bytes), file, decoder);
+}
 
 namespace {
 

@@ -35,9 +35,11 @@ Status CWPBackground::Init(platform::Bitmap* hDC, std::int32_t Width, std::int32
                "; the wallpaper is made without a picture";
     return Ok();
   }
-  // The file the catalog listed under the name, whatever the letter case
-  // of its extension (CAMERA.BMP is listed as "CAMERA").
-  PicturePath_ = platform::ResolveListedFile(pictures, BitmapFileName, ".bmp").string();
+  // The file the catalog listed under the name, whatever its format and the
+  // letter case of its extension (CAMERA.BMP and Beach.jpeg are listed as
+  // "CAMERA" and "Beach"); when files of several formats share the name,
+  // the first of kPictureExtensions wins, as in the catalog.
+  PicturePath_ = platform::ResolveListedFile(pictures, BitmapFileName, platform::kPictureExtensions).string();
   return Ok();
 }
 
@@ -55,7 +57,8 @@ Status CWPBackground::PaintBackground() {
     platform::LogErrorOnce(Refusal_);
     return Ok();
   }
-  auto picture = platform::LoadBmpPicture(PicturePath_);
+  // Transparent parts of a picture show the background colour, in every mode.
+  auto picture = platform::LoadPicture(PicturePath_, BackColor_);
   if (!picture) {
     platform::LogErrorOnce(picture.error().message + "; the wallpaper is made without it");
     return Ok();
@@ -101,7 +104,7 @@ void CWPBackground::PaintShrunkToFit(platform::Bitmap& bitmap, const platform::P
 }
 
 Result<BitmapSize> ReadBitmapSize(const std::string& Path) {
-  KV_TRY_ASSIGN(platform::BmpHeaderSize size, platform::ReadBmpHeaderSize(Path));
+  KV_TRY_ASSIGN(platform::BmpHeaderSize size, platform::ReadPictureHeaderSize(Path));
   return BitmapSize{size.width, size.height};
 }
 

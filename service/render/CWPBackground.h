@@ -10,24 +10,26 @@
 namespace kv::render {
 
 // Paints a wallpaper's background into its bitmap: the background colour,
-// a picture from the data folder's "Backgrounds" (tiled from the top-left
-// corner, stretched over the whole bitmap, or centred on the colour), or
-// both. It holds no resources between its two calls.
+// a picture (BMP, PNG, JPEG, GIF or WebP) from the data folder's
+// "Backgrounds" (tiled from the top-left corner, stretched over the whole
+// bitmap, or centred on the colour), or both. It holds no resources
+// between its two calls.
 class CWPBackground {
  public:
   // Keeps the values and works out the picture's file: the data folder's
-  // Backgrounds/<BitmapFileName>.bmp, the name used as given (not
-  // trimmed) and the extension in whatever letter case the catalog found
-  // it; none when the name is empty or spaces. A name that would
-  // lead out of that folder (it holds "/") names no file: it is reported
-  // when painting and draws no picture. Mode: 0 tile, 1 stretch, 2 centre.
-  // Nothing is drawn here. Fails only when the data folder is unknown.
+  // Backgrounds/<BitmapFileName> with the extension the catalog found it
+  // by (the first of kPictureExtensions that has a file, in whatever letter
+  // case), the name used as given (not trimmed); none when the name is
+  // empty or spaces. A name that would lead out of that folder (it holds
+  // "/") names no file: it is reported when painting and draws no
+  // picture. Mode: 0 tile, 1 stretch, 2 centre. Nothing is drawn here. Fails only when the data folder is unknown.
   [[nodiscard]] Status Init(platform::Bitmap* hDC, std::int32_t Width, std::int32_t Height,
                             const std::string& BitmapFileName, std::int32_t Mode, std::int32_t BackColor);
 
   // Paints the colour (without a picture, or in centre mode) and then the
-  // picture. A picture that cannot be read (missing, damaged, truncated,
-  // not a bitmap) is reported once on stderr and draws nothing; the
+  // picture, its transparent parts blended over the background colour. A
+  // picture that cannot be read (missing, damaged, truncated, of a format
+  // not read) is reported once on stderr and draws nothing; the
   // painting still succeeds and always finishes.
   [[nodiscard]] Status PaintBackground();
 
@@ -52,8 +54,9 @@ class CWPBackground {
   bool Smooth_ = false;
 };
 
-// The size a bitmap file's header states (a top-down picture states a
-// negative height). Fails when the file cannot be opened or read.
+// The size a picture file's header states (a top-down bitmap states a
+// negative height; a JPEG is measured upright, as it is painted). Fails when
+// the file cannot be opened or read.
 struct BitmapSize {
   std::int32_t Width = 0;
   std::int32_t Height = 0;

@@ -253,6 +253,9 @@ void frmSettings::CreateOptionPages() {
   // Page 3: the background pictures, their display and colour.
   QWidget* backgroundPage = fraOptionPanel_[3];
   lstBackGrounds_ = CreateCheckList("lstBackGrounds", backgroundPage, 0, 0, kPageWidth, 1620);
+  // The list shows bare names; the tip says which files of the data folder it offers.
+  lstBackGrounds_->setToolTip(QStringLiteral("The pictures in the data folder's Backgrounds: "
+                                             ".bmp, .png, .jpg, .jpeg, .gif (first frame) and .webp files"));
   QLabel* modeCaption = CreateLabel(4, QStringLiteral("Picture display:"), backgroundPage, 0, 1755, 1350);
   cboBackgroundMode_ = CreateList("cboBackgroundMode", backgroundPage, 1410, 1710, 1290);
   modeCaption->setBuddy(cboBackgroundMode_);

@@ -1,10 +1,12 @@
 #include "kvshared/CResources.h"
 
 #include <cmath>
+#include <span>
 
 #include "kvplatform/DirectoryList.h"
 #include "kvplatform/FontCatalog.h"
 #include "kvplatform/Log.h"
+#include "kvplatform/Picture.h"
 #include "kvplatform/Random.h"
 #include "kvshared/CSettings.h"
 #include "kvshared/CStatics.h"
@@ -35,11 +37,12 @@ std::vector<std::string> Selectable(std::vector<std::string> names, std::string_
   return names;
 }
 
-Result<std::vector<std::string>> FileList(std::string_view folder, std::string_view extension, std::string_view what) {
+Result<std::vector<std::string>> FileList(std::string_view folder, std::span<const std::string_view> extensions,
+                                          std::string_view what) {
   // The data folder is asked anew for each list.
   KV_TRY_ASSIGN(std::string path, GetApplicationPath());
   std::string files = path + "/" + std::string(folder);
-  return NonEmpty(Selectable(platform::ListFileNames(files, extension), std::string(what) + " in " + files));
+  return NonEmpty(Selectable(platform::ListFileNames(files, extensions), std::string(what) + " in " + files));
 }
 
 Result<std::int32_t> Converted(const std::string& text, std::string_view setting) {
@@ -55,9 +58,13 @@ Result<CResources> CResources::Create() {
   platform::Randomize();
   // The sibling's data object has nothing to hold on this platform; its
   // presence is probed where it matters (the data folder).
-  KV_TRY_ASSIGN(catalog.QuotesFileNames_, FileList(CStatics::FOLDERQUOTESFILES, ".txt", "the quotes file"));
+  constexpr std::string_view kQuotesExtension = ".txt";
+  KV_TRY_ASSIGN(catalog.QuotesFileNames_,
+                FileList(CStatics::FOLDERQUOTESFILES, {&kQuotesExtension, 1}, "the quotes file"));
   catalog.FontNames_ = NonEmpty(Selectable(platform::ListFontFamilies(), "the font"));
-  KV_TRY_ASSIGN(catalog.BackgroundNames_, FileList(CStatics::FOLDERBACKGROUNDS, ".bmp", "the picture"));
+  // Pictures of every format read; a name shared by several files is listed once.
+  KV_TRY_ASSIGN(catalog.BackgroundNames_,
+                FileList(CStatics::FOLDERBACKGROUNDS, platform::kPictureExtensions, "the picture"));
   return catalog;
 }
 
@@ -121,7 +128,9 @@ Result<std::string> CResources::GetBackground() const {
   const std::string& name = names[index];
   if (name.empty()) return std::string();
   KV_TRY_ASSIGN(std::string folder, GetApplicationPath());
-  return platform::ResolveListedFile(folder + "/" + std::string(CStatics::FOLDERBACKGROUNDS), name, ".bmp").string();
+  return platform::ResolveListedFile(folder + "/" + std::string(CStatics::FOLDERBACKGROUNDS), name,
+                                     platform::kPictureExtensions)
+      .string();
 }
 
 Status CResources::GetAvailableFonts(std::vector<std::string>& FontNames) const {

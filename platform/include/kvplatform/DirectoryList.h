@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,11 @@ namespace kv::platform {
 // unreadable folder gives an empty list.
 std::vector<std::string> ListFileNames(const std::filesystem::path& folder, std::string_view extension);
 
+// The same for files of any of `extensions`: a name shared by files of
+// several of them (Sea.bmp, Sea.png) is listed once.
+std::vector<std::string> ListFileNames(const std::filesystem::path& folder,
+                                       std::span<const std::string_view> extensions);
+
 // The file that ListFileNames lists as `name`: folder/name + extension when
 // that is a normal file, else the listed file whose name is `name` followed
 // by `extension` in another letter case (the first in byte order). When no
@@ -23,5 +29,12 @@ std::vector<std::string> ListFileNames(const std::filesystem::path& folder, std:
 // folder/name + extension, so that a message names what was looked for.
 std::filesystem::path ResolveListedFile(const std::filesystem::path& folder, std::string_view name,
                                         std::string_view extension);
+
+// The same for files of any of `extensions`, tried in their order: the file
+// of the first extension that has one is the result (each extension as
+// above, its exact letter case first); without any, folder/name + the first
+// extension.
+std::filesystem::path ResolveListedFile(const std::filesystem::path& folder, std::string_view name,
+                                        std::span<const std::string_view> extensions);
 
 }  // namespace kv::platform

@@ -1,13 +1,15 @@
 #pragma once
 
-// Background pictures: Windows bitmap (.bmp) files read into memory, and the
-// two ways a picture reaches the wallpaper bitmap: copied unscaled at a
-// position, or stretched over the whole bitmap without smoothing.
+// Background pictures: BMP, PNG, JPEG, GIF and WebP files read into memory,
+// and the two ways a picture reaches the wallpaper bitmap: copied unscaled
+// at a position, or stretched over the whole bitmap without smoothing.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 #include "kvplatform/Bitmap.h"
 #include "kvplatform/PageBlock.h"
@@ -34,6 +36,7 @@ class Picture {
 
  private:
   friend class PictureLoader;
+  friend class FormatLoader;
   Picture() = default;
 
   std::int32_t width_ = 0;
@@ -46,8 +49,14 @@ class Picture {
   std::unique_ptr<std::uint8_t, void (*)(void*)> decoded_{nullptr, nullptr};
 };
 
-// What a bitmap file's information header states. A top-down picture
-// states a negative height.
+// The extensions of the picture files the backgrounds folder offers, in any
+// letter case, in the order in which one is chosen when several files share
+// a name: ".bmp" first, so that a name that found a bitmap before still
+// finds the same file.
+inline constexpr std::array<std::string_view, 6> kPictureExtensions = {".bmp", ".png", ".jpg", ".jpeg", ".gif", ".webp"};
+
+// What a picture file's header states. A top-down bitmap states a
+// negative height.
 struct BmpHeaderSize {
   std::int32_t width = 0;
   std::int32_t height = 0;
@@ -57,6 +66,13 @@ struct BmpHeaderSize {
 // the file cannot be opened, is no regular file or is too short to hold a
 // header.
 [[nodiscard]] Result<BmpHeaderSize> ReadBmpHeaderSize(const std::filesystem::path& file);
+
+// Reads the size stated in the header of the picture file `file`, whatever
+// its format (told by its first bytes, not its name): for a bitmap as
+// ReadBmpHeaderSize, for the other formats the size LoadPicture gives it
+// (a JPEG turned upright by its Exif orientation has its sides swapped).
+// Nothing is decoded.
+[[nodiscard]] Result<BmpHeaderSize> ReadPictureHeaderSize(const std::filesystem::path& file);
 
 enum class BmpDecoder {
   Automatic,  // uncompressed 24- and 32-bit files in place, run-length files through their own
@@ -73,6 +89,15 @@ enum class BmpDecoder {
 // the file's length before anything is decoded.
 [[nodiscard]] Result<Picture> LoadBmpPicture(const std::filesystem::path& file,
                                              BmpDecoder decoder = BmpDecoder::Automatic);
+
+// Reads and decodes the picture file `file`, whatever its format: a bitmap
+// exactly as LoadBmpPicture; PNG, JPEG, GIF (its first frame) and WebP with
+// their size checked from the header before any pixel is decoded (the same
+// limits as for a bitmap, and no more pixels than the file's length can
+// plausibly hold), a JPEG turned upright by its Exif orientation,
+// and transparent pixels blended over `background`. A truncated, damaged or
+// unknown file fails with a message naming the file and the fault.
+[[nodiscard]] Result<Picture> LoadPicture(const std::filesystem::path& file, ColorRef background);
 
 // Copies `picture` unscaled with its top-left corner at (x, y); whatever
 // falls outside `target` is cut off.

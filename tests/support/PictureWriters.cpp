@@ -1,0 +1,110 @@
+#include "PictureWriters.h"
+
+#include <webp/encode.h>
+
+#include <stdexcept>
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_STATIC
+#include <stb_image_write.h>
+
+namespace kvtest {
+
+namespace {
+
+std::vector<unsigned char> Rgba(int width, int height, const RgbaFunction& pixel) {
+  std::vector<unsigned char> rgba;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      std::uint32_t c = pixel(x, y);
+      rgba.insert(rgba.end(), {static_cast<unsigned char>(c >> 16), static_cast<unsigned char>(c >> 8),
+                               static_cast<unsigned char>(c), static_cast<unsigned char>(c >> 24)});
+    }
+  }
+  return rgba;
+}
+
+void Append(void* context, void* data, int size) {
+  static_cast<std::string*>(context)->append(static_cast<const char*>(data), static_cast<std::size_t>(size));
+}
+
+}  // namespace
+
+std::string MakePng(int width, int height, const RgbaFunction& pixel) {
+  std::string out;
+  auto rgba = Rgba(width, height, pixel);
+  if (!stbi_write_png_to_func(Append, &out, width, height, 4, rgba.data(), width * 4)) throw std::runtime_error("png");
+  return out;
+}
+
+std::string MakeJpeg(int width, int height, const RgbaFunction& pixel, int quality) {
+  std::string out;
+  auto rgba = Rgba(width, height, pixel);
+  if (!stbi_write_jpg_to_func(Append, &out, width, height, 4, rgba.data(), quality)) throw std::runtime_error("jpeg");
+  return out;
+}
+
+std::string MakeWebp(int width, int height, const RgbaFunction& pixel) {
+  auto rgba = Rgba(width, height, pixel);
+  std::uint8_t* encoded = nullptr;
+  std::size_t size = WebPEncodeLosslessRGBA(rgba.data(), width, height, width * 4, &encoded);
+  if (size == 0) throw std::runtime_error("webp");
+  std::string out(reinterpret_cast<const char*>(encoded), size);
+  WebPFree(encoded);
+  return out;
+}
+
+std::string MakeGif(int width, int height, const std::vector<std::uint32_t>& colours,
+                    const std::function<int(int x, int y)>& index, int transparent) {
+  auto u16 = [](int v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; };
+  std::string out = "GIF89a" + u16(width) + u16(height) + std::string("\x81\x00\x00", 3);  // 4-entry global table
+  for (std::size_t i = 0; i < 4; ++i) {
+    std::uint32_t c = i < colours.size() ? colours[i] : 0;
+    out += {static_cast<char>(c >> 16), static_cast<char>(c >> 8), static_cast<char>(c)};
+  }
+  if (transparent >= 0) out += std::string("\x21\xF9\x04\x01\x00\x00", 6) + static_cast<char>(transparent) + '\0';
+  out += '\x2C' + u16(0) + u16(0) + u16(width) + u16(height) + '\0';
+  // Codes of 3 bits (minimum code size 2): a clear code before every two
+  // pixels keeps the decoder's table from growing into wider codes.
+  std::string data;
+  std::uint32_t bits = 0;
+  int count = 0;
+  auto put = [&](std::uint32_t code) {
+    bits |= code << count;
+    count += 3;
+    while (count >= 8) data += static_cast<char>(bits & 0xFF), bits >>= 8, count -= 8;
+  };
+  int written = 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x, ++written) {
+      if (written % 2 == 0) put(4);
+      put(static_cast<std::uint32_t>(index(x, y)));
+    }
+  }
+  put(5);
+  if (count > 0) data += static_cast<char>(bits & 0xFF);
+  out += '\x02';
+  for (std::size_t at = 0; at < data.size(); at += 255) {
+    std::string block = data.substr(at, 255);
+    out += static_cast<char>(block.size()) + block;
+  }
+  return out + std::string("\x00\x3B", 2);
+}
+
+std::string WithExifOrientation(const std::string& jpeg, int orientation, bool bigEndian) {
+  auto u16 = [&](int v) {
+    char hi = static_cast<char>((v >> 8) & 0xFF), lo = static_cast<char>(v & 0xFF);
+    return bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+  };
+  auto u32 = [&](int v) { return bigEndian ? u16(v >> 16) + u16(v & 0xFFFF) : u16(v & 0xFFFF) + u16(v >> 16); };
+  std::string tiff = (bigEndian ? std::string("MM") : std::string("II")) + u16(42) + u32(8) + u16(2) +
+                     // An unrelated entry first (image width), then the orientation.
+                     u16(0x0100) + u16(3) + u32(1) + u16(640) + u16(0) +
+                     u16(0x0112) + u16(3) + u32(1) + u16(orientation) + u16(0) + u32(0);
+  std::string payload = std::string("Exif\0\0", 6) + tiff;
+  int length = static_cast<int>(payload.size()) + 2;
+  std::string segment = std::string("\xFF\xE1", 2) + static_cast<char>(length >> 8) + static_cast<char>(length & 0xFF);
+  return jpeg.substr(0, 2) + segment + payload + jpeg.substr(2);
+}
+
+}  // namespace kvtest

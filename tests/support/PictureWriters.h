@@ -1,0 +1,32 @@
+#pragma once
+
+// Pictures in the formats other than BMP, written by the tests themselves:
+// PNG and JPEG through stb_image_write, WebP through libwebp's encoder, GIF
+// by hand (uncompressed codes), so that each decoder is checked against an
+// independent writer.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kvtest {
+
+// The colour of pixel (x, y), counted from the top-left, as 0xAARRGGBB
+// (alpha 0xFF: opaque).
+using RgbaFunction = std::function<std::uint32_t(int x, int y)>;
+
+std::string MakePng(int width, int height, const RgbaFunction& pixel);
+// Quality 1..100; the alpha is dropped.
+std::string MakeJpeg(int width, int height, const RgbaFunction& pixel, int quality = 100);
+// Lossless, alpha kept.
+std::string MakeWebp(int width, int height, const RgbaFunction& pixel);
+// A GIF of up to 4 colours (0xRRGGBB); `index` picks each pixel's colour;
+// `transparent` >= 0 makes that index transparent.
+std::string MakeGif(int width, int height, const std::vector<std::uint32_t>& colours,
+                    const std::function<int(int x, int y)>& index, int transparent = -1);
+// The JPEG with an Exif block stating `orientation` (1..8) inserted after
+// its start mark, in big- or little-endian byte order.
+std::string WithExifOrientation(const std::string& jpeg, int orientation, bool bigEndian);
+
+}  // namespace kvtest
