@@ -52,7 +52,7 @@ TEST(CrashSafety, KilledPublishesNeverTearTheWallpaper) {
                         {"--quote", quotes[round % 2], "--background", "Aurora", "--font", "DejaVu Sans"}, env);
     usleep(static_cast<useconds_t>(random() % static_cast<unsigned>(span.count() + 1)));
     child.Signal(SIGKILL);
-    auto ended = child.Wait(10s);
+    auto ended = child.Wait(60s);
     ASSERT_TRUE(ended);
     (ended->signal == SIGKILL ? killed : finished)++;
     std::string now = kvtest::ReadFile(wallpaper);

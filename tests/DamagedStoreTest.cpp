@@ -43,10 +43,10 @@ TEST(DamagedStore, ServiceRendersOnDefaultsAndLeavesTheFileAlone) {
 
     kvtest::Child service(kvtest::BinDir() / "Kvillo", {}, kHeadless);
     fs::path wallpaper = home.DataHome() / "kvillo" / "Kvillo.bmp";
-    ASSERT_TRUE(kvtest::WaitFor([&] { return fs::exists(wallpaper) && ServiceAnswers(); }, 20s))
+    ASSERT_TRUE(kvtest::WaitFor([&] { return fs::exists(wallpaper) && ServiceAnswers(); }, 120s))
         << service.ErrSoFar();
-    ASSERT_TRUE(kv::platform::CloseServiceWindow(kv::platform::kServiceWindowClass, "KvilloService", 10s));
-    auto ended = service.Wait(10s);
+    ASSERT_TRUE(kv::platform::CloseServiceWindow(kv::platform::kServiceWindowClass, "KvilloService", 60s));
+    auto ended = service.Wait(120s);
     ASSERT_TRUE(ended);
     EXPECT_EQ(ended->exitCode, 0);
     EXPECT_NE(ended->err.find(home.StoreFile().string()), std::string::npos) << ended->err;
@@ -74,19 +74,19 @@ TEST(DamagedStore, StoreLockedByAnotherProgramIsWaitedForAndReported) {
 
   // Another program holds the store's write lock for the whole run.
   kvtest::Child holder(KV_STRESS_TOOL, {"hold", "60"});
-  ASSERT_TRUE(kvtest::WaitFor([&] { return holder.OutSoFar() == "holding\n"; }, 10s));
+  ASSERT_TRUE(kvtest::WaitFor([&] { return holder.OutSoFar() == "holding\n"; }, 60s));
 
   kvtest::Child service(kvtest::BinDir() / "Kvillo", {}, env);
   fs::path wallpaper = home.DataHome() / "kvillo" / "Kvillo.bmp";
-  ASSERT_TRUE(kvtest::WaitFor([&] { return fs::exists(wallpaper) && ServiceAnswers(); }, 20s)) << service.ErrSoFar();
+  ASSERT_TRUE(kvtest::WaitFor([&] { return fs::exists(wallpaper) && ServiceAnswers(); }, 120s)) << service.ErrSoFar();
   EXPECT_TRUE(service.Running()) << "the service works on while it cannot write";
   std::string err = service.ErrSoFar();
   EXPECT_NE(err.find("locked by another program"), std::string::npos) << err;
 
   holder.Signal(SIGKILL);
-  ASSERT_TRUE(holder.Wait(10s));
-  ASSERT_TRUE(kv::platform::CloseServiceWindow(kv::platform::kServiceWindowClass, "KvilloService", 10s));
-  ASSERT_TRUE(service.Wait(10s));
+  ASSERT_TRUE(holder.Wait(60s));
+  ASSERT_TRUE(kv::platform::CloseServiceWindow(kv::platform::kServiceWindowClass, "KvilloService", 60s));
+  ASSERT_TRUE(service.Wait(120s));
   EXPECT_EQ(kvtest::StoredSetting("ServiceStatus"), "Stopped") << "once the lock is gone, writes land again";
   EXPECT_EQ(kvtest::StoredSetting("FontSize"), "33") << "no setting was reset";
 }
