@@ -81,7 +81,7 @@ class RealDesktop : public testing::Test {
           (void)testing::internal::GetCapturedStderr();
           return published && ShowsCentred(onScreen, 3s);
         },
-        60s);
+        180s);
   }
 
   fs::path Settings() const { return home_.ConfigHome() / "pcmanfm-qt" / "lxqt" / "settings.conf"; }
@@ -113,7 +113,7 @@ TEST_F(RealDesktop, LxqtShowsTheWallpaperCentredAfterItsDesktopRestarts) {
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("pcmanfm-qt desktop is not running"), std::string::npos) << err;
   pcmanfm = Start(desktop);
-  EXPECT_TRUE(ShowsCentred(kRedOnScreen, 60s))
+  EXPECT_TRUE(ShowsCentred(kRedOnScreen, 180s))
       << "the restarted desktop shows the wallpaper centred; its settings:\n" << kvtest::ReadFile(Settings());
   kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "lxqt-after-restart.png");
 
@@ -122,7 +122,7 @@ TEST_F(RealDesktop, LxqtShowsTheWallpaperCentredAfterItsDesktopRestarts) {
   pcmanfm->Signal(SIGTERM);
   ASSERT_TRUE(pcmanfm->Wait(30s));
   pcmanfm = Start(desktop);
-  EXPECT_TRUE(ShowsCentred(kBlueOnScreen, 60s)) << "a plain restart keeps it; settings:\n" << kvtest::ReadFile(Settings());
+  EXPECT_TRUE(ShowsCentred(kBlueOnScreen, 180s)) << "a plain restart keeps it; settings:\n" << kvtest::ReadFile(Settings());
   pcmanfm->Signal(SIGTERM);
   pcmanfm->Wait(30s);
 }
@@ -146,10 +146,10 @@ TEST_F(RealDesktop, XfceShowsAWallpaperSetBeforeItsFirstStart) {
   EXPECT_NE(image.find((folder_ / "Kvillo-a.bmp").string()), std::string::npos) << "it kept ours: " << image;
   // Under Xvfb it paints once a property changes.
   ASSERT_EQ(query({"-p", backdrop + "color-style", "-s", "1"}).exitCode, 0);
-  EXPECT_TRUE(ShowsCentred(kRedOnScreen, 60s));
+  EXPECT_TRUE(ShowsCentred(kRedOnScreen, 180s));
   kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "xfce-first-start.png");
   ASSERT_TRUE(Publish(kBlue));
-  EXPECT_TRUE(ShowsCentred(kBlueOnScreen, 60s)) << "the next wallpaper replaces it";
+  EXPECT_TRUE(ShowsCentred(kBlueOnScreen, 180s)) << "the next wallpaper replaces it";
   xfdesktop->Signal(SIGTERM);
   xfdesktop->Wait(30s);
 }
