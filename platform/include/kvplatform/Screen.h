@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace kv::platform {
 
@@ -33,6 +35,15 @@ struct ScreenInfo {
   std::int32_t height = 0;
   // The reservation with the largest extent on the primary screen; empty
   // without a display, without a panel, or when the query failed.
+  std::optional<Taskbar> taskbar;
+};
+
+// One monitor of the virtual screen, in physical pixels.
+struct Monitor {
+  std::string name;  // the connector ("HDMI-1", "DP-2"); empty when unknown
+  ScreenRect rect;   // where the monitor sits in the virtual screen
+  bool primary = false;
+  // The band a taskbar reserves on this monitor, in virtual-screen pixels.
   std::optional<Taskbar> taskbar;
 };
 
