@@ -92,6 +92,7 @@ std::optional<std::string> SwaySession::Unavailable() {
 }
 
 SwaySession::SwaySession(const std::vector<OutputLayout>& outputs) {
+  if (outputs.empty()) throw std::invalid_argument("a sway session needs at least one output");
   if (auto missing = Unavailable()) throw std::runtime_error(*missing);
   if (geteuid() == 0) {
     passwd user = *SessionUser();
@@ -139,24 +140,20 @@ SwaySession::SwaySession(const std::vector<OutputLayout>& outputs) {
   if (!up) fail("did not answer within 60 s");
 
   // The headless back end starts with outputs of its own choosing (one, at
-  // 1280x720): make more as needed, lay out the ones asked for, switch off
-  // the rest.
+  // 1280x720): make more as needed and lay out the ones asked for. Headless
+  // outputs cannot be switched off, so any beyond those stay as they are.
   std::vector<std::string> names = OutputNamesIn(Swaymsg({"-t", "get_outputs", "-r"}).out);
   for (size_t i = names.size(); i < outputs.size(); ++i) {
     if (Swaymsg({"create_output"}).exitCode != 0) fail("could not make an output");
   }
   names = OutputNamesIn(Swaymsg({"-t", "get_outputs", "-r"}).out);
   if (names.size() < outputs.size()) fail("has fewer outputs than were made");
-  for (size_t i = 0; i < names.size(); ++i) {
-    std::vector<std::string> command{"output", names[i]};
-    if (i < outputs.size()) {
-      const OutputLayout& layout = outputs[i];
-      command.insert(command.end(), {"mode", std::to_string(layout.width) + "x" + std::to_string(layout.height), "pos",
-                                     std::to_string(layout.x), std::to_string(layout.y)});
-      outputNames_.push_back(names[i]);
-    } else {
-      command.push_back("disable");
-    }
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    const OutputLayout& layout = outputs[i];
+    std::vector<std::string> command{"output", names[i], "mode",
+                                     std::to_string(layout.width) + "x" + std::to_string(layout.height), "pos",
+                                     std::to_string(layout.x), std::to_string(layout.y)};
+    outputNames_.push_back(names[i]);
     auto outcome = Swaymsg(command);
     if (outcome.exitCode != 0) fail("refused '" + command[1] + "': " + outcome.out + outcome.err);
   }

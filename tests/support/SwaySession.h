@@ -38,7 +38,8 @@ class SwaySession {
   // can. Anything else that stops the session is a failure of the test.
   static std::optional<std::string> Unavailable();
 
-  // Starts sway and lays out one output HEADLESS-<n> per entry, in order.
+  // Starts sway and lays out one output HEADLESS-<n> per entry (at least
+  // one), in order.
   // Throws std::runtime_error when the session does not come up within a
   // generous bound.
   explicit SwaySession(const std::vector<OutputLayout>& outputs);
