@@ -38,6 +38,17 @@ Status PublishWallpaper(const platform::Bitmap& bitmap, const std::string& path)
   return Ok();
 }
 
+Status PublishMonitorWallpapers(const platform::Bitmap& whole, const std::string& path,
+                                const std::vector<platform::MonitorImage>& monitors) {
+  if (auto saved = platform::SaveBitmapFile(whole, path); !saved) {
+    return Fail(saved.error(), "the wallpaper was not changed");
+  }
+  if (auto set = platform::SetMonitorWallpapers(whole, path, monitors, WallpaperCommand()); !set) {
+    platform::LogError("the desktop wallpaper could not be set to " + path + ": " + set.error().message);
+  }
+  return Ok();
+}
+
 void ShowExistingWallpaper(const std::string& path) {
   std::optional<std::string> command = WallpaperCommand();
   if (platform::WallpaperOutlivesSession(command)) return;

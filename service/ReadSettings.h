@@ -28,6 +28,7 @@ struct SettingsSnapshot {
   std::string SelectedQuotesFiles;
   std::string WallpaperFile;
   render::Effects Effects;  // unknown names left out
+  bool QuoteOnEachMonitor = false;  // QuoteMonitors is "each"
 };
 
 // Loads the settings through the library. A setting whose text is not a

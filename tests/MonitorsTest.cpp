@@ -1,0 +1,205 @@
+// Screens of several monitors: the monitors as KVILLO_SCREEN lists them, and
+// under a real X server (Xvfb with RandR monitors on one wide screen) the
+// wallpaper the update cycle makes, as the root window shows it.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "PictureFiles.h"
+#include "StoreProbe.h"
+#include "TempHome.h"
+#include "UpdateWallpaper.h"
+#include "Xvfb.h"
+#include "kvplatform/Screen.h"
+
+// Last: Xlib defines macros (None, Status, ...) that other headers use as names.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+#undef Status
+
+namespace {
+
+namespace fs = std::filesystem;
+using kv::platform::Monitor;
+using kv::platform::QueryMonitors;
+
+TEST(HeadlessMonitors, KvilloScreenListsMonitorsAndRefusesBadLists) {
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  setenv("KVILLO_SCREEN", "1920x1080+0+0,1280x1024+1920+56", 1);
+  std::vector<Monitor> monitors = QueryMonitors();
+  ASSERT_EQ(monitors.size(), 2u);
+  EXPECT_TRUE(monitors[0].primary) << "the first listed is the primary";
+  EXPECT_FALSE(monitors[1].primary);
+  EXPECT_EQ(monitors[1].rect.left, 1920);
+  EXPECT_EQ(monitors[1].rect.top, 56);
+  EXPECT_EQ(monitors[1].rect.right, 3200);
+  EXPECT_EQ(monitors[1].rect.bottom, 1080);
+  EXPECT_EQ(monitors[1].name, "screen1");
+  EXPECT_FALSE(monitors[1].taskbar);
+  EXPECT_EQ(kv::platform::HeadlessScreen().width, 1920) << "the screen of one-monitor code is the primary";
+
+  setenv("KVILLO_SCREEN", "800x600", 1);
+  monitors = QueryMonitors();
+  ASSERT_EQ(monitors.size(), 1u);
+  EXPECT_EQ(monitors[0].rect.right, 800);
+  EXPECT_EQ(monitors[0].rect.bottom, 600);
+
+  for (const char* bad : {"1920x1080+0", "1920x1080,", ",1920x1080", "0x600", "800x600+-5+0", "800x600+32000+0",
+                          "800x600 +0+0", "wide", "1920x1080+0+0;1280x1024+1920+0"}) {
+    setenv("KVILLO_SCREEN", bad, 1);
+    testing::internal::CaptureStderr();
+    monitors = QueryMonitors();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << bad << " is one line on stderr: " << err;
+    EXPECT_NE(err.find(bad), std::string::npos) << err;
+    ASSERT_EQ(monitors.size(), 1u) << bad;
+    EXPECT_EQ(monitors[0].rect.right, 1920) << bad << " falls back to 1920x1080";
+    EXPECT_EQ(monitors[0].rect.bottom, 1080) << bad;
+  }
+  unsetenv("KVILLO_SCREEN");
+}
+
+constexpr std::int32_t kBackground = 0x00402010;        // 0x00BBGGRR
+constexpr std::uint32_t kBackgroundOnScreen = 0x102040;  // 0xRRGGBB
+
+// A wide screen split into two RandR monitors of different sizes, the
+// second one in the server's order primary, and a panel on the first.
+class TwoMonitors : public testing::Test {
+ protected:
+  static constexpr kv::platform::ScreenRect kLeft{0, 0, 640, 480};
+  static constexpr kv::platform::ScreenRect kRight{640, 0, 1600, 720};
+  static constexpr int kPanel = 40;  // at the bottom of the left monitor
+
+  void SetUp() override {
+    xvfb_.Export();
+    unsetenv("KVILLO_SCREEN");
+    kvtest::StoreSetting("Path", home_.DataFolder().string());
+    kvtest::StoreSetting("FirstTime", "1");
+    kvtest::WriteFile(home_.DataFolder() / "files" / "Short.txt", "Wholly here\n");
+    display_ = XOpenDisplay(xvfb_.Display().c_str());
+    ASSERT_NE(display_, nullptr);
+    AddMonitor("Left", kLeft, false);
+    AddMonitor("Right", kRight, true);
+    AddPanel();
+
+    snapshot_.BackgroundColor = kBackground;
+    snapshot_.FontColor = 0xFFFFFF;
+    snapshot_.FontSize = "28";
+    snapshot_.HAlign = 2;
+    snapshot_.VAlign = 1;
+    snapshot_.TopMargin = snapshot_.BottomMargin = 0;
+    snapshot_.LeftMargin = snapshot_.RightMargin = 5;
+    snapshot_.SelectedFonts = "DejaVu Sans";
+    snapshot_.SelectedQuotesFiles = "Short";
+    snapshot_.WallpaperFile = (home_.Root() / "Kvillo.bmp").string();
+  }
+  void TearDown() override {
+    if (display_) XCloseDisplay(display_);
+    unsetenv("DISPLAY");
+  }
+
+  // As `xrandr --setmonitor`: the first monitor takes Xvfb's one output, so
+  // that the output no longer counts as a monitor of its own.
+  void AddMonitor(const char* name, kv::platform::ScreenRect rect, bool primary) {
+    Window root = DefaultRootWindow(display_);
+    XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display_, root);
+    ASSERT_TRUE(resources && resources->noutput > 0);
+    XRRMonitorInfo* monitor = XRRAllocateMonitor(display_, claimed_ ? 0 : 1);
+    if (!claimed_) monitor->outputs[0] = resources->outputs[0];
+    claimed_ = true;
+    XRRFreeScreenResources(resources);
+    monitor->name = XInternAtom(display_, name, False);
+    monitor->primary = primary;
+    monitor->x = rect.left, monitor->y = rect.top;
+    monitor->width = rect.right - rect.left, monitor->height = rect.bottom - rect.top;
+    monitor->mwidth = monitor->width / 4, monitor->mheight = monitor->height / 4;
+    XRRSetMonitor(display_, root, monitor);
+    XRRFreeMonitors(monitor);
+    XSync(display_, False);
+  }
+
+  // A dock window with a partial strut along the left monitor's bottom, and
+  // listed as a window manager lists its clients.
+  void AddPanel() {
+    Window root = DefaultRootWindow(display_);
+    Window panel = XCreateSimpleWindow(display_, root, 0, kLeft.bottom - kPanel, 640, kPanel, 0, 0, 0x404040);
+    long type = static_cast<long>(XInternAtom(display_, "_NET_WM_WINDOW_TYPE_DOCK", False));
+    XChangeProperty(display_, panel, XInternAtom(display_, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char*>(&type), 1);
+    // Struts count from the root window's edges: its bottom is 900.
+    long strut[12] = {0, 0, 0, 900 - (kLeft.bottom - kPanel), 0, 0, 0, 0, 0, 0, 0, 639};
+    XChangeProperty(display_, panel, XInternAtom(display_, "_NET_WM_STRUT_PARTIAL", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char*>(strut), 12);
+    long client = static_cast<long>(panel);
+    XChangeProperty(display_, root, XInternAtom(display_, "_NET_CLIENT_LIST", False), XA_WINDOW, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&client), 1);
+    XSync(display_, False);
+  }
+
+  // Runs one update cycle as the service does.
+  void Update() {
+    kv::service::CycleOutcome outcome = kv::service::UpdateWallpaper(
+        snapshot_, kv::service::RenderWithRenderer, [] { ADD_FAILURE() << "no attempt fitted"; },
+        kv::service::StatusGate::AssumeRunning);
+    ASSERT_EQ(outcome, kv::service::CycleOutcome::Rendered);
+  }
+
+  // The pixels of `rect` on the root window that are not the background.
+  static int Ink(const kvtest::Image& root, kv::platform::ScreenRect rect) {
+    int ink = 0;
+    for (int y = rect.top; y < rect.bottom; ++y) {
+      for (int x = rect.left; x < rect.right; ++x) ink += root.Pixel(x, y) != kBackgroundOnScreen;
+    }
+    return ink;
+  }
+
+  kvtest::TempHome home_;
+  kvtest::Xvfb xvfb_{1600, 900};
+  Display* display_ = nullptr;
+  bool claimed_ = false;
+  kv::service::SettingsSnapshot snapshot_;
+};
+
+TEST_F(TwoMonitors, TheQuoteLiesWhollyOnThePrimaryAndEveryMonitorKeepsClearOfItsPanel) {
+  std::vector<Monitor> monitors = QueryMonitors();
+  ASSERT_EQ(monitors.size(), 2u);
+  EXPECT_EQ(monitors[0].name, "Right") << "the primary comes first";
+  EXPECT_TRUE(monitors[0].primary);
+  EXPECT_FALSE(monitors[0].taskbar) << "no panel on the primary";
+  EXPECT_EQ(monitors[1].name, "Left");
+  ASSERT_TRUE(monitors[1].taskbar) << "the panel's strut on the left monitor";
+  EXPECT_EQ(monitors[1].taskbar->edge, kv::platform::kTaskbarBottom);
+  EXPECT_EQ(monitors[1].taskbar->rect.top, kLeft.bottom - kPanel);
+  EXPECT_EQ(monitors[1].taskbar->rect.right, kLeft.right);
+
+  Update();
+  kvtest::Image root = xvfb_.CaptureRoot();
+  kvtest::SavePng(root, kvtest::ScreenshotDir() / "two-monitors-primary.png");
+  kvtest::Image file = kvtest::ReadBmp24(snapshot_.WallpaperFile);
+  ASSERT_EQ(file.width, 1600) << "Kvillo.bmp is the whole screen";
+  ASSERT_EQ(file.height, 720) << "down to the lowest monitor's edge";
+  EXPECT_EQ(file.Pixel(1000, 650), root.Pixel(1000, 650)) << "the root window shows the file from its origin";
+  int onPrimary = Ink(root, kRight);
+  EXPECT_GT(onPrimary, 200) << "the quote is on the primary monitor";
+  EXPECT_EQ(Ink(root, {0, 0, 1600, 720}), onPrimary) << "and nowhere else: the left monitor shows its background";
+  // Bottom-aligned with no margin, the quote ends just above the primary's edge.
+  EXPECT_GT(Ink(root, {kRight.left, kRight.bottom - 60, kRight.right, kRight.bottom}), 0);
+
+  // A quote on every monitor: each its own, the left one above its panel.
+  snapshot_.QuoteOnEachMonitor = true;
+  Update();
+  root = xvfb_.CaptureRoot();
+  kvtest::SavePng(root, kvtest::ScreenshotDir() / "two-monitors-each.png");
+  EXPECT_GT(Ink(root, kRight), 200);
+  EXPECT_GT(Ink(root, kLeft), 200) << "the left monitor has its quote too";
+  EXPECT_EQ(Ink(root, {kLeft.left, kLeft.bottom - kPanel, kLeft.right, kLeft.bottom}), 0)
+      << "nothing is drawn under the left monitor's panel";
+  EXPECT_EQ(Ink(root, {kLeft.left, kLeft.bottom, kLeft.right, kRight.bottom}), 0) << "the gap below is background";
+  EXPECT_FALSE(fs::exists(home_.Root() / "Kvillo-Left.bmp")) << "plain X needs no file per monitor";
+}
+
+}  // namespace
