@@ -4,6 +4,7 @@
 #include <chrono>
 #include <string>
 
+#include "PictureFiles.h"
 #include "SwaySession.h"
 #include "TempHome.h"
 #include "WaylandMonitors.h"
@@ -13,6 +14,7 @@ namespace {
 using kv::ErrorCode;
 using kv::platform::Monitor;
 using kvtest::SwaySession;
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // "NAME WxH+X+Y*" per monitor, "*" marking the primary, for messages that
@@ -132,6 +134,50 @@ TEST(WaylandMonitorsTest, CompositorAnswersAreReadSafely) {
   auto monitors = kv::platform::QueryWaylandMonitors();
   ASSERT_TRUE(monitors);
   EXPECT_EQ(Describe(*monitors), "HDMI-A-1 1440x2560+1920+-200*; DP-1 1920x1080+0+0; ");
+}
+
+TEST(WaylandMonitorsTest, KvrenderInASwaySessionMakesAWallpaperPerOutputThatSwayShows) {
+  KV_REQUIRE_SWAY();
+  kvtest::TempHome home;
+  SwaySession session({{1280, 800, 0, 0}, {1024, 768, 1280, 0}});
+  session.GiveToUser(home.Root());
+  auto result = session.Run(kvtest::BinDir() / "kvrender", {"--quote", "One picture per output"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.err, "") << "nothing is logged in normal operation";
+
+  const fs::path folder = home.DataHome() / "kvillo";
+  kvtest::Image whole = kvtest::ReadBmp24(folder / "Kvillo.bmp");
+  EXPECT_EQ(whole.width, 2304) << "the canonical file spans the whole layout";
+  EXPECT_EQ(whole.height, 800);
+  struct Expected {
+    std::string name;
+    int width, height, x;
+  };
+  for (const Expected& output : {Expected{"HEADLESS-1", 1280, 800, 0}, Expected{"HEADLESS-2", 1024, 768, 1280}}) {
+    SCOPED_TRACE(output.name);
+    kvtest::Image own = kvtest::ReadBmp24(folder / ("Kvillo-" + output.name + ".bmp"));
+    ASSERT_EQ(own.width, output.width);
+    ASSERT_EQ(own.height, output.height);
+    // The white quote is on the focused output alone: the sample
+    // background has no white in it.
+    long white = 0;
+    for (int y = 0; y < own.height; ++y) {
+      for (int x = 0; x < own.width; ++x) white += own.Pixel(x, y) == 0xFFFFFF;
+    }
+    EXPECT_EQ(white > 100, output.x == 0) << white << " white pixels";
+    EXPECT_EQ(own.Pixel(output.width / 2, output.height / 2), whole.Pixel(output.x + output.width / 2, output.height / 2));
+    // swaybg draws the picture once it has loaded it; the output then shows
+    // exactly the file's pixels.
+    kvtest::Image shown;
+    bool same = kvtest::WaitFor(
+        [&] {
+          shown = session.Screenshot(output.name);
+          return shown.width == own.width && shown.height == own.height && shown.rgb == own.rgb;
+        },
+        std::chrono::seconds(60));
+    kvtest::SavePng(shown, kvtest::ScreenshotDir() / ("sway-" + output.name + ".png"));
+    EXPECT_TRUE(same) << "sway shows a " << shown.width << "x" << shown.height << " picture that is not the file";
+  }
 }
 
 }  // namespace
