@@ -196,8 +196,10 @@ void SwaySession::Export() const {
 std::vector<std::string> SwaySession::AsUser(const fs::path& program, const std::vector<std::string>& args) const {
   std::vector<std::string> command;
   if (uid_) {
+    // A test that crashes takes its session with it: the parent-death
+    // signal is set after the change of user, which would clear it.
     command = {Required("setpriv").string(), "--reuid=" + std::to_string(*uid_), "--regid=" + std::to_string(*gid_),
-               "--clear-groups", "--"};
+               "--clear-groups", "--pdeathsig=SIGKILL", "--"};
   }
   command.push_back(program.string());
   command.insert(command.end(), args.begin(), args.end());
