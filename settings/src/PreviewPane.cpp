@@ -73,6 +73,19 @@ void PreviewPane::Shuffle() {
   StartRender();
 }
 
+void PreviewPane::ShowProblem(const QString& message) {
+  settings_.reset();
+  {
+    std::lock_guard lock(mutex_);
+    ++latest_;  // nothing still on its way replaces the message
+  }
+  pause_->stop();
+  cmdShuffle_->setEnabled(false);
+  shownPicture_ = QImage();
+  picture_->setPixmap(QPixmap());
+  picture_->setText(message);
+}
+
 QString PreviewPane::ShownMessage() const { return picture_->pixmap().isNull() ? picture_->text() : QString(); }
 
 void PreviewPane::SetRenderHook(std::function<void()> hook) {

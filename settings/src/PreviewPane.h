@@ -36,6 +36,8 @@ class PreviewPane : public QWidget {
   void SettingsChanged(const service::SettingsSnapshot& settings, const std::string& dataFolder);
   // Draws new random choices and renders at once.
   void Shuffle();
+  // Shows `message` instead of a picture, for settings that cannot be shown.
+  void ShowProblem(const QString& message);
 
   // How many previews have been shown (pictures and messages), for tests.
   int ShownCount() const { return shownCount_; }

@@ -85,9 +85,12 @@ void frmSettings::ConnectPreview() {
 }
 
 void frmSettings::PreviewChanged() {
-  if (isLoading_ || !settings_ || loadFailure_) return;
+  if (isLoading_ || !settings_) return;
   auto snapshot = service::SnapshotOf(*settings_);
-  if (!snapshot) return;
+  if (loadFailure_ || !snapshot) {
+    preview_->ShowProblem(QStringLiteral("No preview: the settings could not be loaded."));
+    return;
+  }
   // The lists commit their pick when they lose the focus; the preview
   // shows it at once.
   auto picked = [](QComboBox* list, std::int32_t& value) {
