@@ -88,7 +88,7 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
   ASSERT_TRUE(fs::exists(deb)) << "the package's file name: " << packed.out;
 
   auto field = [&](const char* name) {
-    auto shown = kvtest::Run("/usr/bin/dpkg-deb", {"-f", deb.string(), name});
+    auto shown = kvtest::Run("/usr/bin/dpkg-deb", {"-f", deb.string(), name}, {}, 120s);
     EXPECT_EQ(shown.exitCode, 0) << shown.err;
     return shown.out;
   };
@@ -109,7 +109,7 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
 
   // Exactly the installation, owned by root, with Debian's modes, and the
   // links in /usr/bin pointing into the program folder.
-  auto listed = kvtest::Run("/usr/bin/dpkg-deb", {"-c", deb.string()});
+  auto listed = kvtest::Run("/usr/bin/dpkg-deb", {"-c", deb.string()}, {}, 120s);
   ASSERT_EQ(listed.exitCode, 0) << listed.err;
   std::map<std::string, Entry> contents = Contents(listed.out);
   std::vector<std::string> programs{"Kvillo", "kvreg", "kvrender", "kvctl"};
@@ -142,7 +142,7 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
   }
 
   fs::path root = home.Root() / "unpacked root";
-  auto extracted = kvtest::Run("/usr/bin/dpkg-deb", {"-x", deb.string(), root.string()});
+  auto extracted = kvtest::Run("/usr/bin/dpkg-deb", {"-x", deb.string(), root.string()}, {}, 120s);
   ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
   fs::path folder = root / "usr" / "lib" / "kvillo";
 
@@ -153,11 +153,12 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
     std::string text = kvtest::ReadFile(entry);
     EXPECT_NE(text.find("\nExec=/usr/lib/kvillo/KvSettings\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nExec=/usr/lib/kvillo/kvctl next\n"), std::string::npos) << text;
-    auto valid = kvtest::Run("/usr/bin/desktop-file-validate", {entry.string()});
+    auto valid = kvtest::Run("/usr/bin/desktop-file-validate", {entry.string()}, {}, 60s);
     EXPECT_EQ(valid.exitCode, 0) << valid.out << valid.err;
     auto described = kvtest::Run(
         "/usr/bin/appstreamcli",
-        {"validate", "--no-net", (root / "usr" / "share" / "metainfo" / "org.kvillo.Kvillo.metainfo.xml").string()});
+        {"validate", "--no-net", (root / "usr" / "share" / "metainfo" / "org.kvillo.Kvillo.metainfo.xml").string()},
+        {}, 60s);
     EXPECT_EQ(described.exitCode, 0) << described.out << described.err;
   }
 
@@ -186,15 +187,15 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
 
   // Every other program loads: the service and kvctl answer, and the
   // settings window gets as far as seeing that there is no display.
-  auto help = kvtest::Run(root / "usr" / "bin" / "Kvillo", {"--help"}, env);
+  auto help = kvtest::Run(root / "usr" / "bin" / "Kvillo", {"--help"}, env, 60s);
   EXPECT_EQ(help.exitCode, 0) << help.err;
   EXPECT_TRUE(help.out.starts_with("usage: Kvillo")) << help.out;
-  auto status = kvtest::Run(root / "usr" / "bin" / "kvctl", {"status"}, env);
+  auto status = kvtest::Run(root / "usr" / "bin" / "kvctl", {"status"}, env, 60s);
   EXPECT_EQ(status.exitCode, 0) << status.err;
   EXPECT_TRUE(status.out.starts_with("State: Stopped\n")) << status.out;
   if (KV_TEST_WITH_SETTINGS) {
     env.emplace("QT_QPA_PLATFORM", std::nullopt);
-    auto window = kvtest::Run(root / "usr" / "bin" / "KvSettings", {}, env);
+    auto window = kvtest::Run(root / "usr" / "bin" / "KvSettings", {}, env, 60s);
     EXPECT_EQ(window.exitCode, 1);
     EXPECT_NE(window.err.find("cannot open the settings window: no display"), std::string::npos) << window.err;
   }
