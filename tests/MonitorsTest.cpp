@@ -17,7 +17,6 @@
 // Last: Xlib defines macros (None, Status, ...) that other headers use as names.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
 #undef Status
 
 namespace {
@@ -82,8 +81,8 @@ class TwoMonitors : public testing::Test {
     kvtest::WriteFile(home_.DataFolder() / "files" / "Short.txt", "Wholly here\n");
     display_ = XOpenDisplay(xvfb_.Display().c_str());
     ASSERT_NE(display_, nullptr);
-    AddMonitor("Left", kLeft, false);
-    AddMonitor("Right", kRight, true);
+    xvfb_.AddMonitor("Left", kLeft.left, kLeft.top, kLeft.right - kLeft.left, kLeft.bottom - kLeft.top, false);
+    xvfb_.AddMonitor("Right", kRight.left, kRight.top, kRight.right - kRight.left, kRight.bottom - kRight.top, true);
     AddPanel();
 
     snapshot_.BackgroundColor = kBackground;
@@ -100,26 +99,6 @@ class TwoMonitors : public testing::Test {
   void TearDown() override {
     if (display_) XCloseDisplay(display_);
     unsetenv("DISPLAY");
-  }
-
-  // As `xrandr --setmonitor`: the first monitor takes Xvfb's one output, so
-  // that the output no longer counts as a monitor of its own.
-  void AddMonitor(const char* name, kv::platform::ScreenRect rect, bool primary) {
-    Window root = DefaultRootWindow(display_);
-    XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display_, root);
-    ASSERT_TRUE(resources && resources->noutput > 0);
-    XRRMonitorInfo* monitor = XRRAllocateMonitor(display_, claimed_ ? 0 : 1);
-    if (!claimed_) monitor->outputs[0] = resources->outputs[0];
-    claimed_ = true;
-    XRRFreeScreenResources(resources);
-    monitor->name = XInternAtom(display_, name, False);
-    monitor->primary = primary;
-    monitor->x = rect.left, monitor->y = rect.top;
-    monitor->width = rect.right - rect.left, monitor->height = rect.bottom - rect.top;
-    monitor->mwidth = monitor->width / 4, monitor->mheight = monitor->height / 4;
-    XRRSetMonitor(display_, root, monitor);
-    XRRFreeMonitors(monitor);
-    XSync(display_, False);
   }
 
   // A dock window with a partial strut along the left monitor's bottom, and
@@ -160,7 +139,6 @@ class TwoMonitors : public testing::Test {
   kvtest::TempHome home_;
   kvtest::Xvfb xvfb_{1600, 900};
   Display* display_ = nullptr;
-  bool claimed_ = false;
   kv::service::SettingsSnapshot snapshot_;
 };
 
