@@ -10,6 +10,7 @@
 #include "PictureFiles.h"
 #include "StoreProbe.h"
 #include "TempHome.h"
+#include "PublishWallpaper.h"
 #include "UpdateWallpaper.h"
 #include "Xvfb.h"
 #include "kvplatform/Screen.h"
@@ -178,6 +179,19 @@ TEST_F(TwoMonitors, TheQuoteLiesWhollyOnThePrimaryAndEveryMonitorKeepsClearOfIts
       << "nothing is drawn under the left monitor's panel";
   EXPECT_EQ(Ink(root, {kLeft.left, kLeft.bottom, kLeft.right, kRight.bottom}), 0) << "the gap below is background";
   EXPECT_FALSE(fs::exists(home_.Root() / "Kvillo-Left.bmp")) << "plain X needs no file per monitor";
+
+  // A new X session shows the existing file again, spanned as it was made.
+  XSetWindowBackground(display_, DefaultRootWindow(display_), 0xFF00FF);
+  XClearWindow(display_, DefaultRootWindow(display_));
+  XSync(display_, False);
+  kv::service::ShowExistingWallpaper(snapshot_.WallpaperFile);
+  kvtest::Image again = xvfb_.CaptureRoot();
+  kvtest::Image shown = kvtest::ReadBmp24(snapshot_.WallpaperFile);
+  int differing = 0;
+  for (int y = 0; y < shown.height; ++y) {
+    for (int x = 0; x < shown.width; ++x) differing += again.Pixel(x, y) != shown.Pixel(x, y);
+  }
+  EXPECT_EQ(differing, 0) << "the root window shows the file from its origin again";
 }
 
 }  // namespace
