@@ -13,6 +13,7 @@
 #include "TempHome.h"
 #include "PublishWallpaper.h"
 #include "UpdateWallpaper.h"
+#include "render/MonitorWallpapers.h"
 #include "Xvfb.h"
 #include "kvplatform/Screen.h"
 
@@ -62,6 +63,32 @@ TEST(HeadlessMonitors, KvilloScreenListsMonitorsAndRefusesBadLists) {
     EXPECT_EQ(monitors[0].rect.bottom, 1080) << bad;
   }
   unsetenv("KVILLO_SCREEN");
+}
+
+TEST(AssembledScreen, MonitorsSitAtTheirPlacesThePrimaryOverAMirrorAndGapsInTheBackground) {
+  auto plain = [](int width, int height, std::int32_t color) {
+    auto bitmap = kv::platform::Bitmap::Create(width, height);
+    bitmap->Fill(color);
+    return std::move(*bitmap);
+  };
+  std::vector<kv::platform::Bitmap> parts;
+  parts.push_back(plain(100, 80, 0x0000FF));  // the primary, 10 pixels short of its monitor (a panel)
+  parts.push_back(plain(100, 90, 0x00FF00));  // a mirror of it
+  parts.push_back(plain(50, 40, 0xFF0000));   // further right and down, a little left of the origin
+  std::vector<Monitor> monitors{{"A", {0, 0, 100, 90}, true, std::nullopt},
+                                {"B", {0, 0, 100, 90}, false, std::nullopt},
+                                {"C", {-20, 100, 30, 140}, false, std::nullopt}};
+  auto whole = kv::render::AssembleScreen(monitors, parts, 0x333333);
+  ASSERT_TRUE(whole) << whole.error().message;
+  EXPECT_EQ(whole->Width(), 120) << "from the leftmost monitor's edge";
+  EXPECT_EQ(whole->Height(), 140);
+  EXPECT_EQ(whole->PixelAt(70, 50), 0x0000FF) << "the primary shows over its mirror";
+  EXPECT_EQ(whole->PixelAt(70, 2), 0x00FF00) << "the mirror fills the primary's panel band";
+  EXPECT_EQ(whole->PixelAt(0, 120), 0xFF0000);
+  EXPECT_EQ(whole->PixelAt(100, 120), 0x333333) << "a gap";
+  monitors.push_back({"far", {32700, 0, 32800, 10}, false, std::nullopt});
+  parts.push_back(plain(100, 10, 0));
+  EXPECT_FALSE(kv::render::AssembleScreen(monitors, parts, 0)) << "a screen too wide for a bitmap is refused";
 }
 
 constexpr std::int32_t kBackground = 0x00402010;        // 0x00BBGGRR

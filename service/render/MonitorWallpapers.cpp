@@ -124,7 +124,9 @@ Result<platform::Bitmap> AssembleScreen(const std::vector<platform::Monitor>& Mo
   }
   KV_TRY_ASSIGN(platform::Bitmap whole, platform::Bitmap::Create(right - left, bottom - top));
   whole.Fill(BackgroundColor);
-  for (std::size_t i = 0; i < Monitors.size() && i < Parts.size(); ++i) {
+  // The primary last: where monitors overlap (a mirrored one), it is the
+  // primary's picture that shows.
+  for (std::size_t i = std::min(Monitors.size(), Parts.size()); i-- > 0;) {
     const platform::ScreenRect& rect = Monitors[i].rect;
     CopyInto(whole, Parts[i], rect.left - left + (rect.right - rect.left - Parts[i].Width()) / 2,
              rect.top - top + (rect.bottom - rect.top - Parts[i].Height()) / 2);

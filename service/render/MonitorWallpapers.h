@@ -60,8 +60,9 @@ struct SharedLook {
                                                            const std::vector<MonitorChoice>& Choices,
                                                            const SharedLook& Look, const std::string& OutputPath);
 
-// The virtual screen's picture: `Parts[i]` centred on `Monitors[i]`, the rest
-// in `BackgroundColor`; the origin is the screen's (0, 0) unless a monitor
+// The virtual screen's picture: `Parts[i]` centred on `Monitors[i]` (the
+// first, the primary, over any other it overlaps), the rest in
+// `BackgroundColor`; the origin is the screen's (0, 0) unless a monitor
 // lies left of or above it. Fails when the screen is too large for a bitmap.
 [[nodiscard]] Result<platform::Bitmap> AssembleScreen(const std::vector<platform::Monitor>& Monitors,
                                                       const std::vector<platform::Bitmap>& Parts,
