@@ -275,7 +275,7 @@ TEST_F(Publish, SeveralMonitorsAreSpannedOrSetOnePerMonitor) {
   env_.Set("XDG_CURRENT_DESKTOP", "KDE");
   ASSERT_TRUE(publish());
   ASSERT_EQ(Recorded().size(), 1u);
-  const std::string& script = Recorded()[0].back();
+  const std::string script = Recorded()[0].back();
   EXPECT_NE(script.find("[0,0,'" + Uri(folder_ / "Kvillo-DP-1-a.bmp") + "']"), std::string::npos) << script;
   EXPECT_NE(script.find("[6,0,'" + Uri(folder_ / "Kvillo-HDMI_2-a.bmp") + "']"), std::string::npos)
       << "a fresh name (no path from the connector's name), matched by the screen's place: " << script;
