@@ -10,6 +10,8 @@
 #include "CWPText.h"
 #include "LayoutText.h"
 #include "TextEffects.h"
+#include "kvplatform/Text.h"
+#include "kvshared/CStatics.h"
 
 namespace kv::render {
 namespace {
@@ -61,7 +63,7 @@ struct Composition {
 // Sizes the monitor's bitmap and lays its quote out, moved away from the
 // taskbar's edge; null when the quote does not fit. Nothing is painted.
 Result<std::unique_ptr<Composition>> LayOut(const platform::Monitor& screen, const MonitorChoice& choice,
-                                            const SharedLook& look) {
+                                            const SharedLook& look, const std::string& dataFolder) {
   // The monitor, less the taskbar's band along its edge.
   std::int32_t W = screen.rect.right - screen.rect.left, H = screen.rect.bottom - screen.rect.top;
   const platform::Taskbar taskbar = screen.taskbar.value_or(platform::Taskbar{});
@@ -82,7 +84,8 @@ Result<std::unique_ptr<Composition>> LayOut(const platform::Monitor& screen, con
   KV_TRY_ASSIGN(platform::Bitmap bitmap, platform::Bitmap::Create(W, H));
   auto made = std::make_unique<Composition>(std::move(bitmap));
   Composition& c = *made;
-  KV_TRY(c.background->Init(&c.bitmap, W, H, choice.BackgroundName, look.BackgroundMode, look.BackgroundColor));
+  KV_TRY(c.background->Init(&c.bitmap, W, H, choice.BackgroundName, look.BackgroundMode, look.BackgroundColor,
+                            dataFolder));
   c.background->SetSmoothScaling(look.Chosen.Smooth);
   if (!choice.ShowQuote) return made;
 
@@ -132,8 +135,8 @@ Status Paint(Composition& c, const SharedLook& look) {
 }  // namespace
 
 Result<std::optional<platform::Bitmap>> ComposeMonitor(const platform::Monitor& Screen, const MonitorChoice& Choice,
-                                                      const SharedLook& Look) {
-  KV_TRY_ASSIGN(std::unique_ptr<Composition> composition, LayOut(Screen, Choice, Look));
+                                                      const SharedLook& Look, const std::string& DataFolder) {
+  KV_TRY_ASSIGN(std::unique_ptr<Composition> composition, LayOut(Screen, Choice, Look, DataFolder));
   if (!composition) return std::optional<platform::Bitmap>();
   KV_TRY(Paint(*composition, Look));
   return std::optional<platform::Bitmap>(composition->Finish());
@@ -172,9 +175,17 @@ Result<std::int32_t> RenderMonitorWallpapers(const std::vector<platform::Monitor
   // Every monitor is laid out before any is painted: a quote that does not
   // fit on one monitor costs only the measuring and leaves every file and
   // the wallpaper alone.
+  // The data folder is only asked for when there is a picture to find.
+  std::string dataFolder;
+  bool anyPicture = std::any_of(Choices.begin(), Choices.end(), [](const MonitorChoice& choice) {
+    return !platform::TrimSpaces(choice.BackgroundName).empty();
+  });
+  if (anyPicture) {
+    KV_TRY_ASSIGN(dataFolder, Statics().GetApplicationPath());
+  }
   std::vector<std::unique_ptr<Composition>> compositions;
   for (std::size_t i = 0; i < Monitors.size(); ++i) {
-    KV_TRY_ASSIGN(std::unique_ptr<Composition> composition, LayOut(Monitors[i], Choices[i], Look));
+    KV_TRY_ASSIGN(std::unique_ptr<Composition> composition, LayOut(Monitors[i], Choices[i], Look, dataFolder));
     if (!composition) return 0;
     compositions.push_back(std::move(composition));
   }

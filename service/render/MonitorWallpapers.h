@@ -42,12 +42,14 @@ struct SharedLook {
 };
 
 // The wallpaper of one monitor: a bitmap of its size less the taskbar band
-// with the background and, when the choice shows one, the quote moved away
-// from the taskbar's edge. nullopt when the quote does not fit (then nothing
-// was painted); an error for anything else.
+// with the background (its picture found in `DataFolder`) and, when the
+// choice shows one, the quote moved away from the taskbar's edge. nullopt
+// when the quote does not fit (then nothing was painted); an error for
+// anything else. Reads no settings and writes no file.
 [[nodiscard]] Result<std::optional<platform::Bitmap>> ComposeMonitor(const platform::Monitor& Screen,
                                                                     const MonitorChoice& Choice,
-                                                                    const SharedLook& Look);
+                                                                    const SharedLook& Look,
+                                                                    const std::string& DataFolder);
 
 // Renders every monitor with its choice (`Choices` pairs with `Monitors`,
 // the primary first) and publishes the result at `OutputPath`: with one
