@@ -254,6 +254,33 @@ TEST_F(Publish, SwayGetsOneQuotedCommand) {
   EXPECT_EQ(Recorded(), (std::vector<Args>{{"swaymsg", "output * bg \"" + file_.string() + "\" center"}}));
 }
 
+TEST_F(Publish, SeveralMonitorsAreSpannedOrSetOnePerMonitor) {
+  auto second = kv::platform::Bitmap::Create(3, 2);
+  ASSERT_TRUE(second);
+  kv::platform::Monitor primary{"DP-1", {0, 0, 6, 4}, true, std::nullopt};
+  kv::platform::Monitor other{"HDMI/2", {6, 0, 9, 2}, false, std::nullopt};
+  auto publish = [&] {
+    fs::remove(record_);
+    return kv::service::PublishMonitorWallpapers(*bitmap_, file_.string(), {{primary, bitmap_.get()}, {other, &*second}});
+  };
+  env_.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  ASSERT_TRUE(publish());
+  EXPECT_EQ(Recorded().at(2), (Args{"gsettings", "set", "org.gnome.desktop.background", "picture-options", "spanned"}));
+  EXPECT_EQ(Recorded().at(0).back(), Uri(file_)) << "the whole screen's file";
+  env_.Set("XDG_CURRENT_DESKTOP", "MATE");
+  ASSERT_TRUE(publish());
+  EXPECT_EQ(Recorded().at(1), (Args{"gsettings", "set", "org.mate.background", "picture-options", "spanned"}));
+
+  env_.Set("XDG_CURRENT_DESKTOP", "KDE");
+  ASSERT_TRUE(publish());
+  ASSERT_EQ(Recorded().size(), 1u);
+  const std::string script = Recorded()[0].back();
+  EXPECT_NE(script.find("[0,0,'" + Uri(folder_ / "Kvillo-DP-1-a.bmp") + "']"), std::string::npos) << script;
+  EXPECT_NE(script.find("[6,0,'" + Uri(folder_ / "Kvillo-HDMI_2-a.bmp") + "']"), std::string::npos)
+      << "a fresh name (no path from the connector's name), matched by the screen's place: " << script;
+  EXPECT_EQ(kvtest::ReadBmp24(folder_ / "Kvillo-HDMI_2.bmp").width, 3) << "each monitor's own picture";
+}
+
 TEST_F(Publish, TheUsersCommandComesFirstAndRunsWithoutAShell) {
   env_.Set("XDG_CURRENT_DESKTOP", "GNOME");
   kvtest::StoreSetting("WallpaperCommand", "recorder --file \"%f\" 'two words' 100%% $HOME;echo");
