@@ -9,15 +9,17 @@
 
 #include "PictureFiles.h"
 #include "StoreProbe.h"
+#include "SwaySession.h"
 #include "TempHome.h"
+#include "PublishWallpaper.h"
 #include "UpdateWallpaper.h"
+#include "render/MonitorWallpapers.h"
 #include "Xvfb.h"
 #include "kvplatform/Screen.h"
 
 // Last: Xlib defines macros (None, Status, ...) that other headers use as names.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
 #undef Status
 
 namespace {
@@ -63,8 +65,71 @@ TEST(HeadlessMonitors, KvilloScreenListsMonitorsAndRefusesBadLists) {
   unsetenv("KVILLO_SCREEN");
 }
 
+TEST(AssembledScreen, MonitorsSitAtTheirPlacesThePrimaryOverAMirrorAndGapsInTheBackground) {
+  auto plain = [](int width, int height, std::int32_t color) {
+    auto bitmap = kv::platform::Bitmap::Create(width, height);
+    bitmap->Fill(color);
+    return std::move(*bitmap);
+  };
+  std::vector<kv::platform::Bitmap> parts;
+  parts.push_back(plain(100, 80, 0x0000FF));  // the primary, 10 pixels short of its monitor (a panel)
+  parts.push_back(plain(100, 90, 0x00FF00));  // a mirror of it
+  parts.push_back(plain(50, 40, 0xFF0000));   // further right and down, a little left of the origin
+  std::vector<Monitor> monitors{{"A", {0, 0, 100, 90}, true, std::nullopt},
+                                {"B", {0, 0, 100, 90}, false, std::nullopt},
+                                {"C", {-20, 100, 30, 140}, false, std::nullopt}};
+  auto whole = kv::render::AssembleScreen(monitors, parts, 0x333333);
+  ASSERT_TRUE(whole) << whole.error().message;
+  EXPECT_EQ(whole->Width(), 120) << "from the leftmost monitor's edge";
+  EXPECT_EQ(whole->Height(), 140);
+  EXPECT_EQ(whole->PixelAt(70, 50), 0x0000FF) << "the primary shows over its mirror";
+  EXPECT_EQ(whole->PixelAt(70, 2), 0x00FF00) << "the mirror fills the primary's panel band";
+  EXPECT_EQ(whole->PixelAt(0, 120), 0xFF0000);
+  EXPECT_EQ(whole->PixelAt(100, 120), 0x333333) << "a gap";
+  monitors.push_back({"far", {32700, 0, 32800, 10}, false, std::nullopt});
+  parts.push_back(plain(100, 10, 0));
+  EXPECT_FALSE(kv::render::AssembleScreen(monitors, parts, 0)) << "a screen too wide for a bitmap is refused";
+}
+
 constexpr std::int32_t kBackground = 0x00402010;        // 0x00BBGGRR
 constexpr std::uint32_t kBackgroundOnScreen = 0x102040;  // 0xRRGGBB
+
+// Settings with a short quote at the bottom of the screen, on a plain
+// background, and a data folder with its quotes file.
+kv::service::SettingsSnapshot ShortQuoteSettings(const kvtest::TempHome& home) {
+  kvtest::StoreSetting("Path", home.DataFolder().string());
+  kvtest::StoreSetting("FirstTime", "1");
+  kvtest::WriteFile(home.DataFolder() / "files" / "Short.txt", "Wholly here\n");
+  kv::service::SettingsSnapshot snapshot;
+  snapshot.BackgroundColor = kBackground;
+  snapshot.FontColor = 0xFFFFFF;
+  snapshot.FontSize = "28";
+  snapshot.HAlign = 2;
+  snapshot.VAlign = 1;
+  snapshot.TopMargin = snapshot.BottomMargin = 0;
+  snapshot.LeftMargin = snapshot.RightMargin = 5;
+  snapshot.SelectedFonts = "DejaVu Sans";
+  snapshot.SelectedQuotesFiles = "Short";
+  snapshot.WallpaperFile = (home.Root() / "Kvillo.bmp").string();
+  return snapshot;
+}
+
+// Runs one update cycle as the service does.
+void Update(const kv::service::SettingsSnapshot& snapshot) {
+  kv::service::CycleOutcome outcome = kv::service::UpdateWallpaper(
+      snapshot, kv::service::RenderWithRenderer, [] { ADD_FAILURE() << "no attempt fitted"; },
+      kv::service::StatusGate::AssumeRunning);
+  ASSERT_EQ(outcome, kv::service::CycleOutcome::Rendered);
+}
+
+// The pixels of `rect` in `image` that are not the background.
+int Ink(const kvtest::Image& image, kv::platform::ScreenRect rect) {
+  int ink = 0;
+  for (int y = rect.top; y < rect.bottom; ++y) {
+    for (int x = rect.left; x < rect.right; ++x) ink += image.Pixel(x, y) != kBackgroundOnScreen;
+  }
+  return ink;
+}
 
 // A wide screen split into two RandR monitors of different sizes, the
 // second one in the server's order primary, and a panel on the first.
@@ -77,49 +142,17 @@ class TwoMonitors : public testing::Test {
   void SetUp() override {
     xvfb_.Export();
     unsetenv("KVILLO_SCREEN");
-    kvtest::StoreSetting("Path", home_.DataFolder().string());
-    kvtest::StoreSetting("FirstTime", "1");
-    kvtest::WriteFile(home_.DataFolder() / "files" / "Short.txt", "Wholly here\n");
+    snapshot_ = ShortQuoteSettings(home_);
     display_ = XOpenDisplay(xvfb_.Display().c_str());
     ASSERT_NE(display_, nullptr);
-    AddMonitor("Left", kLeft, false);
-    AddMonitor("Right", kRight, true);
+    xvfb_.AddMonitor("Left", kLeft.left, kLeft.top, kLeft.right - kLeft.left, kLeft.bottom - kLeft.top, false);
+    xvfb_.AddMonitor("Right", kRight.left, kRight.top, kRight.right - kRight.left, kRight.bottom - kRight.top, true);
     AddPanel();
 
-    snapshot_.BackgroundColor = kBackground;
-    snapshot_.FontColor = 0xFFFFFF;
-    snapshot_.FontSize = "28";
-    snapshot_.HAlign = 2;
-    snapshot_.VAlign = 1;
-    snapshot_.TopMargin = snapshot_.BottomMargin = 0;
-    snapshot_.LeftMargin = snapshot_.RightMargin = 5;
-    snapshot_.SelectedFonts = "DejaVu Sans";
-    snapshot_.SelectedQuotesFiles = "Short";
-    snapshot_.WallpaperFile = (home_.Root() / "Kvillo.bmp").string();
   }
   void TearDown() override {
     if (display_) XCloseDisplay(display_);
     unsetenv("DISPLAY");
-  }
-
-  // As `xrandr --setmonitor`: the first monitor takes Xvfb's one output, so
-  // that the output no longer counts as a monitor of its own.
-  void AddMonitor(const char* name, kv::platform::ScreenRect rect, bool primary) {
-    Window root = DefaultRootWindow(display_);
-    XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display_, root);
-    ASSERT_TRUE(resources && resources->noutput > 0);
-    XRRMonitorInfo* monitor = XRRAllocateMonitor(display_, claimed_ ? 0 : 1);
-    if (!claimed_) monitor->outputs[0] = resources->outputs[0];
-    claimed_ = true;
-    XRRFreeScreenResources(resources);
-    monitor->name = XInternAtom(display_, name, False);
-    monitor->primary = primary;
-    monitor->x = rect.left, monitor->y = rect.top;
-    monitor->width = rect.right - rect.left, monitor->height = rect.bottom - rect.top;
-    monitor->mwidth = monitor->width / 4, monitor->mheight = monitor->height / 4;
-    XRRSetMonitor(display_, root, monitor);
-    XRRFreeMonitors(monitor);
-    XSync(display_, False);
   }
 
   // A dock window with a partial strut along the left monitor's bottom, and
@@ -140,27 +173,9 @@ class TwoMonitors : public testing::Test {
     XSync(display_, False);
   }
 
-  // Runs one update cycle as the service does.
-  void Update() {
-    kv::service::CycleOutcome outcome = kv::service::UpdateWallpaper(
-        snapshot_, kv::service::RenderWithRenderer, [] { ADD_FAILURE() << "no attempt fitted"; },
-        kv::service::StatusGate::AssumeRunning);
-    ASSERT_EQ(outcome, kv::service::CycleOutcome::Rendered);
-  }
-
-  // The pixels of `rect` on the root window that are not the background.
-  static int Ink(const kvtest::Image& root, kv::platform::ScreenRect rect) {
-    int ink = 0;
-    for (int y = rect.top; y < rect.bottom; ++y) {
-      for (int x = rect.left; x < rect.right; ++x) ink += root.Pixel(x, y) != kBackgroundOnScreen;
-    }
-    return ink;
-  }
-
   kvtest::TempHome home_;
   kvtest::Xvfb xvfb_{1600, 900};
   Display* display_ = nullptr;
-  bool claimed_ = false;
   kv::service::SettingsSnapshot snapshot_;
 };
 
@@ -176,7 +191,7 @@ TEST_F(TwoMonitors, TheQuoteLiesWhollyOnThePrimaryAndEveryMonitorKeepsClearOfIts
   EXPECT_EQ(monitors[1].taskbar->rect.top, kLeft.bottom - kPanel);
   EXPECT_EQ(monitors[1].taskbar->rect.right, kLeft.right);
 
-  Update();
+  Update(snapshot_);
   kvtest::Image root = xvfb_.CaptureRoot();
   kvtest::SavePng(root, kvtest::ScreenshotDir() / "two-monitors-primary.png");
   kvtest::Image file = kvtest::ReadBmp24(snapshot_.WallpaperFile);
@@ -191,7 +206,7 @@ TEST_F(TwoMonitors, TheQuoteLiesWhollyOnThePrimaryAndEveryMonitorKeepsClearOfIts
 
   // A quote on every monitor: each its own, the left one above its panel.
   snapshot_.QuoteOnEachMonitor = true;
-  Update();
+  Update(snapshot_);
   root = xvfb_.CaptureRoot();
   kvtest::SavePng(root, kvtest::ScreenshotDir() / "two-monitors-each.png");
   EXPECT_GT(Ink(root, kRight), 200);
@@ -200,6 +215,61 @@ TEST_F(TwoMonitors, TheQuoteLiesWhollyOnThePrimaryAndEveryMonitorKeepsClearOfIts
       << "nothing is drawn under the left monitor's panel";
   EXPECT_EQ(Ink(root, {kLeft.left, kLeft.bottom, kLeft.right, kRight.bottom}), 0) << "the gap below is background";
   EXPECT_FALSE(fs::exists(home_.Root() / "Kvillo-Left.bmp")) << "plain X needs no file per monitor";
+
+  // A new X session shows the existing file again, spanned as it was made.
+  XSetWindowBackground(display_, DefaultRootWindow(display_), 0xFF00FF);
+  XClearWindow(display_, DefaultRootWindow(display_));
+  XSync(display_, False);
+  kv::service::ShowExistingWallpaper(snapshot_.WallpaperFile);
+  kvtest::Image again = xvfb_.CaptureRoot();
+  kvtest::Image shown = kvtest::ReadBmp24(snapshot_.WallpaperFile);
+  int differing = 0;
+  for (int y = 0; y < shown.height; ++y) {
+    for (int x = 0; x < shown.width; ++x) differing += again.Pixel(x, y) != shown.Pixel(x, y);
+  }
+  EXPECT_EQ(differing, 0) << "the root window shows the file from its origin again";
+}
+
+TEST(SwayMonitors, EachOutputShowsAWholeWallpaperOfItsOwnSize) {
+  KV_REQUIRE_SWAY();
+  kvtest::TempHome home;
+  unsetenv("KVILLO_SCREEN");
+  kv::service::SettingsSnapshot snapshot = ShortQuoteSettings(home);
+  kvtest::SwaySession session({{1280, 800, 0, 0}, {1024, 768, 1280, 0}});
+  session.GiveToUser(home.Root());
+  session.Export();
+  Update(snapshot);
+  for (const char* name : {"WAYLAND_DISPLAY", "SWAYSOCK", "XDG_CURRENT_DESKTOP"}) unsetenv(name);
+
+  EXPECT_EQ(kvtest::ReadBmp24(snapshot.WallpaperFile).width, 2304) << "Kvillo.bmp is the whole layout";
+  const std::string first = session.OutputNames().at(0), second = session.OutputNames().at(1);
+  kvtest::Image own = kvtest::ReadBmp24(home.Root() / ("Kvillo-" + first + ".bmp"));
+  EXPECT_EQ(own.width, 1280) << "the primary output's own file, at its size";
+  EXPECT_EQ(own.height, 800);
+  EXPECT_GT(Ink(own, {0, 0, 1280, 800}), 200) << "with the quote";
+  own = kvtest::ReadBmp24(home.Root() / ("Kvillo-" + second + ".bmp"));
+  EXPECT_EQ(own.width, 1024);
+  EXPECT_EQ(own.height, 768);
+  EXPECT_EQ(Ink(own, {0, 0, 1024, 768}), 0) << "the other output shows its background alone";
+
+  // What the outputs show, once swaybg has painted.
+  kvtest::Image shot;
+  EXPECT_TRUE(kvtest::WaitFor(
+      [&] {
+        shot = session.Screenshot(first);
+        return shot.width == 1280 && Ink(shot, {0, 0, 1280, 800}) > 200 &&
+               shot.Pixel(5, 5) == kBackgroundOnScreen;
+      },
+      std::chrono::seconds(60)))
+      << "the primary output shows its wallpaper, quote and all";
+  if (shot.width > 0) kvtest::SavePng(shot, kvtest::ScreenshotDir() / "sway-primary-output.png");
+  EXPECT_TRUE(kvtest::WaitFor(
+      [&] {
+        shot = session.Screenshot(second);
+        return shot.width == 1024 && Ink(shot, {0, 0, 1024, 768}) == 0;
+      },
+      std::chrono::seconds(60)))
+      << "the other output shows the background alone";
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
+#include "PictureFiles.h"
 #include "Process.h"
 #include "PublishWallpaper.h"
 #include "SessionBus.h"
@@ -84,6 +86,16 @@ class RealDesktop : public testing::Test {
         180s);
   }
 
+  // What a failure message needs: the desktop's state, output and settings,
+  // and what the screen shows.
+  std::string Describe(kvtest::Child& desktop) {
+    kvtest::Image root = xvfb_.CaptureRoot();
+    char pixels[64];
+    std::snprintf(pixels, sizeof pixels, "centre %06X, corner %06X", root.Pixel(512, 384), root.Pixel(5, 5));
+    return std::string(desktop.Running() ? "pcmanfm-qt runs" : "pcmanfm-qt has ended") + "; screen " + pixels +
+           "\nits stderr:\n" + desktop.ErrSoFar() + "\nits settings:\n" + kvtest::ReadFile(Settings());
+  }
+
   fs::path Settings() const { return home_.ConfigHome() / "pcmanfm-qt" / "lxqt" / "settings.conf"; }
 
   std::unique_ptr<kvtest::Child> Start(const std::vector<std::string>& command) {
@@ -100,7 +112,7 @@ TEST_F(RealDesktop, LxqtShowsTheWallpaperCentredAfterItsDesktopRestarts) {
   setenv("XDG_CURRENT_DESKTOP", "LXQt", 1);
   const std::vector<std::string> desktop{"/usr/bin/pcmanfm-qt", "--desktop", "--profile=lxqt"};
   auto pcmanfm = Start(desktop);
-  ASSERT_TRUE(PublishUntilShown(kRed, kRedOnScreen)) << pcmanfm->ErrSoFar();
+  ASSERT_TRUE(PublishUntilShown(kRed, kRedOnScreen)) << Describe(*pcmanfm);
 
   // A log-off: the desktop ends and stores the placement it started with
   // ("none"). At the next log-on the service shows the existing wallpaper
@@ -118,7 +130,7 @@ TEST_F(RealDesktop, LxqtShowsTheWallpaperCentredAfterItsDesktopRestarts) {
   kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "lxqt-after-restart.png");
 
   // From now on the desktop keeps the placement itself across restarts.
-  ASSERT_TRUE(PublishUntilShown(kBlue, kBlueOnScreen));
+  ASSERT_TRUE(PublishUntilShown(kBlue, kBlueOnScreen)) << Describe(*pcmanfm);
   pcmanfm->Signal(SIGTERM);
   ASSERT_TRUE(pcmanfm->Wait(30s));
   pcmanfm = Start(desktop);
@@ -150,6 +162,48 @@ TEST_F(RealDesktop, XfceShowsAWallpaperSetBeforeItsFirstStart) {
   kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "xfce-first-start.png");
   ASSERT_TRUE(Publish(kBlue));
   EXPECT_TRUE(ShowsCentred(kBlueOnScreen, 180s)) << "the next wallpaper replaces it";
+  xfdesktop->Signal(SIGTERM);
+  xfdesktop->Wait(30s);
+}
+
+TEST_F(RealDesktop, XfceShowsEachMonitorItsOwnPictureByConnector) {
+  setenv("XDG_CURRENT_DESKTOP", "XFCE", 1);
+  // Real monitors carry their connector's name. Xvfb has one connector,
+  // "screen", which the primary takes; the other is a monitor without one.
+  // xfdesktop draws per connector, so it shows the primary's picture (on the
+  // whole output) and never the other, whose properties are set all the same.
+  xvfb_.AddMonitor("screen", 400, 0, 624, 500, true);
+  xvfb_.AddMonitor("Left", 0, 0, 400, 300, false);
+  auto query = [](const std::vector<std::string>& args) {
+    std::vector<std::string> all{"-c", "xfce4-desktop"};
+    all.insert(all.end(), args.begin(), args.end());
+    return kvtest::Run("/usr/bin/xfconf-query", all);
+  };
+  auto xfdesktop = Start({"/usr/bin/xfdesktop", "--disable-wm-check"});
+  const std::string primary = "/backdrop/screen0/monitorscreen/workspace0/";
+  const std::string left = "/backdrop/screen0/monitorLeft/workspace0/";
+  ASSERT_TRUE(kvtest::WaitFor([&] { return query({"-p", primary + "color-style"}).exitCode == 0; }, 60s))
+      << "xfdesktop set up its backdrop" << xfdesktop->ErrSoFar();
+
+  // The primary red, the other blue, in pictures of their monitors' sizes.
+  auto picture = [](int width, int height, std::int32_t color) {
+    auto bitmap = kv::platform::Bitmap::Create(width, height);
+    bitmap->Fill(color);
+    return std::move(*bitmap);
+  };
+  kv::platform::Bitmap whole = picture(1024, 500, 0), red = picture(624, 500, kRed), blue = picture(400, 300, kBlue);
+  kv::platform::Monitor first{"screen", {400, 0, 1024, 500}, true, std::nullopt};
+  kv::platform::Monitor second{"Left", {0, 0, 400, 300}, false, std::nullopt};
+  ASSERT_TRUE(kv::service::PublishMonitorWallpapers(whole, file_.string(), {{first, &red}, {second, &blue}}));
+  EXPECT_NE(query({"-p", primary + "last-image"}).out.find((folder_ / "Kvillo-screen-a.bmp").string()),
+            std::string::npos);
+  EXPECT_NE(query({"-p", left + "last-image"}).out.find((folder_ / "Kvillo-Left-a.bmp").string()), std::string::npos);
+  EXPECT_EQ(query({"-p", left + "image-style"}).out, "1\n") << "centred";
+  EXPECT_EQ(kvtest::ReadBmp24(folder_ / "Kvillo-Left.bmp").width, 400) << "the file of the monitor's own size";
+  // Under Xvfb it paints once a property changes.
+  ASSERT_EQ(query({"-p", primary + "color-style", "-s", "1"}).exitCode, 0);
+  EXPECT_TRUE(ShowsCentred(kRedOnScreen, 180s)) << "the connector shows the picture made for it";
+  kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "xfce-two-monitors.png");
   xfdesktop->Signal(SIGTERM);
   xfdesktop->Wait(30s);
 }

@@ -163,7 +163,7 @@ std::optional<Taskbar> FindTaskbar(Display* display, Window root, const ScreenRe
 
 ScreenInfo HeadlessScreen() {
   // A list of monitors makes the first (the primary) the screen.
-  const ScreenRect& first = HeadlessMonitors().front().rect;
+  const ScreenRect first = HeadlessMonitors().front().rect;
   return ScreenInfo{first.right - first.left, first.bottom - first.top, std::nullopt};
 }
 

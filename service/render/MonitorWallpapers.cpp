@@ -10,6 +10,8 @@
 #include "CWPText.h"
 #include "LayoutText.h"
 #include "TextEffects.h"
+#include "kvplatform/Text.h"
+#include "kvshared/CStatics.h"
 
 namespace kv::render {
 namespace {
@@ -41,13 +43,30 @@ void CopyInto(platform::Bitmap& whole, const platform::Bitmap& part, std::int32_
   }
 }
 
-}  // namespace
+// One monitor's composition between its layout and its painting. The
+// drawing objects point at the bitmap, so it lives on the heap and never
+// moves while they do; Finish() ends them and hands the bitmap out.
+struct Composition {
+  explicit Composition(platform::Bitmap made) : bitmap(std::move(made)) {}
 
-Result<std::optional<platform::Bitmap>> ComposeMonitor(const platform::Monitor& Screen, const MonitorChoice& Choice,
-                                                      const SharedLook& Look) {
+  platform::Bitmap Finish() {
+    text.reset(), font.reset(), background.reset();
+    return std::move(bitmap);
+  }
+
+  platform::Bitmap bitmap;
+  std::unique_ptr<CWPBackground> background = std::make_unique<CWPBackground>();
+  std::shared_ptr<CWPFont> font;
+  std::unique_ptr<CWPText> text;
+};
+
+// Sizes the monitor's bitmap and lays its quote out, moved away from the
+// taskbar's edge; null when the quote does not fit. Nothing is painted.
+Result<std::unique_ptr<Composition>> LayOut(const platform::Monitor& screen, const MonitorChoice& choice,
+                                            const SharedLook& look, const std::string& dataFolder) {
   // The monitor, less the taskbar's band along its edge.
-  std::int32_t W = Screen.rect.right - Screen.rect.left, H = Screen.rect.bottom - Screen.rect.top;
-  const platform::Taskbar taskbar = Screen.taskbar.value_or(platform::Taskbar{});
+  std::int32_t W = screen.rect.right - screen.rect.left, H = screen.rect.bottom - screen.rect.top;
+  const platform::Taskbar taskbar = screen.taskbar.value_or(platform::Taskbar{});
   const platform::ScreenRect& band = taskbar.rect;
   if (taskbar.edge == platform::kTaskbarTop || taskbar.edge == platform::kTaskbarBottom) {
     H = H + band.top - band.bottom;
@@ -57,27 +76,26 @@ Result<std::optional<platform::Bitmap>> ComposeMonitor(const platform::Monitor& 
   // A taskbar that leaves no room leaves no room for any text either; a
   // monitor that shows the background alone still gets its pixel.
   if (W < 1 || H < 1) {
-    if (Choice.ShowQuote) return std::optional<platform::Bitmap>();
+    if (choice.ShowQuote) return std::unique_ptr<Composition>();
     W = std::max(W, 1), H = std::max(H, 1);
   }
 
   // A new bitmap is black; its memory is only touched once the text fits.
   KV_TRY_ASSIGN(platform::Bitmap bitmap, platform::Bitmap::Create(W, H));
-  CWPBackground background;
-  KV_TRY(background.Init(&bitmap, W, H, Choice.BackgroundName, Look.BackgroundMode, Look.BackgroundColor));
-  background.SetSmoothScaling(Look.Chosen.Smooth);
-  if (!Choice.ShowQuote) {
-    KV_TRY(background.PaintBackground());
-    return std::optional<platform::Bitmap>(std::move(bitmap));
-  }
+  auto made = std::make_unique<Composition>(std::move(bitmap));
+  Composition& c = *made;
+  KV_TRY(c.background->Init(&c.bitmap, W, H, choice.BackgroundName, look.BackgroundMode, look.BackgroundColor,
+                            dataFolder));
+  c.background->SetSmoothScaling(look.Chosen.Smooth);
+  if (!choice.ShowQuote) return made;
 
-  auto font = std::make_shared<CWPFont>();
-  KV_TRY(font->Init(&bitmap, Choice.FontName, Look.FontSize, Look.FontColor));
-  CWPText text;
-  KV_TRY(text.Init(&bitmap, font, Choice.Quote));
-  KV_TRY_ASSIGN(std::int32_t ok, LayoutText(text, W, H, Choice.TopMargin, Choice.BottomMargin, Choice.LeftMargin,
-                                            Choice.RightMargin, Choice.HAlign, Choice.VAlign, Look.AllowViolation));
-  if (ok == 0) return std::optional<platform::Bitmap>();
+  c.font = std::make_shared<CWPFont>();
+  KV_TRY(c.font->Init(&c.bitmap, choice.FontName, look.FontSize, look.FontColor));
+  c.text = std::make_unique<CWPText>();
+  KV_TRY(c.text->Init(&c.bitmap, c.font, choice.Quote));
+  KV_TRY_ASSIGN(std::int32_t ok, LayoutText(*c.text, W, H, choice.TopMargin, choice.BottomMargin, choice.LeftMargin,
+                                            choice.RightMargin, choice.HAlign, choice.VAlign, look.AllowViolation));
+  if (ok == 0) return std::unique_ptr<Composition>();
 
   // Every character moves away from the taskbar's edge by its thickness;
   // what moves past the bitmap's edges is cut off when drawn.
@@ -97,18 +115,31 @@ Result<std::optional<platform::Bitmap>> ComposeMonitor(const platform::Monitor& 
       break;
   }
   if (dx != 0 || dy != 0) {
-    KV_TRY_ASSIGN(std::int32_t last, text.GetNumberOfCharacters());
+    KV_TRY_ASSIGN(std::int32_t last, c.text->GetNumberOfCharacters());
     for (std::int32_t i = 0; i <= last; ++i) {
-      KV_TRY_ASSIGN(std::int32_t x, text.GetCharacterX(i));
-      KV_TRY_ASSIGN(std::int32_t y, text.GetCharacterY(i));
-      KV_TRY(text.SetCharacterPosition(i, x + dx, y + dy));
+      KV_TRY_ASSIGN(std::int32_t x, c.text->GetCharacterX(i));
+      KV_TRY_ASSIGN(std::int32_t y, c.text->GetCharacterY(i));
+      KV_TRY(c.text->SetCharacterPosition(i, x + dx, y + dy));
     }
   }
+  return made;
+}
 
-  KV_TRY(background.PaintBackground());
-  if (Look.Chosen.AnyText()) KV_TRY(PaintEffectsUnderText(bitmap, text, Look.FontColor, Look.Chosen));
-  KV_TRY(text.PaintText());
-  return std::optional<platform::Bitmap>(std::move(bitmap));
+Status Paint(Composition& c, const SharedLook& look) {
+  KV_TRY(c.background->PaintBackground());
+  if (!c.text) return Ok();
+  if (look.Chosen.AnyText()) KV_TRY(PaintEffectsUnderText(c.bitmap, *c.text, look.FontColor, look.Chosen));
+  return c.text->PaintText();
+}
+
+}  // namespace
+
+Result<std::optional<platform::Bitmap>> ComposeMonitor(const platform::Monitor& Screen, const MonitorChoice& Choice,
+                                                      const SharedLook& Look, const std::string& DataFolder) {
+  KV_TRY_ASSIGN(std::unique_ptr<Composition> composition, LayOut(Screen, Choice, Look, DataFolder));
+  if (!composition) return std::optional<platform::Bitmap>();
+  KV_TRY(Paint(*composition, Look));
+  return std::optional<platform::Bitmap>(composition->Finish());
 }
 
 Result<platform::Bitmap> AssembleScreen(const std::vector<platform::Monitor>& Monitors,
@@ -124,7 +155,9 @@ Result<platform::Bitmap> AssembleScreen(const std::vector<platform::Monitor>& Mo
   }
   KV_TRY_ASSIGN(platform::Bitmap whole, platform::Bitmap::Create(right - left, bottom - top));
   whole.Fill(BackgroundColor);
-  for (std::size_t i = 0; i < Monitors.size() && i < Parts.size(); ++i) {
+  // The primary last: where monitors overlap (a mirrored one), it is the
+  // primary's picture that shows.
+  for (std::size_t i = std::min(Monitors.size(), Parts.size()); i-- > 0;) {
     const platform::ScreenRect& rect = Monitors[i].rect;
     CopyInto(whole, Parts[i], rect.left - left + (rect.right - rect.left - Parts[i].Width()) / 2,
              rect.top - top + (rect.bottom - rect.top - Parts[i].Height()) / 2);
@@ -139,13 +172,28 @@ Result<std::int32_t> RenderMonitorWallpapers(const std::vector<platform::Monitor
   if (Monitors.empty() || Choices.size() != Monitors.size()) {
     return Fail(ErrorCode::InvalidArgument, "the wallpaper needs one choice for every monitor");
   }
-  // Every monitor is laid out before anything is published: a quote that
-  // does not fit on one monitor leaves every file and the wallpaper alone.
-  std::vector<platform::Bitmap> parts;
+  // Every monitor is laid out before any is painted: a quote that does not
+  // fit on one monitor costs only the measuring and leaves every file and
+  // the wallpaper alone.
+  // The data folder is only asked for when there is a picture to find.
+  std::string dataFolder;
+  bool anyPicture = std::any_of(Choices.begin(), Choices.end(), [](const MonitorChoice& choice) {
+    return !platform::TrimSpaces(choice.BackgroundName).empty();
+  });
+  if (anyPicture) {
+    KV_TRY_ASSIGN(dataFolder, Statics().GetApplicationPath());
+  }
+  std::vector<std::unique_ptr<Composition>> compositions;
   for (std::size_t i = 0; i < Monitors.size(); ++i) {
-    KV_TRY_ASSIGN(std::optional<platform::Bitmap> part, ComposeMonitor(Monitors[i], Choices[i], Look));
-    if (!part) return 0;
-    parts.push_back(std::move(*part));
+    KV_TRY_ASSIGN(std::unique_ptr<Composition> composition, LayOut(Monitors[i], Choices[i], Look, dataFolder));
+    if (!composition) return 0;
+    compositions.push_back(std::move(composition));
+  }
+  std::vector<platform::Bitmap> parts;
+  for (std::unique_ptr<Composition>& composition : compositions) {
+    KV_TRY(Paint(*composition, Look));
+    parts.push_back(composition->Finish());
+    composition.reset();
   }
   if (Monitors.size() == 1) {
     KV_TRY(service::PublishWallpaper(parts.front(), OutputPath));

@@ -42,12 +42,14 @@ struct SharedLook {
 };
 
 // The wallpaper of one monitor: a bitmap of its size less the taskbar band
-// with the background and, when the choice shows one, the quote moved away
-// from the taskbar's edge. nullopt when the quote does not fit (then nothing
-// was painted); an error for anything else.
+// with the background (its picture found in `DataFolder`) and, when the
+// choice shows one, the quote moved away from the taskbar's edge. nullopt
+// when the quote does not fit (then nothing was painted); an error for
+// anything else. Reads no settings and writes no file.
 [[nodiscard]] Result<std::optional<platform::Bitmap>> ComposeMonitor(const platform::Monitor& Screen,
                                                                     const MonitorChoice& Choice,
-                                                                    const SharedLook& Look);
+                                                                    const SharedLook& Look,
+                                                                    const std::string& DataFolder);
 
 // Renders every monitor with its choice (`Choices` pairs with `Monitors`,
 // the primary first) and publishes the result at `OutputPath`: with one
@@ -60,8 +62,9 @@ struct SharedLook {
                                                            const std::vector<MonitorChoice>& Choices,
                                                            const SharedLook& Look, const std::string& OutputPath);
 
-// The virtual screen's picture: `Parts[i]` centred on `Monitors[i]`, the rest
-// in `BackgroundColor`; the origin is the screen's (0, 0) unless a monitor
+// The virtual screen's picture: `Parts[i]` centred on `Monitors[i]` (the
+// first, the primary, over any other it overlaps), the rest in
+// `BackgroundColor`; the origin is the screen's (0, 0) unless a monitor
 // lies left of or above it. Fails when the screen is too large for a bitmap.
 [[nodiscard]] Result<platform::Bitmap> AssembleScreen(const std::vector<platform::Monitor>& Monitors,
                                                       const std::vector<platform::Bitmap>& Parts,
