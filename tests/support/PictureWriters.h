@@ -1,9 +1,10 @@
 #pragma once
 
 // Pictures in the formats other than BMP, written by the tests themselves:
-// PNG and JPEG through stb_image_write, WebP through libwebp's encoder, GIF
-// by hand (uncompressed codes), so that each decoder is checked against an
-// independent writer.
+// PNG and JPEG through stb_image_write, grey, CMYK and progressive JPEG
+// through libjpeg's encoder, WebP through libwebp's encoder, GIF by hand
+// (uncompressed codes), so that each decoder is checked against a writer
+// of its own.
 
 #include <cstdint>
 #include <functional>
@@ -19,6 +20,14 @@ using RgbaFunction = std::function<std::uint32_t(int x, int y)>;
 std::string MakePng(int width, int height, const RgbaFunction& pixel);
 // Quality 1..100; the alpha is dropped.
 std::string MakeJpeg(int width, int height, const RgbaFunction& pixel, int quality = 100);
+enum class JpegKind {
+  Grey,         // one channel of grey (the pixels' luminance)
+  Progressive,  // colour, in several scans
+  AdobeCmyk,    // CMYK, inverted, with the marker Adobe's programs write
+  PlainCmyk,    // CMYK as stored plainly, no such marker
+};
+// Written through libjpeg (JpegWriter.cpp), at quality 95; the alpha is dropped.
+std::string MakeJpegOfKind(int width, int height, const RgbaFunction& pixel, JpegKind kind);
 // Lossless, alpha kept.
 std::string MakeWebp(int width, int height, const RgbaFunction& pixel);
 // A GIF of up to 4 colours (0xRRGGBB); `index` picks each pixel's colour;
