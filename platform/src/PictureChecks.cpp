@@ -108,6 +108,22 @@ bool GifFirstPictureComplete(const std::uint8_t* bytes, std::size_t size) {
   return false;
 }
 
+// Whether every chunk of a PNG up to its end chunk lies inside the file.
+// stb_image grows its buffer for the compressed data to what a chunk
+// states before it reads the chunk, so a cut file stating a chunk of a
+// gigabyte would cost a gigabyte.
+bool PngChunksInside(const std::uint8_t* bytes, std::size_t size) {
+  std::size_t pos = 8;  // past the signature
+  while (pos + 8 <= size) {
+    const std::size_t length = (std::size_t{bytes[pos]} << 24) | (std::size_t{bytes[pos + 1]} << 16) |
+                               (std::size_t{bytes[pos + 2]} << 8) | bytes[pos + 3];
+    if (length > size - pos - 8 || size - pos - 8 - length < 4) return false;  // data and checksum
+    if (std::memcmp(bytes + pos + 4, "IEND", 4) == 0) return true;
+    pos += 12 + length;
+  }
+  return pos == size;  // no end chunk: the decoder judges that
+}
+
 }  // namespace
 
 PictureFormat SniffPictureFormat(const std::uint8_t* bytes, std::size_t size) {
@@ -142,6 +158,8 @@ Status CheckStructure(PictureFormat format, const std::uint8_t* bytes, std::size
     }
   } else if (format == PictureFormat::Gif) {
     complete = GifFirstPictureComplete(bytes, size);
+  } else if (format == PictureFormat::Png) {
+    complete = PngChunksInside(bytes, size);
   }
   if (!complete) {
     return Fail(ErrorCode::Corrupt, PictureName(file) + " is truncated: the file ends inside its picture data");

@@ -76,9 +76,10 @@ std::string PictureName(const std::filesystem::path& file);
 // it states none or a value out of range.
 int JpegExifOrientation(const std::uint8_t* bytes, std::size_t size);
 
-// Fails for a JPEG without its end mark after the first scan, or a GIF whose
-// first picture's data runs past the end of the file: the decoders would
-// fill the missing part with grey or the background.
+// Fails for a JPEG without its end mark after the first scan, a GIF whose
+// first picture's data runs past the end of the file (the decoders would
+// fill the missing part with grey or the background), or a PNG with a
+// chunk that does (its decoder would first allocate what the chunk states).
 [[nodiscard]] Status CheckStructure(PictureFormat format, const std::uint8_t* bytes, std::size_t size,
                                    const std::filesystem::path& file);
 
