@@ -21,7 +21,7 @@ BUILD_DIR=${KV_BUILD_DIR:-build}
 PACKAGES=(
   g++ cmake ninja-build pkg-config
   libsqlite3-dev libfreetype-dev libfontconfig-dev libharfbuzz-dev libfribidi-dev libstb-dev libjpeg62-turbo-dev libwebp-dev
-  libx11-dev libxrandr-dev
+  libx11-dev libxrandr-dev libwayland-dev wayland-protocols
   qt6-base-dev qt6-qpa-plugins libgtest-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core
 )
@@ -32,6 +32,10 @@ TEST_PACKAGES=(xvfb xauth x11-apps x11-utils openbox xdotool dbus-daemon pcmanfm
 TEST_PACKAGES+=(fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji)
 # The sqlite3 program: tests make other programs' databases with it.
 TEST_PACKAGES+=(sqlite3)
+# A headless Wayland session with its background setter and screenshots. sway
+# refuses root, so tests run as root start it as the system user "kvtest",
+# which they make on first use.
+TEST_PACKAGES+=(sway swaybg grim)
 # A desktop's launcher (gio), which starts the installed menu entry in a test.
 TEST_PACKAGES+=(libglib2.0-bin)
 # What making the Debian package needs (dpkg-shlibdeps, file) and what

@@ -4,6 +4,8 @@
 
 #include "kvplatform/Bitmap.h"
 #include "kvplatform/Result.h"
+#include "kvplatform/Wallpaper.h"
+#include <vector>
 
 namespace kv::service {
 
@@ -22,6 +24,13 @@ namespace kv::service {
 // or hangs past its time limit is one line on stderr; the old wallpaper
 // stays and the publication still counts as done.
 [[nodiscard]] Status PublishWallpaper(const platform::Bitmap& bitmap, const std::string& path);
+
+// As PublishWallpaper for a screen of several monitors: `whole` (the
+// virtual screen) is saved at `path` the same way; the desktop then shows
+// it spanned across the monitors, or, where it sets a picture per monitor,
+// each monitor's own bitmap from files beside `path`.
+[[nodiscard]] Status PublishMonitorWallpapers(const platform::Bitmap& whole, const std::string& path,
+                                              const std::vector<platform::MonitorImage>& monitors);
 
 // Shows the wallpaper file `path` made earlier again, where the wallpaper
 // does not outlive the X session (the root window, a WallpaperCommand, LXQt): after

@@ -55,6 +55,11 @@ Result<SettingsSnapshot> SnapshotOf(const CSettings& settings) {
   snapshot.LeftMargin = SettingNumber("LeftMargin", settings.LeftMargin(), 10);
   snapshot.RightMargin = SettingNumber("RightMargin", settings.RightMargin(), 10);
   snapshot.AllowViolation = settings.AllowViolation();
+  snapshot.QuoteOnEachMonitor = settings.QuoteMonitors() == "each";
+  if (settings.QuoteMonitors() != "each" && settings.QuoteMonitors() != "primary") {
+    platform::LogErrorOnce("the setting QuoteMonitors holds \"" + settings.QuoteMonitors() +
+                           "\", which is neither \"primary\" nor \"each\"; the quote goes on the primary monitor");
+  }
 
   std::vector<std::string> names;
   KV_TRY(settings.GetSelectedBackgrounds(names));

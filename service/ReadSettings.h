@@ -28,6 +28,7 @@ struct SettingsSnapshot {
   std::string SelectedQuotesFiles;
   std::string WallpaperFile;
   render::Effects Effects;  // unknown names left out
+  bool QuoteOnEachMonitor = false;  // QuoteMonitors is "each"
 };
 
 }  // namespace kv::service

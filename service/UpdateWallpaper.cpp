@@ -11,6 +11,7 @@
 #include "kvplatform/Screen.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/Funcs.h"
+#include "render/MonitorWallpapers.h"
 #include "render/RenderWallpaper.h"
 
 namespace kv::service {
@@ -59,13 +60,32 @@ RenderArguments DrawChoices(const SettingsSnapshot& snapshot) {
   a.OutputPath = snapshot.WallpaperFile;
   a.AllowViolation = snapshot.AllowViolation;
   a.Effects = snapshot.Effects;
+  a.Snapshot = &snapshot;
   return a;
 }
 
 Result<std::int32_t> RenderWithRenderer(const RenderArguments& a) {
-  return render::RenderWallpaper(a.BackgroundName, a.BackgroundColor, a.BackgroundMode, a.FontName, a.FontSize,
-                                 a.FontColor, a.Quote, a.OutputPath, a.TopMargin, a.BottomMargin, a.LeftMargin,
-                                 a.RightMargin, a.HAlign, a.VAlign, a.AllowViolation, a.Effects);
+  if (!a.Snapshot) {
+    return render::RenderWallpaper(a.BackgroundName, a.BackgroundColor, a.BackgroundMode, a.FontName, a.FontSize,
+                                   a.FontColor, a.Quote, a.OutputPath, a.TopMargin, a.BottomMargin, a.LeftMargin,
+                                   a.RightMargin, a.HAlign, a.VAlign, a.AllowViolation, a.Effects);
+  }
+  std::vector<platform::Monitor> monitors = platform::QueryMonitors();
+  std::vector<render::MonitorChoice> choices;
+  for (std::size_t i = 0; i < monitors.size(); ++i) {
+    // The primary shows these choices; every other monitor draws its own
+    // background, and with a quote on each monitor its own quote as well.
+    bool quote = i == 0 || a.Snapshot->QuoteOnEachMonitor;
+    if (!quote) {
+      choices.push_back({PickRandomItem(a.Snapshot->SelectedBackgrounds), false, {}, {}});
+      continue;
+    }
+    RenderArguments drawn = i == 0 ? a : DrawChoices(*a.Snapshot);
+    choices.push_back({drawn.BackgroundName, quote, drawn.FontName, drawn.Quote, drawn.TopMargin, drawn.BottomMargin,
+                       drawn.LeftMargin, drawn.RightMargin, drawn.HAlign, drawn.VAlign});
+  }
+  render::SharedLook look{a.BackgroundColor, a.BackgroundMode, a.FontSize, a.FontColor, a.AllowViolation, a.Effects};
+  return render::RenderMonitorWallpapers(monitors, choices, look, a.OutputPath);
 }
 
 void GiveUp() {

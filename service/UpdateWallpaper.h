@@ -30,6 +30,10 @@ struct RenderArguments {
   std::int32_t VAlign = 0;
   bool AllowViolation = true;
   render::Effects Effects;
+  // Where the choices came from, for the picks of further monitors; null
+  // for arguments made by hand (the other monitors then show the same
+  // background alone). Lives through the update cycle that drew them.
+  const SettingsSnapshot* Snapshot = nullptr;
 };
 
 // 1 when the wallpaper was produced and published, 0 when the text did not

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "PictureFiles.h"
 #include "Process.h"
 #include "PublishWallpaper.h"
 #include "SessionBus.h"
@@ -161,6 +162,48 @@ TEST_F(RealDesktop, XfceShowsAWallpaperSetBeforeItsFirstStart) {
   kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "xfce-first-start.png");
   ASSERT_TRUE(Publish(kBlue));
   EXPECT_TRUE(ShowsCentred(kBlueOnScreen, 180s)) << "the next wallpaper replaces it";
+  xfdesktop->Signal(SIGTERM);
+  xfdesktop->Wait(30s);
+}
+
+TEST_F(RealDesktop, XfceShowsEachMonitorItsOwnPictureByConnector) {
+  setenv("XDG_CURRENT_DESKTOP", "XFCE", 1);
+  // Real monitors carry their connector's name. Xvfb has one connector,
+  // "screen", which the primary takes; the other is a monitor without one.
+  // xfdesktop draws per connector, so it shows the primary's picture (on the
+  // whole output) and never the other, whose properties are set all the same.
+  xvfb_.AddMonitor("screen", 400, 0, 624, 500, true);
+  xvfb_.AddMonitor("Left", 0, 0, 400, 300, false);
+  auto query = [](const std::vector<std::string>& args) {
+    std::vector<std::string> all{"-c", "xfce4-desktop"};
+    all.insert(all.end(), args.begin(), args.end());
+    return kvtest::Run("/usr/bin/xfconf-query", all);
+  };
+  auto xfdesktop = Start({"/usr/bin/xfdesktop", "--disable-wm-check"});
+  const std::string primary = "/backdrop/screen0/monitorscreen/workspace0/";
+  const std::string left = "/backdrop/screen0/monitorLeft/workspace0/";
+  ASSERT_TRUE(kvtest::WaitFor([&] { return query({"-p", primary + "color-style"}).exitCode == 0; }, 60s))
+      << "xfdesktop set up its backdrop" << xfdesktop->ErrSoFar();
+
+  // The primary red, the other blue, in pictures of their monitors' sizes.
+  auto picture = [](int width, int height, std::int32_t color) {
+    auto bitmap = kv::platform::Bitmap::Create(width, height);
+    bitmap->Fill(color);
+    return std::move(*bitmap);
+  };
+  kv::platform::Bitmap whole = picture(1024, 500, 0), red = picture(624, 500, kRed), blue = picture(400, 300, kBlue);
+  kv::platform::Monitor first{"screen", {400, 0, 1024, 500}, true, std::nullopt};
+  kv::platform::Monitor second{"Left", {0, 0, 400, 300}, false, std::nullopt};
+  ASSERT_TRUE(kv::service::PublishMonitorWallpapers(whole, file_.string(), {{first, &red}, {second, &blue}}));
+  EXPECT_NE(query({"-p", primary + "last-image"}).out.find((folder_ / "Kvillo-screen-a.bmp").string()),
+            std::string::npos);
+  EXPECT_NE(query({"-p", left + "last-image"}).out.find((folder_ / "Kvillo-Left-a.bmp").string()), std::string::npos);
+  EXPECT_EQ(query({"-p", left + "image-style"}).out, "1\n") << "centred";
+  EXPECT_EQ(kvtest::ReadBmp24(folder_ / "Kvillo-Left.bmp").width, 400) << "the file of the monitor's own size";
+  // Under Xvfb it paints once a property changes.
+  ASSERT_EQ(query({"-p", primary + "color-style", "-s", "1"}).exitCode, 0);
+  EXPECT_TRUE(ShowsCentred(kRedOnScreen, 180s)) << "the connector shows the picture made for it";
+  kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "xfce-two-monitors.png");
   xfdesktop->Signal(SIGTERM);
   xfdesktop->Wait(30s);
 }

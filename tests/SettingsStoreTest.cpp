@@ -166,6 +166,30 @@ TEST_F(SettingsStore, EffectsAreStoredOnlyOnceTickedAndKeepUnknownNames) {
   EXPECT_FALSE(again.SetSelectedEffects({})) << "an empty list is refused";
 }
 
+TEST_F(SettingsStore, QuoteMonitorsIsStoredOnlyOnceChosenAndKeepsUnknownValues) {
+  StoreSetting("FirstTime", "1");
+  CSettings settings;
+  Load(settings);
+  EXPECT_EQ(settings.QuoteMonitors(), "primary");
+  ASSERT_TRUE(settings.SaveSettings());
+  EXPECT_FALSE(StoredSetting("QuoteMonitors")) << "neither the load nor a save stores the default";
+
+  settings.QuoteMonitors("each");
+  ASSERT_TRUE(settings.SaveSettings());
+  EXPECT_EQ(StoredSetting("QuoteMonitors"), "each");
+  // Once stored, going back to the default is stored too.
+  settings.QuoteMonitors("primary");
+  ASSERT_TRUE(settings.SaveSettings());
+  EXPECT_EQ(StoredSetting("QuoteMonitors"), "primary");
+
+  StoreSetting("QuoteMonitors", "largest");
+  CSettings newer;
+  Load(newer);
+  EXPECT_EQ(newer.QuoteMonitors(), "largest");
+  ASSERT_TRUE(newer.SaveSettings());
+  EXPECT_EQ(StoredSetting("QuoteMonitors"), "largest") << "a newer version's value survives";
+}
+
 TEST_F(SettingsStore, OlderModeNamesAndFlagsConvert) {
   StoreSetting("FirstTime", "1");
   StoreSetting("BackgroundMode", "Stretch");

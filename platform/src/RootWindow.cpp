@@ -11,7 +11,7 @@ namespace kv::platform::wallpaper {
 // that is kept by the server after it closes, so the picture outlives this
 // program; the pixmap it replaces is freed through the properties that
 // name it, as other tools that set the root background expect.
-Status SetRootWindow(const Bitmap& bitmap, const std::string& name) {
+Status SetRootWindow(const Bitmap& bitmap, const std::string& name, bool spanned) {
   constexpr auto kTimeout = std::chrono::seconds(3);
   // The main connection first: a display that cannot be reached must not
   // be left holding a retained pixmap nobody will ever free.
@@ -69,11 +69,13 @@ Status SetRootWindow(const Bitmap& bitmap, const std::string& name) {
         }
       }
     }
-    // In the middle of the primary monitor, which the wallpaper was made for.
+    // In the middle of the primary monitor, which the wallpaper was made
+    // for; a picture of the whole screen covers it from its origin.
     ScreenRect monitor = PrimaryMonitor(display, root);
-    XPutImage(display, pixmap, gc, image, 0, 0, monitor.left + (monitor.right - monitor.left - width) / 2,
-              monitor.top + (monitor.bottom - monitor.top - height) / 2, static_cast<unsigned>(width),
-              static_cast<unsigned>(height));
+    int x = monitor.left + (monitor.right - monitor.left - width) / 2;
+    int y = monitor.top + (monitor.bottom - monitor.top - height) / 2;
+    if (spanned || (width == rootWidth && height == rootHeight)) x = 0, y = 0;
+    XPutImage(display, pixmap, gc, image, 0, 0, x, y, static_cast<unsigned>(width), static_cast<unsigned>(height));
     XDestroyImage(image);
     XFreeGC(display, gc);
     if (trap.Sync() > 0 || ConnectionLost(display)) {

@@ -14,8 +14,6 @@
 namespace kv::platform {
 namespace {
 
-constexpr std::int32_t kDefaultWidth = 1920;
-constexpr std::int32_t kDefaultHeight = 1080;
 constexpr std::int32_t kMaxSide = 32767;
 
 // The 32-bit items of a window property (Xlib hands them over as longs).
@@ -118,7 +116,9 @@ bool IsDock(Display* display, Window window) {
   return false;
 }
 
-std::optional<Taskbar> FindTaskbar(Display* display, Window root, const ScreenRect& monitor) {
+}  // namespace
+
+std::optional<Taskbar> FindTaskbar(Display* display, Window root, const ScreenRect& monitor, bool desktopWorkArea) {
   const std::int32_t rootWidth = DisplayWidth(display, DefaultScreen(display));
   const std::int32_t rootHeight = DisplayHeight(display, DefaultScreen(display));
 
@@ -131,6 +131,7 @@ std::optional<Taskbar> FindTaskbar(Display* display, Window root, const ScreenRe
     OfferStrut(struts, strut, monitor, rootWidth, rootHeight);
   }
   if (auto taskbar = struts.Largest()) return taskbar;
+  if (!desktopWorkArea) return std::nullopt;
 
   // Without dock windows to ask, the work areas the desktop publishes: per
   // monitor where it says so, else per virtual desktop.
@@ -160,28 +161,10 @@ std::optional<Taskbar> FindTaskbar(Display* display, Window root, const ScreenRe
   return work.Largest();
 }
 
-}  // namespace
-
 ScreenInfo HeadlessScreen() {
-  ScreenInfo info{kDefaultWidth, kDefaultHeight, std::nullopt};
-  const char* value = std::getenv("KVILLO_SCREEN");
-  if (!value || !*value) return info;
-  std::string text(value);
-  auto cross = text.find('x');
-  auto number = [](const std::string& digits) -> std::int32_t {
-    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
-    int parsed = std::stoi(digits);
-    return parsed >= 1 && parsed <= kMaxSide ? parsed : 0;
-  };
-  std::int32_t width = cross == std::string::npos ? 0 : number(text.substr(0, cross));
-  std::int32_t height = cross == std::string::npos ? 0 : number(text.substr(cross + 1));
-  if (width == 0 || height == 0) {
-    LogErrorOnce("KVILLO_SCREEN=" + text + " is not WIDTHxHEIGHT with both from 1 to 32767; using 1920x1080");
-    return info;
-  }
-  info.width = width;
-  info.height = height;
-  return info;
+  // A list of monitors makes the first (the primary) the screen.
+  const ScreenRect first = HeadlessMonitors().front().rect;
+  return ScreenInfo{first.right - first.left, first.bottom - first.top, std::nullopt};
 }
 
 ScreenInfo QueryScreen() {
@@ -203,7 +186,7 @@ ScreenInfo QueryScreen() {
   info.height = std::clamp(monitor.bottom - monitor.top, 1, kMaxSide);
   // A window that vanishes while it is read raises an error that the trap
   // swallows; what was gathered is still the best answer there is.
-  info.taskbar = FindTaskbar(connection, root, monitor);
+  info.taskbar = FindTaskbar(connection, root, monitor, true);
   if (ConnectionLost(connection)) {
     ScreenInfo fallback = HeadlessScreen();
     LogError("the connection to the X display \"" + name + "\" was lost; making the wallpaper " +

@@ -11,9 +11,7 @@
 namespace kv::platform {
 namespace fs = std::filesystem;
 
-namespace {
-
-enum class Desktop { Unknown, Gnome, Cinnamon, Mate, Kde, Xfce, Lxqt, Sway };
+namespace wallpaper {
 
 Desktop CurrentDesktop() {
   const char* value = std::getenv("XDG_CURRENT_DESKTOP");
@@ -35,6 +33,18 @@ Desktop CurrentDesktop() {
   }
   return Desktop::Unknown;
 }
+
+bool HasCommand(const std::optional<std::string>& command) {
+  return command && !TrimWhitespace(*command).empty();
+}
+
+}  // namespace wallpaper
+
+namespace {
+
+using wallpaper::CurrentDesktop;
+using wallpaper::Desktop;
+using wallpaper::HasCommand;
 
 
 // Splits `command` as ExpandWallpaperCommand says; `usesPng` tells whether
@@ -94,10 +104,6 @@ Result<std::vector<std::string>> Expand(std::string_view command, const std::str
   if (inWord) args.push_back(std::move(current));
   if (args.empty()) return Fail(ErrorCode::InvalidArgument, "the command is empty");
   return args;
-}
-
-bool HasCommand(const std::optional<std::string>& command) {
-  return command && !TrimWhitespace(*command).empty();
 }
 
 }  // namespace

@@ -142,18 +142,18 @@ Result<fs::path> PngCopy(const Bitmap& bitmap, const fs::path& file) {
   return copy;
 }
 
-Status SetGnomeLike(const std::string& schema, const fs::path& image) {
+Status SetGnomeLike(const std::string& schema, const fs::path& image, const std::string& options) {
   std::string uri = FileUri(image);
   KV_TRY(Run({"gsettings", "set", schema, "picture-uri", uri}));
   // Older versions have no dark-mode key; where it exists, a wallpaper set
   // only for light mode would leave dark mode showing something else.
   (void)Run({"gsettings", "set", schema, "picture-uri-dark", uri});
-  return Run({"gsettings", "set", schema, "picture-options", "centered"});
+  return Run({"gsettings", "set", schema, "picture-options", options});
 }
 
-Status SetMate(const fs::path& image) {
+Status SetMate(const fs::path& image, const std::string& options) {
   KV_TRY(Run({"gsettings", "set", "org.mate.background", "picture-filename", image.string()}));
-  return Run({"gsettings", "set", "org.mate.background", "picture-options", "centered"});
+  return Run({"gsettings", "set", "org.mate.background", "picture-options", options});
 }
 
 namespace {

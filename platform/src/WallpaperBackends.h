@@ -5,14 +5,25 @@
 // reason, when the desktop refused it or its tool is missing.
 
 #include <filesystem>
+#include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "kvplatform/Bitmap.h"
 #include "kvplatform/Command.h"
 #include "kvplatform/Result.h"
+#include "kvplatform/Screen.h"
 
 namespace kv::platform::wallpaper {
+
+enum class Desktop { Unknown, Gnome, Cinnamon, Mate, Kde, Xfce, Lxqt, Sway };
+
+// The desktop XDG_CURRENT_DESKTOP names (the first one known here).
+Desktop CurrentDesktop();
+
+// True when the user configured a wallpaper command that is not blank.
+bool HasCommand(const std::optional<std::string>& command);
 
 // Runs one tool with the configured time limit (KVILLO_COMMAND_TIMEOUT_MS,
 // 10000 by default); anything but a clean exit is the tool's refusal.
@@ -31,8 +42,11 @@ std::string FileUri(const std::filesystem::path& file);
 // A PNG copy of `bitmap` beside `file` ("Kvillo.bmp" -> "Kvillo.png").
 [[nodiscard]] Result<std::filesystem::path> PngCopy(const Bitmap& bitmap, const std::filesystem::path& file);
 
-[[nodiscard]] Status SetGnomeLike(const std::string& schema, const std::filesystem::path& image);
-[[nodiscard]] Status SetMate(const std::filesystem::path& image);
+// `options` is the placement: "centered", or "spanned" for one picture
+// across every monitor.
+[[nodiscard]] Status SetGnomeLike(const std::string& schema, const std::filesystem::path& image,
+                                  const std::string& options = "centered");
+[[nodiscard]] Status SetMate(const std::filesystem::path& image, const std::string& options = "centered");
 [[nodiscard]] Status SetKde(const std::filesystem::path& image);
 [[nodiscard]] Status SetSway(const std::filesystem::path& image);
 
@@ -47,7 +61,20 @@ std::string FileUri(const std::filesystem::path& file);
 [[nodiscard]] Status SetLxqt(const std::filesystem::path& image);
 
 // The X root window's background on `display`, kept by the server after
-// this program ends.
-[[nodiscard]] Status SetRootWindow(const Bitmap& bitmap, const std::string& display);
+// this program ends: centred on the primary monitor, or from the root's
+// origin when `spanned` or when the picture is as large as the root.
+[[nodiscard]] Status SetRootWindow(const Bitmap& bitmap, const std::string& display, bool spanned = false);
+
+// Per monitor: each connector's backdrop properties (every workspace) get
+// its image, centred; any other backdrop property gets `primaryImage`.
+[[nodiscard]] Status SetXfceMonitors(const std::vector<std::pair<std::string, std::filesystem::path>>& images,
+                                     const std::filesystem::path& primaryImage, const std::string& display);
+
+// Per monitor: every Plasma desktop whose screen lies at a rectangle's
+// top-left corner gets that image, padded.
+[[nodiscard]] Status SetKdeMonitors(const std::vector<std::pair<ScreenRect, std::filesystem::path>>& images);
+
+// Per output: `swaymsg output NAME bg FILE center` for each.
+[[nodiscard]] Status SetSwayMonitors(const std::vector<std::pair<std::string, std::filesystem::path>>& images);
 
 }  // namespace kv::platform::wallpaper

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,11 @@ int WorkspaceCount(Display* display, Window root);
 // The primary output's rectangle in root coordinates, or the root window's
 // when RandR names no active primary output.
 ScreenRect PrimaryMonitor(Display* display, Window root);
+
+// The band panels reserve on `monitor` (root coordinates): the struts of the
+// dock windows intersected with it, else, when `desktopWorkArea`, what the
+// desktop's work areas leave of it. Empty when nothing is reserved there.
+std::optional<Taskbar> FindTaskbar(Display* display, Window root, const ScreenRect& monitor, bool desktopWorkArea);
 
 // While it lives, X protocol errors on any connection are counted instead of
 // ending the program (Xlib's default handler exits).

@@ -13,7 +13,9 @@ namespace kv::render {
 
 // Renders one complete wallpaper for the primary screen less its taskbar:
 // the quote laid out in the font inside the margins, over the background,
-// saved to `OutputPath` and made the desktop wallpaper.
+// saved to `OutputPath` and made the desktop wallpaper. On a screen with
+// several monitors the others show the same background alone (see
+// RenderMonitorWallpapers).
 //
 // Answers 1 when the wallpaper was painted and published, 0 when the text
 // does not fit (then nothing is painted or written and the wallpaper stays

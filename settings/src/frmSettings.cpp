@@ -20,6 +20,7 @@
 #include "FontPreview.h"
 #include "Localisation.h"
 #include "PickOnlyList.h"
+#include "QuoteMonitorsChoice.h"
 #include "ProgramIcon.h"
 #include "Twips.h"
 #include "axLine.h"
@@ -43,6 +44,7 @@ constexpr int kPageTop = 360;
 constexpr int kPageWidth = 4695;
 constexpr int kPageHeight = 2055;
 
+constexpr int kPositionPage = 4;
 constexpr int kListHeight = 315;
 constexpr int kLabelHeight = 240;
 constexpr int kServiceWatchMs = 500;
@@ -218,6 +220,10 @@ void frmSettings::CreateOptionPages() {
   fraVarious_->setObjectName(QStringLiteral("fraVarious"));
   Place(fraVarious_, 120, 3120, 4935, 2485);
   cboVarious_ = CreateList("cboVarious", fraVarious_, 120, 0, 1575);
+  // The Position page is full; its choice of monitors sits beside the page
+  // selector and is shown with that page.
+  quoteMonitors_ = std::make_unique<QuoteMonitorsChoice>(fraVarious_, 1800, 0);
+  quoteMonitors_->SetVisible(false);
 
   for (size_t i = 0; i < fraOptionPanel_.size(); ++i) {
     auto* page = new QWidget(fraVarious_);
@@ -337,6 +343,11 @@ void frmSettings::ConnectRules() {
   CommitOnFocusLoss(cboFrequency_, [this] { CommitNumber(cboFrequency_, &CSettings::Frequency); });
   CommitOnFocusLoss(cboHAlign_, [this] { CommitNumber(cboHAlign_, &CSettings::HAlign); });
   CommitOnFocusLoss(cboVAlign_, [this] { CommitNumber(cboVAlign_, &CSettings::VAlign); });
+  CommitOnFocusLoss(quoteMonitors_->List(), [this] {
+    if (quoteMonitors_->List()->currentIndex() < 0) return;
+    cmdApply_->setEnabled(true);
+    settings_->QuoteMonitors(quoteMonitors_->Value(settings_->QuoteMonitors()));
+  });
   CommitOnFocusLoss(cboBackgroundMode_, [this] { CommitNumber(cboBackgroundMode_, &CSettings::BackgroundMode); });
   CommitOnFocusLoss(cboFontSize_, [this] {
     if (cboFontSize_->currentIndex() < 0) return;
@@ -445,6 +456,7 @@ Status frmSettings::Load(const Result<StringTable>& strings) {
       problems.push_back("the window's lists cannot be filled: " + localised.error().message);
     }
     if (auto labels = LoadEffectLabels(*strings, effectLabels_); !labels) problems.push_back(labels.error().message);
+    if (auto texts = quoteMonitors_->LoadTexts(*strings); !texts) problems.push_back(texts.error().message);
   } else {
     problems.push_back("the window's lists cannot be filled: " + strings.error().message);
   }
@@ -523,6 +535,7 @@ void frmSettings::ShowSettings() {
   chkAllowViolation_->setChecked(settings_->AllowViolation());
   cboHAlign_->setCurrentIndex(ItemForNumber(settings_->HAlign(), cboHAlign_->count()));
   cboVAlign_->setCurrentIndex(ItemForNumber(settings_->VAlign(), cboVAlign_->count()));
+  quoteMonitors_->Show(settings_->QuoteMonitors());
 }
 
 void frmSettings::FillLists() {
@@ -561,6 +574,7 @@ void frmSettings::ShowOptionPanel(int index) {
     page->setEnabled(shown);
     page->move(Px(shown ? kPageShownLeft : kPageHiddenLeft), Px(kPageTop));
   }
+  quoteMonitors_->SetVisible(index == kPositionPage);
 }
 
 // ---------------------------------------------------------------------------

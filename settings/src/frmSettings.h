@@ -56,6 +56,8 @@ struct SettingsDialogs {
   FilesChooser chooseFiles = StandardFilesChooser();
 };
 
+class QuoteMonitorsChoice;
+
 class frmSettings : public QDialog {
   Q_OBJECT
 
@@ -213,6 +215,7 @@ class frmSettings : public QDialog {
   axLine* lneAlignment_ = nullptr;
   QComboBox* cboHAlign_ = nullptr;
   QComboBox* cboVAlign_ = nullptr;
+  std::unique_ptr<QuoteMonitorsChoice> quoteMonitors_;  // shown with the Position page
   axLine* lneMargins_ = nullptr;
   std::array<QComboBox*, 4> cboMargin_{};
   QCheckBox* chkAllowViolation_ = nullptr;

@@ -43,6 +43,7 @@ void CSettings::Frequency(std::string_view NewFrequency) { Frequency_ = NewFrequ
 void CSettings::BackgroundColor(std::string_view NewColor) { BackgroundColor_ = NewColor, Edited("BackgroundColor"); }
 void CSettings::BackgroundMode(std::string_view NewMode) { BackgroundMode_ = NewMode, Edited("BackgroundMode"); }
 void CSettings::FontSize(std::string_view NewSize) { FontSize_ = NewSize, Edited("FontSize"); }
+void CSettings::QuoteMonitors(std::string_view NewValue) { QuoteMonitors_ = NewValue, Edited("QuoteMonitors"); }
 
 Status CSettings::GetSelectedQuotesFiles(std::vector<std::string>& Names) const { return GetList(SelectedQuotesFiles_, Names); }
 Status CSettings::GetSelectedFonts(std::vector<std::string>& Names) const { return GetList(SelectedFonts_, Names); }
@@ -106,6 +107,21 @@ void CSettings::ReadEffects() {
   if (SelectedEffects_.empty()) SelectedEffects_.emplace_back();
 }
 
+void CSettings::ReadQuoteMonitors() {
+  // Like the effects, a missing value is not stored: a user who keeps the
+  // quote on the primary monitor keeps exactly the store he had.
+  QuoteMonitors_ = "primary";
+  quoteMonitorsStored_ = false;
+  auto value = QueryRegistryValue(kApp, kSection, "QuoteMonitors");
+  if (!value) {
+    unreadable_.emplace("QuoteMonitors");
+    return;
+  }
+  if (!*value || **value == "Not found") return;
+  quoteMonitorsStored_ = true;
+  QuoteMonitors_ = std::move(**value);
+}
+
 Status CSettings::LoadValues() {
   unreadable_.clear();
   KV_TRY_ASSIGN(ApplicationPath_, GetApplicationPath());
@@ -139,6 +155,7 @@ Status CSettings::LoadValues() {
   SelectedBackgrounds_ = ReadList("SelectedBackgrounds", "");
   SelectedQuotesFiles_ = ReadList("SelectedQuotesFiles", "");
   ReadEffects();
+  ReadQuoteMonitors();
   return Ok();
 }
 
@@ -224,6 +241,10 @@ Status CSettings::SaveSettings() {
   if (anyEffect || effectsStored_) {
     KV_TRY(saveList("SelectedEffects", SelectedEffects_));
     if (!unreadable_.contains("SelectedEffects")) effectsStored_ = true;
+  }
+  if (QuoteMonitors_ != "primary" || quoteMonitorsStored_) {
+    KV_TRY(save("QuoteMonitors", QuoteMonitors_));
+    if (!unreadable_.contains("QuoteMonitors")) quoteMonitorsStored_ = true;
   }
   return transaction.Commit();
 }

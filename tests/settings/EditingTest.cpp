@@ -152,6 +152,36 @@ TEST_F(Editing, TheEffectsPageTicksAndSavesNamesAndKeepsUnknownOnes) {
   EXPECT_EQ(StoredList("SelectedEffects"), Names{"Sparkle"});
 }
 
+TEST_F(Editing, ThePositionPageChoosesTheMonitorsThatShowTheQuote) {
+  NotFirstRun();
+  OpenCleanly();
+  QComboBox* monitors = List("cboQuoteMonitors");
+  EXPECT_FALSE(monitors->isVisible()) << "it belongs to the Position page";
+  ShowPage(4);
+  ASSERT_TRUE(monitors->isVisible());
+  ASSERT_EQ(monitors->count(), 2);
+  EXPECT_EQ(monitors->itemText(0), "Primary monitor");
+  EXPECT_EQ(monitors->itemText(1), "Every monitor");
+  EXPECT_EQ(monitors->currentIndex(), 0) << "a store without the value shows the primary monitor";
+  Visit(monitors);
+  Button("cmdApply")->click();
+  EXPECT_FALSE(StoredSetting("QuoteMonitors")) << "the default is not stored";
+
+  Pick(monitors, 1);
+  EXPECT_TRUE(ApplyEnabled());
+  Button("cmdOK")->click();
+  EXPECT_EQ(StoredSetting("QuoteMonitors"), "each");
+
+  // A value of a newer version shows no item and is saved back unchanged.
+  StoreSetting("QuoteMonitors", "largest");
+  OpenCleanly();
+  ShowPage(4);
+  EXPECT_EQ(List("cboQuoteMonitors")->currentIndex(), -1);
+  Visit(List("cboQuoteMonitors"));
+  Button("cmdOK")->click();
+  EXPECT_EQ(StoredSetting("QuoteMonitors"), "largest");
+}
+
 // One notch of the mouse wheel, downwards, over `list`.
 void TurnWheel(QComboBox* list) {
   QPointF at = list->rect().center();

@@ -4,6 +4,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -195,6 +196,26 @@ void Xvfb::StartWindowManager() {
 
 Image Xvfb::CaptureRoot() const {
   return WithDisplay(display_, [](::Display* display) { return Grab(display, DefaultRootWindow(display)); });
+}
+
+void Xvfb::AddMonitor(const std::string& name, int x, int y, int width, int height, bool primary) {
+  WithDisplay(display_, [&](::Display* display) {
+    Window root = DefaultRootWindow(display);
+    XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, root);
+    if (!resources || resources->noutput < 1) throw std::runtime_error("Xvfb on " + display_ + " has no output");
+    XRRMonitorInfo* monitor = XRRAllocateMonitor(display, monitorsAdded_ == 0 ? 1 : 0);
+    if (monitorsAdded_ == 0) monitor->outputs[0] = resources->outputs[0];
+    XRRFreeScreenResources(resources);
+    monitor->name = XInternAtom(display, name.c_str(), False);
+    monitor->primary = primary;
+    monitor->x = x, monitor->y = y, monitor->width = width, monitor->height = height;
+    monitor->mwidth = width / 4, monitor->mheight = height / 4;
+    XRRSetMonitor(display, root, monitor);
+    XRRFreeMonitors(monitor);
+    XSync(display, False);
+    return 0;
+  });
+  ++monitorsAdded_;
 }
 
 Image Xvfb::CaptureWindow(const std::string& title) const {

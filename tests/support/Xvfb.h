@@ -43,6 +43,10 @@ class Xvfb {
   // Starts openbox on the display and waits until it manages the screen.
   void StartWindowManager();
 
+  // Adds a RandR monitor as `xrandr --setmonitor` does; the first one added
+  // takes the server's output, so that the output is no monitor of its own.
+  void AddMonitor(const std::string& name, int x, int y, int width, int height, bool primary);
+
   // The root window's pixels as a client sees them.
   Image CaptureRoot() const;
   // The pixels of the top-level window whose WM_NAME is `title`, or an
@@ -56,6 +60,7 @@ class Xvfb {
  private:
   pid_t server_ = -1;
   pid_t windowManager_ = -1;
+  int monitorsAdded_ = 0;
   std::string display_;
 };
 

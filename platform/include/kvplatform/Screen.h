@@ -61,7 +61,22 @@ ScreenInfo QueryScreen();
 bool DisplayWasLost();
 
 // The size used without a display: KVILLO_SCREEN when it is WIDTHxHEIGHT
-// with both in 1..32767, else 1920x1080.
+// with both in 1..32767 (of a list, the first monitor), else 1920x1080.
 ScreenInfo HeadlessScreen();
+
+// Every monitor the wallpaper is made for, the primary first (exactly one
+// is primary), never empty. With DISPLAY set: the X server's RandR monitors
+// (virtual ones made with `xrandr --setmonitor` included), each with the
+// band the dock windows' struts reserve on it; a server with one monitor
+// gives exactly QueryScreen's answer. Without DISPLAY: the outputs of the
+// Wayland compositor when WAYLAND_DISPLAY is set and it answers (no
+// taskbar), else HeadlessMonitors().
+std::vector<Monitor> QueryMonitors();
+
+// The monitors without a display: KVILLO_SCREEN as WIDTHxHEIGHT (one screen,
+// as HeadlessScreen) or a comma-separated list of WIDTHxHEIGHT+X+Y (the
+// first is primary; named "screen0", "screen1", ...). Anything else is one
+// line on stderr and a single 1920x1080 screen.
+std::vector<Monitor> HeadlessMonitors();
 
 }  // namespace kv::platform

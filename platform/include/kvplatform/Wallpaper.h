@@ -11,6 +11,7 @@
 
 #include "kvplatform/Bitmap.h"
 #include "kvplatform/Result.h"
+#include "kvplatform/Screen.h"
 
 namespace kv::platform {
 
@@ -35,6 +36,30 @@ namespace kv::platform {
 // reason, when the wallpaper could not be set; the old wallpaper then stays.
 [[nodiscard]] Status SetDesktopWallpaper(const Bitmap& bitmap, const std::filesystem::path& file,
                                          const std::optional<std::string>& command);
+
+// One monitor's own wallpaper, for desktops that set a picture per monitor.
+struct MonitorImage {
+  Monitor Screen;
+  const Bitmap* Picture = nullptr;  // not owned; lives through the call
+};
+
+// Makes `file` (which holds `whole`, the virtual screen with every monitor's
+// picture at its place) the wallpaper of a screen with several monitors:
+// `command` when given, with the whole file; GNOME, Cinnamon and MATE show
+// the whole file spanned; plain X shows it on the root window from its
+// origin; XFCE (by connector), KDE (by screen geometry) and sway (by output)
+// get each monitor's picture in a file of its own beside `file`
+// ("Kvillo-<connector>.bmp", with alternating copies or a PNG copy where the
+// desktop needs them); LXQt gets the primary monitor's picture. Fails as
+// SetDesktopWallpaper does.
+[[nodiscard]] Status SetMonitorWallpapers(const Bitmap& whole, const std::filesystem::path& file,
+                                          const std::vector<MonitorImage>& monitors,
+                                          const std::optional<std::string>& command);
+
+// The file beside `file` that holds the picture of monitor `screen`
+// ("Kvillo-HDMI-1.bmp"); characters a file name cannot hold become "_", and
+// a monitor without a name is numbered by `index`.
+std::filesystem::path MonitorFile(const std::filesystem::path& file, const Monitor& screen, std::size_t index);
 
 // True when the wallpaper SetDesktopWallpaper sets with `command` is kept
 // by the desktop itself across log-ons (the desktops named above store it in

@@ -75,6 +75,14 @@ class KV_EXPORT CSettings {
   [[nodiscard]] Status GetSelectedEffects(std::vector<std::string>& Names) const;
   [[nodiscard]] Status SetSelectedEffects(const std::vector<std::string>& Names);
 
+  // Where the quote goes on a screen of several monitors: "primary" (the
+  // default: the primary monitor, the others show a background alone) or
+  // "each" (every monitor its own quote). A store without the value reads
+  // as "primary" and is left without it while the value stays "primary";
+  // any other text is kept and saved unchanged.
+  const std::string& QuoteMonitors() const { return QuoteMonitors_; }
+  void QuoteMonitors(std::string_view NewValue);
+
   // The store's names of the settings that the last load could not read
   // (their defaults are shown instead); empty when the store answered.
   const std::set<std::string>& UnreadableSettings() const { return unreadable_; }
@@ -85,6 +93,7 @@ class KV_EXPORT CSettings {
   std::string Read(std::string_view name, std::string_view defaultValue);
   std::vector<std::string> ReadList(std::string_view stem, std::string_view defaultValue);
   void ReadEffects();
+  void ReadQuoteMonitors();
   void Edited(std::string_view name) { unreadable_.erase(std::string(name)); }
 
   std::vector<std::string> SelectedFonts_;
@@ -92,6 +101,8 @@ class KV_EXPORT CSettings {
   std::vector<std::string> SelectedQuotesFiles_;
   std::vector<std::string> SelectedEffects_;
   bool effectsStored_ = false;  // the store held an effects list at load
+  std::string QuoteMonitors_ = "primary";
+  bool quoteMonitorsStored_ = false;  // the store held QuoteMonitors at load
   std::string HAlign_;
   std::string VAlign_;
   std::string TopMargin_;
