@@ -20,7 +20,7 @@ BUILD_DIR=${KV_BUILD_DIR:-build}
 # What building needs, and what the programs use at run time.
 PACKAGES=(
   g++ cmake ninja-build pkg-config
-  libsqlite3-dev libfreetype-dev libfontconfig-dev libharfbuzz-dev libfribidi-dev libstb-dev libwebp-dev
+  libsqlite3-dev libfreetype-dev libfontconfig-dev libharfbuzz-dev libfribidi-dev libstb-dev libjpeg62-turbo-dev libwebp-dev
   libx11-dev libxrandr-dev libwayland-dev wayland-protocols
   qt6-base-dev qt6-qpa-plugins libgtest-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core

@@ -1,7 +1,8 @@
 // Pictures in PNG, JPEG, GIF and WebP: decoded to the same pixels as the
 // same picture in a bitmap and painted the same in every mode, turned
-// upright by a JPEG's Exif orientation, transparency blended over the
-// background colour, and damaged files refused before they cost memory.
+// upright by a JPEG's Exif orientation, grey, CMYK and progressive JPEGs
+// in their colours, transparency blended over the background colour, and
+// damaged files refused before they cost memory or time.
 
 #include <gtest/gtest.h>
 
@@ -166,6 +167,28 @@ TEST_F(PictureFormats, JpegExifOrientationTurnsThePictureUpright) {
   }
 }
 
+TEST_F(PictureFormats, GreyCmykAndProgressiveJpegsDecodeToTheirColours) {
+  using kvtest::JpegKind;
+  const std::vector<std::uint32_t> colours = {0x804020, 0x20C040, 0x3050A0, 0xFFFFFF},
+                                   greys = {0x202020, 0x606060, 0xA0A0A0, 0xF0F0F0};
+  for (JpegKind kind : {JpegKind::Grey, JpegKind::Progressive, JpegKind::AdobeCmyk, JpegKind::PlainCmyk}) {
+    const auto& used = kind == JpegKind::Grey ? greys : colours;
+    auto blocks = [&](int x, int y) { return 0xFF000000u | used[static_cast<std::size_t>(x / 8 + 2 * (y / 8))]; };
+    fs::path file = Write("Kind.jpg", kvtest::MakeJpegOfKind(16, 16, blocks, kind));
+    auto picture = LoadPicture(file, kBackRef);
+    ASSERT_TRUE(picture) << static_cast<int>(kind) << ": " << picture.error().message;
+    ASSERT_EQ(picture->Width(), 16);
+    ASSERT_EQ(picture->Height(), 16);
+    for (auto [x, y] : std::vector<std::pair<int, int>>{{3, 3}, {12, 4}, {4, 12}, {12, 12}}) {
+      std::int32_t want = Ref(blocks(x, y) & 0xFFFFFF), got = picture->PixelAt(x, y);
+      for (int shift : {0, 8, 16}) {
+        EXPECT_NEAR((got >> shift) & 0xFF, (want >> shift) & 0xFF, 8)
+            << "kind " << static_cast<int>(kind) << " at " << x << "," << y;
+      }
+    }
+  }
+}
+
 TEST_F(PictureFormats, DamagedFilesOfEveryFormatAreRefusedBeforeDecoding) {
   const std::string png = kvtest::MakePng(40, 30, Opaque), gif = kvtest::MakeGif(40, 30, kColours, Pattern),
                     webp = kvtest::MakeWebp(40, 30, Opaque), jpeg = kvtest::MakeJpeg(40, 30, Opaque, 90);
@@ -178,23 +201,35 @@ TEST_F(PictureFormats, DamagedFilesOfEveryFormatAreRefusedBeforeDecoding) {
   ASSERT_NE(dht, std::string::npos);
   std::string overlongTable = jpeg;  // 16 x 32 codes: the decoder would write past its table of 256
   for (std::size_t i = 0; i < 16; ++i) overlongTable[dht + 5 + i] = 32;
-  // The same table where its segment states a length of 3: the decoder
-  // still reads the whole table beyond it.
+  // The same table where its segment states a length of 3: a decoder that
+  // read the whole table beyond it would write past it as well.
   std::string tableBeyond = overlongTable;
   tableBeyond[dht + 2] = 0, tableBeyond[dht + 3] = 3;
+  // A progressive picture whose last scan is repeated: each scan runs over
+  // the whole picture again, so thousands would take minutes.
+  const std::string progressive = kvtest::MakeJpegOfKind(40, 30, Opaque, kvtest::JpegKind::Progressive);
+  const std::size_t lastScan = progressive.rfind("\xFF\xDA"), end = progressive.rfind("\xFF\xD9");
+  ASSERT_LT(lastScan, end);
+  std::string manyScans = progressive.substr(0, lastScan);
+  for (int i = 0; i < 2000; ++i) manyScans += progressive.substr(lastScan, end - lastScan);
+  manyScans += progressive.substr(end);
   struct Case {
     std::string name, bytes, says;
   };
   const std::vector<Case> cases = {
-      {"png cut", png.substr(0, png.size() / 2), ""},
+      {"png cut", png.substr(0, png.size() / 2), "truncated"},
+      // A chunk stating a gigabyte in a file of a few hundred bytes: refused
+      // before the decoder sets a gigabyte aside for it.
+      {"png chunk past the end", patched(png, png.find("IDAT") - 4, {0x46, 0x85, 0x05, 0x27}), "truncated"},
       {"png huge", patched(png, 16, {0, 0, 0x75, 0x30, 0, 0, 0x75, 0x30}), "30000 x 30000"},
       {"png over the side limit", patched(png, 16, {0, 1, 0x86, 0xA0, 0, 1, 0x86, 0xA0}), "larger than"},
       {"png garbage", png.substr(0, 8) + std::string(3000, '\x5A'), ""},
       {"jpeg cut", jpeg.substr(0, jpeg.size() * 2 / 3), "truncated"},
       {"jpeg huge", patched(jpeg, sof + 5, {0x75, 0x30, 0x75, 0x30}), "30000 x 30000"},
       {"jpeg table", overlongTable, "Huffman"},
-      {"jpeg table beyond its segment", tableBeyond, "Huffman"},
+      {"jpeg table beyond its segment", tableBeyond, "damaged"},
       {"jpeg garbage", jpeg.substr(0, 3) + std::string(3000, '\x5A'), ""},
+      {"jpeg scans without end", manyScans, "more scans than any real picture has"},
       {"gif cut", gif.substr(0, gif.size() - 40), "truncated"},
       {"gif huge", patched(gif, 6, {0x30, 0x75, 0x30, 0x75}), "30000 x 30000"},
       {"gif tiny for its size", patched(gif, 6, {0x01, 0x10, 0x01, 0x10}), "4097 x 4097 pixels, far more than"},

@@ -57,6 +57,11 @@ void LogErrorOnce(std::string_view message) {
   std::lock_guard lock(LogMutex());
   static std::set<std::string, std::less<>> written;
   if (written.contains(line)) return;
+  // Messages quote changing things (a file's size, a setting's value), so a
+  // resident process would remember ever more of them: past a bound it
+  // starts afresh, and an old message may then be written once more.
+  constexpr std::size_t kRemembered = 1024;
+  if (written.size() >= kRemembered) written.clear();
   written.emplace(line);
   WriteLine(line);
 }

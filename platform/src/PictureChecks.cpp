@@ -74,54 +74,6 @@ int TiffOrientation(const std::uint8_t* tiff, std::size_t size) {
   return 1;
 }
 
-// Whether every marker segment that stb_image reaches holds Huffman
-// tables of at most 256 codes each: stb_image 2.27 writes past its tables
-// for more. Segments are found as the decoder finds them: byte by byte
-// between segments, and after each scan at the first marker its
-// compressed data ends with, so that no table escapes the check.
-}  // namespace
-
-bool JpegTablesFit(const std::uint8_t* bytes, std::size_t size) {
-  std::size_t pos = 0;
-  while (pos + 1 < size) {
-    if (bytes[pos] != 0xFF || bytes[pos + 1] == 0xFF) {
-      ++pos;
-      continue;
-    }
-    std::uint8_t marker = bytes[pos + 1];
-    if (marker == 0x00 || marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) {
-      pos += 2;
-      continue;
-    }
-    if (marker == 0xD9 || pos + 4 > size) return true;
-    std::size_t length = BigEndian16(bytes + pos + 2);
-    if (length < 2) return true;  // the decoder refuses it
-    std::size_t end = std::min(pos + 2 + length, size);
-    if (marker == 0xC4) {
-      // The decoder reads tables while the stated length lasts, each one
-      // whole even where it runs past the segment (or, as zeros, the file).
-      for (std::size_t table = pos + 4; table < pos + 2 + length;) {
-        std::size_t codes = 0;
-        for (std::size_t i = 1; i <= 16 && table + i < size; ++i) codes += bytes[table + i];
-        if (codes > 256) return false;
-        table += 17 + codes;
-      }
-    }
-    pos = end;
-    if (marker == 0xDA) {
-      // Compressed data: 0xFF is followed by 0 (a stuffed byte), a restart
-      // number or more 0xFF; anything else is the next marker.
-      while (pos + 1 < size && !(bytes[pos] == 0xFF && bytes[pos + 1] != 0x00 && bytes[pos + 1] != 0xFF &&
-                                 !(bytes[pos + 1] >= 0xD0 && bytes[pos + 1] <= 0xD7))) {
-        ++pos;
-      }
-    }
-  }
-  return true;
-}
-
-namespace {
-
 // Skips a GIF's chain of data blocks starting at `pos`; kNone when the
 // chain runs past the end of the file.
 std::size_t SkipGifBlocks(const std::uint8_t* bytes, std::size_t size, std::size_t pos) {
@@ -154,6 +106,22 @@ bool GifFirstPictureComplete(const std::uint8_t* bytes, std::size_t size) {
     if (pos == kNone) return false;
   }
   return false;
+}
+
+// Whether every chunk of a PNG up to its end chunk lies inside the file.
+// stb_image grows its buffer for the compressed data to what a chunk
+// states before it reads the chunk, so a cut file stating a chunk of a
+// gigabyte would cost a gigabyte.
+bool PngChunksInside(const std::uint8_t* bytes, std::size_t size) {
+  std::size_t pos = 8;  // past the signature
+  while (pos + 8 <= size) {
+    const std::size_t length = (std::size_t{bytes[pos]} << 24) | (std::size_t{bytes[pos + 1]} << 16) |
+                               (std::size_t{bytes[pos + 2]} << 8) | bytes[pos + 3];
+    if (length > size - pos - 8 || size - pos - 8 - length < 4) return false;  // data and checksum
+    if (std::memcmp(bytes + pos + 4, "IEND", 4) == 0) return true;
+    pos += 12 + length;
+  }
+  return pos == size;  // no end chunk: the decoder judges that
 }
 
 }  // namespace
@@ -190,6 +158,8 @@ Status CheckStructure(PictureFormat format, const std::uint8_t* bytes, std::size
     }
   } else if (format == PictureFormat::Gif) {
     complete = GifFirstPictureComplete(bytes, size);
+  } else if (format == PictureFormat::Png) {
+    complete = PngChunksInside(bytes, size);
   }
   if (!complete) {
     return Fail(ErrorCode::Corrupt, PictureName(file) + " is truncated: the file ends inside its picture data");

@@ -1,8 +1,9 @@
 #pragma once
 
 // The decoders behind LoadPicture, one file per topic: stb_image for BMP,
-// PNG, JPEG and GIF (StbDecode.cpp), libwebp for WebP (WebpDecode.cpp), and
-// the structure checks that those decoders leave out (PictureChecks.cpp).
+// PNG and GIF (StbDecode.cpp), libjpeg-turbo for JPEG (JpegDecode.cpp),
+// libwebp for WebP (WebpDecode.cpp), and the structure checks that those
+// decoders leave out (PictureChecks.cpp).
 // Every function works on a whole file already in memory and names the
 // file in its messages.
 
@@ -49,10 +50,10 @@ std::string PictureName(const std::filesystem::path& file);
 [[nodiscard]] Result<Picture> DecodeBmpPicture(PageBlock bytes, const std::filesystem::path& file,
                                                BmpDecoder decoder);
 
-// The size a PNG, JPEG or GIF header states, read without decoding.
+// The size a PNG or GIF header states, read without decoding.
 [[nodiscard]] Result<PixelSize> StbPictureSize(const std::uint8_t* bytes, std::size_t size,
                                                const std::filesystem::path& file);
-// Decodes a BMP, PNG, JPEG or GIF (its first frame) into `channels` bytes
+// Decodes a BMP, PNG or GIF (its first frame) into `channels` bytes
 // per pixel (3: red, green, blue; 4: with alpha), top row first.
 [[nodiscard]] Result<DecodedPixels> StbDecode(const std::uint8_t* bytes, std::size_t size, int channels,
                                               const std::filesystem::path& file);
@@ -63,18 +64,22 @@ std::string PictureName(const std::filesystem::path& file);
 [[nodiscard]] Result<DecodedPixels> WebpDecode(const std::uint8_t* bytes, std::size_t size,
                                                const std::filesystem::path& file);
 
-// Whether the Huffman tables of the JPEG `bytes` (counted from the start,
-// where stb_image looks for one) hold at most 256 codes each: stb_image
-// 2.27 writes past its tables for more. Bytes of other formats pass.
-bool JpegTablesFit(const std::uint8_t* bytes, std::size_t size);
+// The same for JPEG: grey, colour and CMYK pictures, baseline or
+// progressive; pixels are always red, green, blue, alpha (opaque). A file
+// that ends before its last row fails as truncated.
+[[nodiscard]] Result<PixelSize> JpegPictureSize(const std::uint8_t* bytes, std::size_t size,
+                                                const std::filesystem::path& file);
+[[nodiscard]] Result<DecodedPixels> JpegDecode(const std::uint8_t* bytes, std::size_t size,
+                                               const std::filesystem::path& file);
 
 // The orientation (1..8, 1 = as stored) a JPEG's Exif block states; 1 when
 // it states none or a value out of range.
 int JpegExifOrientation(const std::uint8_t* bytes, std::size_t size);
 
-// Fails for a JPEG without its end mark after the first scan, or a GIF whose
-// first picture's data runs past the end of the file: the decoders would
-// fill the missing part with grey or the background.
+// Fails for a JPEG without its end mark after the first scan, a GIF whose
+// first picture's data runs past the end of the file (the decoders would
+// fill the missing part with grey or the background), or a PNG with a
+// chunk that does (its decoder would first allocate what the chunk states).
 [[nodiscard]] Status CheckStructure(PictureFormat format, const std::uint8_t* bytes, std::size_t size,
                                    const std::filesystem::path& file);
 

@@ -13,9 +13,10 @@ namespace {
 Result<PixelSize> StatedSize(PictureFormat format, const PageBlock& bytes, const fs::path& file) {
   switch (format) {
     case PictureFormat::Png:
-    case PictureFormat::Jpeg:
     case PictureFormat::Gif:
       return StbPictureSize(bytes.Data(), bytes.Size(), file);
+    case PictureFormat::Jpeg:
+      return JpegPictureSize(bytes.Data(), bytes.Size(), file);
     case PictureFormat::Webp:
       return WebpPictureSize(bytes.Data(), bytes.Size(), file);
     default:
@@ -26,7 +27,9 @@ Result<PixelSize> StatedSize(PictureFormat format, const PageBlock& bytes, const
 
 // Up to this many pixels a compressed picture may hold whatever its length:
 // more than a 4K screen, so a plain picture of one colour is always read.
-constexpr std::int64_t kAlwaysPlausiblePixels = std::int64_t{1} << 24;
+// (The fuzz build's smaller bound on pictures lowers it too, so the check
+// after it is still reached there.)
+constexpr std::int64_t kAlwaysPlausiblePixels = std::min(std::int64_t{1} << 24, Picture::kMaxPixels / 8);
 // Beyond that, no real picture holds more pixels per byte of its file; a
 // tiny file stating a huge picture would only cost time and memory.
 constexpr std::int64_t kMaxPixelsPerByte = 1024;
@@ -124,8 +127,9 @@ Result<Picture> LoadPicture(const fs::path& file, ColorRef background) {
   KV_TRY_ASSIGN(PixelSize stated, StatedSize(format, bytes, file));
   KV_TRY(CheckSize(stated, bytes.Size(), file));
   KV_TRY(CheckStructure(format, bytes.Data(), bytes.Size(), file));
-  auto decoded = format == PictureFormat::Webp ? WebpDecode(bytes.Data(), bytes.Size(), file)
-                                               : StbDecode(bytes.Data(), bytes.Size(), 4, file);
+  auto decoded = format == PictureFormat::Webp   ? WebpDecode(bytes.Data(), bytes.Size(), file)
+                 : format == PictureFormat::Jpeg ? JpegDecode(bytes.Data(), bytes.Size(), file)
+                                                 : StbDecode(bytes.Data(), bytes.Size(), 4, file);
   if (!decoded) return std::unexpected(decoded.error());
   // The size was checked as the header states it; a decoder that disagreed
   // would make the header size and the painted size differ.

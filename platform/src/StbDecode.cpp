@@ -4,14 +4,13 @@
 
 #include "PictureDecode.h"
 
-// stb_image, compiled here for the four formats it reads for us, from memory
+// stb_image, compiled here for the three formats it reads for us, from memory
 // only, and with a bound on the sides so that no header can make it allocate
 // more than a sane picture needs.
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_STATIC
 #define STBI_ONLY_BMP
 #define STBI_ONLY_PNG
-#define STBI_ONLY_JPEG
 #define STBI_ONLY_GIF
 #define STBI_NO_STDIO
 #define STBI_NO_LINEAR
@@ -24,14 +23,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What every call of stb checks first: stb counts bytes in an int, and its
-// JPEG reader (which it tries on any file starting with 0xFF) writes past
-// a Huffman table of more than 256 codes.
-Status CheckLength(const std::uint8_t* bytes, std::size_t size, const fs::path& file) {
+// What every call of stb checks first: stb counts bytes in an int.
+Status CheckLength(std::size_t size, const fs::path& file) {
   if (size > static_cast<std::size_t>(INT_MAX)) return Fail(ErrorCode::Corrupt, PictureName(file) + " is too large to decode");
-  if (size > 0 && bytes[0] == 0xFF && !JpegTablesFit(bytes, size)) {
-    return Fail(ErrorCode::Corrupt, PictureName(file) + " is damaged: a Huffman table holds more than 256 codes");
-  }
   return Ok();
 }
 
@@ -46,7 +40,7 @@ std::string Fault(const char* doing) {
 }  // namespace
 
 Result<PixelSize> StbPictureSize(const std::uint8_t* bytes, std::size_t size, const fs::path& file) {
-  KV_TRY(CheckLength(bytes, size, file));
+  KV_TRY(CheckLength(size, file));
   // PNG and GIF state their size at a fixed place; read there, a size too
   // large for stb is still told in the message, not just refused.
   auto big = [&](std::size_t at) {
@@ -64,7 +58,7 @@ Result<PixelSize> StbPictureSize(const std::uint8_t* bytes, std::size_t size, co
 }
 
 Result<DecodedPixels> StbDecode(const std::uint8_t* bytes, std::size_t size, int channels, const fs::path& file) {
-  KV_TRY(CheckLength(bytes, size, file));
+  KV_TRY(CheckLength(size, file));
   DecodedPixels decoded;
   int width = 0, height = 0, stored = 0;
   stbi_uc* pixels = stbi_load_from_memory(bytes, static_cast<int>(size), &width, &height, &stored, channels);

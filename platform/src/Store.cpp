@@ -40,7 +40,7 @@ std::unexpected<Error> Store::Impl::Failure(int rc) {
   if (StoreErrorCode(rc) == ErrorCode::Corrupt && ::stat((file.string() + "-wal").c_str(), &log) == 0 && log.st_size > 0) {
     Preserve(true);
   }
-  if (immutable && (rc & 0xff) == SQLITE_READONLY) {
+  if (fullDisk && (rc & 0xff) == SQLITE_READONLY) {
     return Fail("the settings store " + file.string() + " cannot be written: the disk is full; free some space on it");
   }
   return Fail(StoreErrorCode(rc), DescribeStoreFailure(file, rc, db.get()));

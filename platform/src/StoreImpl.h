@@ -34,7 +34,7 @@ struct Store::Impl {
   std::filesystem::path file;
   Database db;
   bool readOnly = false;
-  bool immutable = false;     // opened without locks, on a full disk, to read only
+  bool fullDisk = false;      // opened to read only, without the log's index file, on a full disk
   int depth = 0;              // nesting of open transactions
   bool rollbackOnly = false;  // an inner transaction ended without Commit
   bool readSnapshot = false;  // the open transaction is a read snapshot

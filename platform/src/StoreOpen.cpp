@@ -70,10 +70,16 @@ void RepairSideFileModes(const fs::path& file) {
   }
 }
 
+// Whether the disk holding the store has too little room left for it to
+// work: the index of the log takes 32 KiB and every commit a page or more,
+// and a failed attempt to extend a file may or may not have used up the
+// last few blocks before it stopped.
 bool NoSpaceLeft(const fs::path& file) {
+  constexpr std::uint64_t kRoomNeeded = 64 * 1024;
   struct statvfs info {};
   if (::statvfs(file.parent_path().c_str(), &info) != 0) return false;
-  return (geteuid() == 0 ? info.f_bfree : info.f_bavail) == 0;
+  const std::uint64_t blocks = geteuid() == 0 ? info.f_bfree : info.f_bavail;
+  return blocks * info.f_frsize < kRoomNeeded;
 }
 
 bool LogIsEmpty(const fs::path& file) {
@@ -266,7 +272,7 @@ std::string DescribeStoreFailure(const fs::path& file, int rc, sqlite3* db) {
 
 bool Store::BecameWritable() const {
   if (!impl_->readOnly || impl_->depth > 0 || access(impl_->file.c_str(), W_OK) != 0) return false;
-  return !impl_->immutable || !NoSpaceLeft(impl_->file);
+  return !impl_->fullDisk || !NoSpaceLeft(impl_->file);
 }
 
 Result<std::shared_ptr<Store>> Store::Open(const fs::path& file) {
@@ -291,13 +297,17 @@ Result<std::shared_ptr<Store>> Store::Open(const fs::path& file) {
   if (!connected) return std::unexpected(connected.error());
 
   auto prepared = impl->Retrying([&] { return Prepare(*impl, state); });
-  if (!prepared && exists && LogIsEmpty(file) && NoSpaceLeft(file) && prepared.error().code == ErrorCode::Failed) {
-    // On a full disk SQLite cannot even make the index it reads through.
-    // With no log beside it the file alone holds every value, and it can
-    // be read as it lies until the disk has room again.
-    impl->readOnly = impl->immutable = true;
-    if (Connect(*impl, FileUri(file, "immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI) &&
-        Prepare(*impl, state)) {
+  if (!prepared && exists && NoSpaceLeft(file) && prepared.error().code == ErrorCode::Failed) {
+    // On a full disk SQLite cannot even make the index it reads through,
+    // so the store is read without it until the disk has room again. With
+    // no log beside it the file alone holds every value and is read as it
+    // lies. A log may hold commits not yet copied into the file (a writer
+    // that died, a store that filled the disk): then SQLite reads the log
+    // itself through an index kept in memory, which needs the index file
+    // only to exist (the attempt above has made it, if empty), not to grow.
+    impl->readOnly = impl->fullDisk = true;
+    const char* how = LogIsEmpty(file) ? "immutable=1" : "readonly_shm=1";
+    if (Connect(*impl, FileUri(file, how), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI) && Prepare(*impl, state)) {
       prepared = Ok();
     }
   }

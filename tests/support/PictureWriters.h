@@ -1,9 +1,10 @@
 #pragma once
 
 // Pictures in the formats other than BMP, written by the tests themselves:
-// PNG and JPEG through stb_image_write, WebP through libwebp's encoder, GIF
-// by hand (uncompressed codes), so that each decoder is checked against an
-// independent writer.
+// PNG and JPEG through stb_image_write, grey, CMYK and progressive JPEG
+// through libjpeg's encoder, WebP through libwebp's encoder, GIF by hand
+// (uncompressed codes), so that each decoder is checked against a writer
+// of its own.
 
 #include <cstdint>
 #include <functional>
@@ -19,12 +20,23 @@ using RgbaFunction = std::function<std::uint32_t(int x, int y)>;
 std::string MakePng(int width, int height, const RgbaFunction& pixel);
 // Quality 1..100; the alpha is dropped.
 std::string MakeJpeg(int width, int height, const RgbaFunction& pixel, int quality = 100);
+enum class JpegKind {
+  Grey,         // one channel of grey (the pixels' luminance)
+  Progressive,  // colour, in several scans
+  AdobeCmyk,    // CMYK, inverted, with the marker Adobe's programs write
+  PlainCmyk,    // CMYK as stored plainly, no such marker
+};
+// Written through libjpeg (JpegWriter.cpp), at quality 95; the alpha is dropped.
+std::string MakeJpegOfKind(int width, int height, const RgbaFunction& pixel, JpegKind kind);
 // Lossless, alpha kept.
 std::string MakeWebp(int width, int height, const RgbaFunction& pixel);
 // A GIF of up to 4 colours (0xRRGGBB); `index` picks each pixel's colour;
 // `transparent` >= 0 makes that index transparent.
 std::string MakeGif(int width, int height, const std::vector<std::uint32_t>& colours,
                     const std::function<int(int x, int y)>& index, int transparent = -1);
+// A GIF of 256 fixed colours (3 bits of red and green, 2 of blue; each
+// pixel takes the nearest below) with real LZW compression (GifWriter.cpp).
+std::string MakePhotoGif(int width, int height, const RgbaFunction& pixel);
 // The JPEG with an Exif block stating `orientation` (1..8) inserted after
 // its start mark, in big- or little-endian byte order.
 std::string WithExifOrientation(const std::string& jpeg, int orientation, bool bigEndian);
