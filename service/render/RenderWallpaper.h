@@ -4,9 +4,12 @@
 #include <string>
 
 #include "Effects.h"
+#include "kvplatform/Bitmap.h"
 #include "kvplatform/Result.h"
 
 namespace kv::render {
+
+class CWPText;
 
 // Renders one complete wallpaper for the primary screen less its taskbar:
 // the quote laid out in the font inside the margins, over the background,
@@ -30,5 +33,10 @@ namespace kv::render {
     const std::string& Quote /* UTF-8 */, const std::string& OutputPath,
     std::int32_t TopMargin, std::int32_t BottomMargin, std::int32_t LeftMargin, std::int32_t RightMargin,
     std::int32_t HAlign, std::int32_t VAlign, bool AllowViolation, const Effects& Chosen = {});
+
+// The part of RenderWallpaper that paints the effects around the text of
+// `Text` (laid out on `Bitmap`, not yet drawn) over the background.
+[[nodiscard]] Status PaintEffectsUnderText(platform::Bitmap& Bitmap, CWPText& Text, std::int32_t TextColor,
+                                           const Effects& Chosen);
 
 }  // namespace kv::render
