@@ -27,8 +27,12 @@ AreaMask::AreaMask(const Rect& r)
 
 namespace {
 
+// Whether any pixel of the row is covered; the whole row is read, which
+// vectorises, as most rows that are looked at have coverage anyway.
 bool AnyCoverage(const std::uint8_t* row, std::int32_t width) {
-  return std::any_of(row, row + width, [](std::uint8_t a) { return a != 0; });
+  std::uint8_t any = 0;
+  for (std::int32_t x = 0; x < width; ++x) any |= row[x];
+  return any != 0;
 }
 
 }  // namespace
@@ -41,6 +45,7 @@ void Blur(AreaMask& mask, std::int32_t radius) {
   const auto width = static_cast<std::size_t>(w);
   // Running sums of one row with `radius` empty pixels on either side, so
   // that every window is the difference of two of them.
+  std::vector<std::uint8_t> padded(width + window - 1);
   std::vector<std::uint32_t> prefix(width + window);
   std::vector<std::uint32_t> sums(width);
   std::vector<std::uint8_t> source;
@@ -48,12 +53,9 @@ void Blur(AreaMask& mask, std::int32_t radius) {
     for (std::int32_t y = mask.area.top; y < mask.area.bottom; ++y) {
       std::uint8_t* row = mask.Row(y);
       if (!AnyCoverage(row, w)) continue;
+      std::copy(row, row + width, padded.begin() + radius);
       std::uint32_t running = 0;
-      for (std::size_t i = 0; i < width + window - 1; ++i) {
-        const auto at = static_cast<std::ptrdiff_t>(i) - radius;
-        running += at >= 0 && at < w ? row[at] : 0u;
-        prefix[i + 1] = running;
-      }
+      for (std::size_t i = 0; i < padded.size(); ++i) prefix[i + 1] = running += padded[i];
       for (std::size_t i = 0; i < width; ++i) {
         row[i] = static_cast<std::uint8_t>(((prefix[i + window] - prefix[i]) * reciprocal + (1u << 15)) >> 16);
       }
