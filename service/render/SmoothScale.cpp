@@ -9,7 +9,7 @@
 #endif
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
-#define KV_SCALE_AVX2 1
+#define KV_SCALE_SSSE3 1
 #endif
 
 namespace kv::render {
@@ -41,7 +41,45 @@ struct AxisTaps {
   // The two weights laid out over the lanes of two adjacent source pixels
   // of rowBytes / from bytes each, 8 lanes per target index.
   std::vector<std::uint16_t> laneWeights;
+  // For 3-byte pixels, the target pixels 4k..4k+3 as one block: the 16
+  // source bytes from `base` hold all their near and far pixels, and
+  // byte shuffles put every value's two source bytes side by side, each
+  // pair with its two weights (one of 128 is made two of 64 on the same
+  // byte, as a signed byte cannot hold 128). Empty when no block fits.
+  struct Block {
+    std::int32_t base = 0;
+    bool fits = false;
+    std::int8_t pairs[2][16];    // source byte of each value's near and far part; -128 for none
+    std::int8_t weights[2][16];  // their weights
+  };
+  std::vector<Block> blocks;
 };
+
+void MakeBlocks(AxisTaps& taps, bool bgr) {
+  const std::size_t count = taps.near.size() / 4;
+  taps.blocks.resize(count);
+  for (std::size_t k = 0; k < count; ++k) {
+    AxisTaps::Block& block = taps.blocks[k];
+    block.base = taps.near[4 * k];
+    block.fits = block.base * 3 + 16 <= taps.rowBytes && taps.near[4 * k + 3] - block.base <= 3;
+    for (int half = 0; half < 2; ++half) {
+      std::fill(std::begin(block.pairs[half]), std::end(block.pairs[half]), std::int8_t{-128});
+      std::fill(std::begin(block.weights[half]), std::end(block.weights[half]), std::int8_t{0});
+    }
+    if (!block.fits) continue;
+    for (int value = 0; value < 12; ++value) {
+      const std::size_t i = 4 * k + static_cast<std::size_t>(value / 3);
+      const int channel = bgr ? value % 3 : 2 - value % 3;
+      int near = (taps.near[i] - block.base) * 3 + channel, far = near + 3;
+      int a = taps.nearWeight[i], b = taps.farWeight[i];
+      if (a == kFine) far = near, a = b = kFine / 2;
+      if (b == kFine) near = far, a = b = kFine / 2;
+      const int half = value / 8, at = 2 * (value % 8);
+      block.pairs[half][at] = static_cast<std::int8_t>(near), block.pairs[half][at + 1] = static_cast<std::int8_t>(far);
+      block.weights[half][at] = static_cast<std::int8_t>(a), block.weights[half][at + 1] = static_cast<std::int8_t>(b);
+    }
+  }
+}
 
 AxisTaps MakeTaps(std::int32_t from, std::int32_t to, std::int32_t bytesPerPixel) {
   AxisTaps taps;
@@ -108,32 +146,26 @@ AxisTaps MakeTaps(std::int32_t from, std::int32_t to, std::int32_t bytesPerPixel
   return taps;
 }
 
-#if defined(KV_SCALE_AVX2)
-bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
+#if defined(KV_SCALE_SSSE3)
+bool HasSsse3() {
+  static const bool has = __builtin_cpu_supports("ssse3");
   return has;
 }
 
-// The growing row loop of ScaleRow below for two target pixels at a time,
-// one in each half of the wider registers, with the same arithmetic and
-// results. Answers the first target index it left undone.
-template <int kBytes, bool kBgr>
-__attribute__((target("avx2"))) std::int32_t ScalePairs(const std::uint8_t* in, std::uint16_t* out,
-                                                        const AxisTaps& columns, std::int32_t x, std::int32_t x1,
-                                                        std::int32_t safeNear) {
-  const std::int32_t* near = columns.near.data();
-  const std::uint16_t* laneWeights = columns.laneWeights.data();
-  for (; x + 1 < x1 && near[x + 1] <= safeNear; x += 2, out += 6) {
-    const __m128i first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + static_cast<std::ptrdiff_t>(near[x]) * kBytes));
-    const __m128i both = _mm_castpd_si128(_mm_loadh_pd(
-        _mm_castsi128_pd(first), reinterpret_cast<const double*>(in + static_cast<std::ptrdiff_t>(near[x + 1]) * kBytes)));
-    const __m256i weights =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(laneWeights + static_cast<std::size_t>(x) * 8));
-    const __m256i products = _mm256_mullo_epi16(_mm256_cvtepu8_epi16(both), weights);
-    __m256i sums = _mm256_add_epi16(products, _mm256_srli_si256(products, 2 * kBytes));
-    if constexpr (!kBgr) sums = _mm256_shufflelo_epi16(sums, _MM_SHUFFLE(3, 0, 1, 2));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(sums));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3), _mm256_extracti128_si256(sums, 1));
+// The growing row loop of ScaleRow below for 3-byte pixels from `x`, a
+// multiple of 4, a block of four target pixels at a time, with the same
+// arithmetic and results. Answers the first target index it left undone.
+__attribute__((target("ssse3"))) std::int32_t ScaleBlocks(const std::uint8_t* in, std::uint16_t* out,
+                                                         const AxisTaps& columns, std::int32_t x, std::int32_t x1) {
+  auto load = [](const void* at) { return _mm_loadu_si128(static_cast<const __m128i*>(at)); };
+  for (; x + 4 <= x1; x += 4, out += 12) {
+    const AxisTaps::Block& block = columns.blocks[static_cast<std::size_t>(x / 4)];
+    if (!block.fits) break;
+    const __m128i source = load(in + static_cast<std::ptrdiff_t>(block.base) * 3);
+    const __m128i low = _mm_maddubs_epi16(_mm_shuffle_epi8(source, load(block.pairs[0])), load(block.weights[0]));
+    const __m128i high = _mm_maddubs_epi16(_mm_shuffle_epi8(source, load(block.pairs[1])), load(block.weights[1]));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), low);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8), high);
   }
   return x;
 }
@@ -148,42 +180,47 @@ void ScaleRow(const std::uint8_t* in, std::uint16_t* out, const AxisTaps& column
     const std::int32_t* near = columns.near.data();
     const std::uint16_t* nearWeight = columns.nearWeight.data();
     const std::uint16_t* farWeight = columns.farWeight.data();
-    std::int32_t x = x0;
 #if defined(__SSE2__)
-    // Both pixels at once from one 8-byte read, which must stay inside the
-    // row: the last pixels are left to the plain loop below. Every value
-    // fits 16 bits (255 x 128), so the products are exact and the results
-    // are those of the plain loop. The fourth value written is overwritten
-    // by the next pixel or falls into the row buffer's slack.
     const __m128i zero = _mm_setzero_si128();
     const std::int32_t safeNear = columns.rowBytes >= 8 ? (columns.rowBytes - 8) / kBytes : -1;
     const std::uint16_t* laneWeights = columns.laneWeights.data();
-#if defined(KV_SCALE_AVX2)
-    if (HasAvx2()) {
-      const std::int32_t done = ScalePairs<kBytes, kBgr>(in, out, columns, x, x1, safeNear);
+#endif
+    auto one = [&](std::int32_t x, std::uint16_t* at) {
+#if defined(__SSE2__)
+      // Both pixels at once from one 8-byte read, where that stays inside
+      // the row. Every value fits 16 bits (255 x 128), so the products are
+      // exact and the results those of the plain code below. The fourth
+      // value written is overwritten by the next pixel or falls into the
+      // row buffer's slack.
+      if (near[x] <= safeNear) {
+        const __m128i pixels = _mm_unpacklo_epi8(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + static_cast<std::ptrdiff_t>(near[x]) * kBytes)), zero);
+        const __m128i weights =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(laneWeights + static_cast<std::size_t>(x) * 8));
+        const __m128i products = _mm_mullo_epi16(pixels, weights);
+        __m128i sums = _mm_add_epi16(products, _mm_srli_si128(products, 2 * kBytes));
+        if constexpr (!kBgr) sums = _mm_shufflelo_epi16(sums, _MM_SHUFFLE(3, 0, 1, 2));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(at), sums);
+        return;
+      }
+#endif
+      const std::uint8_t* p = in + static_cast<std::ptrdiff_t>(near[x]) * kBytes;
+      const std::uint8_t* q = p + kBytes;
+      const std::uint32_t a = nearWeight[x], b = farWeight[x];
+      at[0] = static_cast<std::uint16_t>(p[kBlue] * a + q[kBlue] * b);
+      at[1] = static_cast<std::uint16_t>(p[1] * a + q[1] * b);
+      at[2] = static_cast<std::uint16_t>(p[kRed] * a + q[kRed] * b);
+    };
+    std::int32_t x = x0;
+#if defined(KV_SCALE_SSSE3)
+    if (kBytes == 3 && !columns.blocks.empty() && HasSsse3()) {
+      for (; x < x1 && x % 4 != 0; ++x, out += 3) one(x, out);
+      const std::int32_t done = ScaleBlocks(in, out, columns, x, x1);
       out += 3 * static_cast<std::ptrdiff_t>(done - x);
       x = done;
     }
 #endif
-    for (; x < x1 && near[x] <= safeNear; ++x, out += 3) {
-      const __m128i pixels = _mm_unpacklo_epi8(
-          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + static_cast<std::ptrdiff_t>(near[x]) * kBytes)), zero);
-      const __m128i weights =
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(laneWeights + static_cast<std::size_t>(x) * 8));
-      const __m128i products = _mm_mullo_epi16(pixels, weights);
-      __m128i sums = _mm_add_epi16(products, _mm_srli_si128(products, 2 * kBytes));
-      if constexpr (!kBgr) sums = _mm_shufflelo_epi16(sums, _MM_SHUFFLE(3, 0, 1, 2));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), sums);
-    }
-#endif
-    for (; x < x1; ++x, out += 3) {
-      const std::uint8_t* p = in + static_cast<std::ptrdiff_t>(near[x]) * kBytes;
-      const std::uint8_t* q = p + kBytes;
-      const std::uint32_t a = nearWeight[x], b = farWeight[x];
-      out[0] = static_cast<std::uint16_t>(p[kBlue] * a + q[kBlue] * b);
-      out[1] = static_cast<std::uint16_t>(p[1] * a + q[1] * b);
-      out[2] = static_cast<std::uint16_t>(p[kRed] * a + q[kRed] * b);
-    }
+    for (; x < x1; ++x, out += 3) one(x, out);
     return;
   }
   constexpr int kShift = kWeightBits - kFineBits;
@@ -265,7 +302,8 @@ void SmoothScalePicture(platform::Bitmap& Target, const platform::Picture& Sourc
   const std::int32_t y0 = std::max(0, -Top), y1 = std::min(Height, Target.Height() - Top);
   if (x0 >= x1 || y0 >= y1) return;
 
-  const AxisTaps columns = MakeTaps(Source.Width(), Width, Source.BytesPerPixel());
+  AxisTaps columns = MakeTaps(Source.Width(), Width, Source.BytesPerPixel());
+  if (Source.BytesPerPixel() == 3 && !columns.near.empty()) MakeBlocks(columns, Source.IsBgr());
   const AxisTaps rows = MakeTaps(Source.Height(), Height, 0);
   const RowScaler scaleRow = ScalerFor(Source.BytesPerPixel(), Source.IsBgr());
   const std::size_t visible = static_cast<std::size_t>(x1 - x0);
