@@ -6,6 +6,8 @@
 #   ./dev.sh test    build and run every test, then again under AddressSanitizer
 #                    and UndefinedBehaviorSanitizer (KV_SANITIZERS=0 skips that)
 #   ./dev.sh build   only set up and build
+#   ./dev.sh package build the Debian package build/package/kvillo_<version>_amd64.deb,
+#                    check it with lintian and print its path
 #
 # Debian packages that are missing are installed first (with sudo when not
 # run as root). The build goes to ./build; everything built lands in
@@ -32,6 +34,10 @@ TEST_PACKAGES+=(fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji)
 TEST_PACKAGES+=(sqlite3)
 # A desktop's launcher (gio), which starts the installed menu entry in a test.
 TEST_PACKAGES+=(libglib2.0-bin)
+# What making the Debian package needs (dpkg-shlibdeps, file) and what
+# checks it (lintian, appstreamcli); the tests make and check one too.
+PACKAGE_PACKAGES=(dpkg-dev file lintian appstream)
+TEST_PACKAGES+=("${PACKAGE_PACKAGES[@]}")
 # The sanitizer build's compiler: clang 14 cannot compile <expected>.
 SANITIZER_PACKAGES=(clang-19 libclang-rt-19-dev)
 
@@ -100,6 +106,23 @@ run_sanitized_tests() {
   ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$(nproc)" ${KV_CTEST_ARGS:-}
 }
 
+# Makes the package from an install of the build tree, which must hold the
+# settings program, and lets lintian judge it: errors stop here, warnings
+# are shown.
+make_package() {
+  KV_CMAKE_ARGS="${KV_CMAKE_ARGS:-} -DKV_BUILD_SETTINGS=ON" configure
+  build "${RUN_TARGETS[@]}" KvSettings kvctl kvpackage_files
+  say "Making the Debian package"
+  local folder="$BUILD_DIR/package"
+  rm -rf "$folder"
+  cpack --config "$BUILD_DIR/CPackConfig.cmake" -B "$folder" >&2
+  local deb
+  deb=$(echo "$folder"/kvillo_*_amd64.deb)
+  say "Checking $deb with lintian"
+  lintian --fail-on error "$deb" >&2
+  echo "$deb"
+}
+
 run_main() {
   say "Rendering a wallpaper from the sample data"
   local wallpaper
@@ -144,8 +167,12 @@ case "${1:-}" in
     install_missing "${PACKAGES[@]}"
     build
     ;;
+  package)
+    install_missing "${PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
+    make_package
+    ;;
   *)
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CheckList.h"
+#include "PreviewRender.h"
 #include "frmSettings.h"
 
 namespace {
@@ -100,6 +101,25 @@ void MoveFontHighlight(benchmark::State& state) {
   }
 }
 BENCHMARK(MoveFontHighlight)->Arg(800)->Unit(benchmark::kMicrosecond);
+
+// One preview of a 1920 x 1080 screen from the sample data, as the pane's
+// worker makes it after a change (the choices kept, so no quotes file is
+// read): the goal is well under the 200 ms the pane waits for changes to rest.
+void RenderPreview(benchmark::State& state) {
+  kv::settings::PreviewRequest request;
+  request.DataFolder = KV_BENCH_BIN_DIR;
+  request.Screen = {1920, 1080, std::nullopt};
+  request.Settings.SelectedBackgrounds = "Aurora";
+  request.Settings.SelectedFonts = "Arial";
+  request.Settings.SelectedQuotesFiles = "Craft";
+  request.Settings.Effects.Smooth = state.range(0) != 0;
+  request.Pick = kv::settings::DrawPick(request.Settings, request.DataFolder, {});
+  for (auto _ : state) {
+    auto result = kv::settings::RenderPreview(request, [] { return false; });
+    benchmark::DoNotOptimize(result.Picture.constBits());
+  }
+}
+BENCHMARK(RenderPreview)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -49,7 +49,9 @@ constexpr std::string_view kUsage =
 
 int Main(int argc, char** argv) {
   platform::SetLogProgramName("Kvillo");
-  if (std::string_view line = platform::TrimSpaces(CommandLine(argc, argv)); line == "--help" || line == "-h") {
+  // Kept for the whole run: the trimmed views below point into it.
+  const std::string commandLine = CommandLine(argc, argv);
+  if (std::string_view line = platform::TrimSpaces(commandLine); line == "--help" || line == "-h") {
     std::fputs(kUsage.data(), stdout);
     return 0;
   }
@@ -114,7 +116,7 @@ int Main(int argc, char** argv) {
   platform::EnterIdlePriority();
 
   // The log-on run: one update, then end.
-  if (platform::TrimSpaces(CommandLine(argc, argv)) == CStatics::REGAUTOSTARTBOOTSWITCH && snapshot->Frequency == wpBoot) {
+  if (platform::TrimSpaces(commandLine) == CStatics::REGAUTOSTARTBOOTSWITCH && snapshot->Frequency == wpBoot) {
     form.Unload();
     if (update() != CycleOutcome::EndProgram) SaveStatus(CStatics::STATUSSTOPPED);
     return 0;

@@ -36,6 +36,13 @@ Result<SettingsSnapshot> ReadSettings() {
   }
   if (auto bound = resources->Init(&settings); !bound) return Fail(bound.error(), "cannot read the settings");
 
+  KV_TRY_ASSIGN(SettingsSnapshot taken, SnapshotOf(settings));
+  taken.WallpaperFile = snapshot.WallpaperFile;
+  return taken;
+}
+
+Result<SettingsSnapshot> SnapshotOf(const CSettings& settings) {
+  SettingsSnapshot snapshot;
   snapshot.BackgroundColor = SettingNumber("BackgroundColor", settings.BackgroundColor(), 0);
   snapshot.BackgroundMode = SettingNumber("BackgroundMode", settings.BackgroundMode(), 1);
   snapshot.FontColor = SettingNumber("FontColor", settings.FontColor(), 16777215);

@@ -30,6 +30,18 @@ struct SettingsSnapshot {
   render::Effects Effects;  // unknown names left out
 };
 
+}  // namespace kv::service
+
+namespace kv {
+class CSettings;
+}
+
+namespace kv::service {
+
+// The values of loaded (or edited) settings, as ReadSettings takes them;
+// WallpaperFile is left empty. Fails when the lists were never loaded.
+[[nodiscard]] Result<SettingsSnapshot> SnapshotOf(const CSettings& settings);
+
 // Loads the settings through the library. A setting whose text is not a
 // number is reported on stderr, naming it, and its default is used.
 [[nodiscard]] Result<SettingsSnapshot> ReadSettings();

@@ -4,6 +4,7 @@
 // install needs no root, and a prefix with a blank in it works.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -101,6 +102,71 @@ TEST(Install, PerUserInstallWorksWithoutRoot) {
   EXPECT_TRUE(status.out.starts_with("State: Stopped\n")) << status.out;
   if (geteuid() == 0) {
     ASSERT_EQ(system(("chown -R 0:0 '" + home.Root().string() + "'").c_str()), 0);
+  }
+}
+
+// An install the user cannot write (under /usr): the first run gives the
+// user a data folder of their own, linked to the installed samples, where
+// files can be added without root; a stored "Path" is kept as it is.
+TEST(Install, ReadOnlyInstallGivesEachUserAWritableDataFolder) {
+  kvtest::TempHome home;
+  fs::path prefix = home.Root() / "usr";
+  auto installed = kvtest::Run(KV_TEST_CMAKE, {"--install", KV_TEST_BUILD_DIR, "--prefix", prefix.string()}, {}, 120s);
+  ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
+  fs::path folder = prefix / "lib" / "kvillo";
+
+  // The programs run as an ordinary user who may not write the install;
+  // root ignores permissions, so root's test runs them as nobody.
+  const bool root = geteuid() == 0;
+  auto runAsUser = [&](const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = arguments;
+    fs::path program = command[0];
+    command.erase(command.begin());
+    if (root) {
+      command.insert(command.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", "--", program.string()});
+      program = "/usr/bin/setpriv";
+    }
+    return kvtest::Run(program, command, {{"DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "320x200"}}, 60s);
+  };
+  if (root) {
+    ASSERT_EQ(system(("chown -R 65534:65534 '" + home.Root().string() + "' && chown -R 0:0 '" + prefix.string() +
+                      "'").c_str()),
+              0);
+  } else {
+    ASSERT_EQ(system(("chmod -R a-w '" + folder.string() + "'").c_str()), 0);
+  }
+
+  auto rendered = runAsUser({(prefix / "bin" / "kvrender").string(), "--quote", "My own folder."});
+  EXPECT_EQ(rendered.exitCode, 0) << rendered.err;
+  fs::path own = home.DataHome() / "kvillo" / "data";
+  EXPECT_EQ(kvtest::StoredSetting("Path"), own.string());
+  EXPECT_TRUE(fs::is_symlink(own / "Backgrounds" / "Aurora.bmp"));
+  EXPECT_EQ(fs::canonical(own / "Backgrounds" / "Aurora.bmp"), fs::canonical(folder / "Backgrounds" / "Aurora.bmp"));
+  EXPECT_TRUE(fs::is_symlink(own / "files" / "Craft.txt"));
+  EXPECT_EQ(kvtest::StoredSetting("SelectedBackgrounds0"), "Aurora") << "the samples are offered as before";
+  struct stat mine {};
+  ASSERT_EQ(stat((own / "Backgrounds").c_str(), &mine), 0);
+  EXPECT_EQ(mine.st_uid, root ? 65534u : geteuid()) << "the user's own folder, where files can be added";
+
+  // A user who chose a folder keeps it, whatever the install allows.
+  {
+    kvtest::TempHome other;
+    fs::path chosen = other.Root() / "my pictures";
+    fs::create_directories(chosen / "Backgrounds");
+    kvtest::StoreSetting("Path", chosen.string());
+    if (root) {
+      ASSERT_EQ(system(("chown -R 65534:65534 '" + other.Root().string() + "'").c_str()), 0);
+    }
+    auto again = runAsUser({(prefix / "bin" / "kvrender").string(), "--quote", "As chosen."});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(kvtest::StoredSetting("Path"), chosen.string());
+    EXPECT_FALSE(fs::exists(other.DataHome() / "kvillo" / "data"));
+  }
+
+  if (root) {
+    ASSERT_EQ(system(("chown -R 0:0 '" + home.Root().string() + "'").c_str()), 0);
+  } else {
+    ASSERT_EQ(system(("chmod -R u+w '" + folder.string() + "'").c_str()), 0);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -84,6 +85,16 @@ class RealDesktop : public testing::Test {
         180s);
   }
 
+  // What a failure message needs: the desktop's state, output and settings,
+  // and what the screen shows.
+  std::string Describe(kvtest::Child& desktop) {
+    kvtest::Image root = xvfb_.CaptureRoot();
+    char pixels[64];
+    std::snprintf(pixels, sizeof pixels, "centre %06X, corner %06X", root.Pixel(512, 384), root.Pixel(5, 5));
+    return std::string(desktop.Running() ? "pcmanfm-qt runs" : "pcmanfm-qt has ended") + "; screen " + pixels +
+           "\nits stderr:\n" + desktop.ErrSoFar() + "\nits settings:\n" + kvtest::ReadFile(Settings());
+  }
+
   fs::path Settings() const { return home_.ConfigHome() / "pcmanfm-qt" / "lxqt" / "settings.conf"; }
 
   std::unique_ptr<kvtest::Child> Start(const std::vector<std::string>& command) {
@@ -100,7 +111,7 @@ TEST_F(RealDesktop, LxqtShowsTheWallpaperCentredAfterItsDesktopRestarts) {
   setenv("XDG_CURRENT_DESKTOP", "LXQt", 1);
   const std::vector<std::string> desktop{"/usr/bin/pcmanfm-qt", "--desktop", "--profile=lxqt"};
   auto pcmanfm = Start(desktop);
-  ASSERT_TRUE(PublishUntilShown(kRed, kRedOnScreen)) << pcmanfm->ErrSoFar();
+  ASSERT_TRUE(PublishUntilShown(kRed, kRedOnScreen)) << Describe(*pcmanfm);
 
   // A log-off: the desktop ends and stores the placement it started with
   // ("none"). At the next log-on the service shows the existing wallpaper
@@ -118,7 +129,7 @@ TEST_F(RealDesktop, LxqtShowsTheWallpaperCentredAfterItsDesktopRestarts) {
   kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "lxqt-after-restart.png");
 
   // From now on the desktop keeps the placement itself across restarts.
-  ASSERT_TRUE(PublishUntilShown(kBlue, kBlueOnScreen));
+  ASSERT_TRUE(PublishUntilShown(kBlue, kBlueOnScreen)) << Describe(*pcmanfm);
   pcmanfm->Signal(SIGTERM);
   ASSERT_TRUE(pcmanfm->Wait(30s));
   pcmanfm = Start(desktop);

@@ -130,27 +130,57 @@ Status StoreDesktopSettings(const fs::path& file, const std::vector<std::pair<st
   return Ok();
 }
 
+// pcmanfm-qt runs one instance per session: a later one hands its command
+// line to the first over the session bus and ends. A command run while no
+// instance owns the bus name becomes that instance itself, and a desktop
+// starting meanwhile hands its own start to the command and ends, leaving
+// the session without a desktop. False only when the bus says for sure that
+// nobody owns the name yet; a bus that cannot be asked leaves the command to
+// find the desktop itself.
+bool DesktopNameUnowned() {
+  auto outcome = RunForOutput({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                               "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                               "string:org.pcmanfm.PCManFM"});
+  return outcome && outcome->Succeeded() && outcome->out.find("boolean false") != std::string::npos;
+}
+
+// True once the running desktop owns its bus name, within a few seconds. A
+// desktop claims the name before it reads its settings, so one that has
+// not claimed it yet still takes the picture from its settings file.
+bool DesktopAnswers() {
+  for (int attempt = 0; attempt < 15; ++attempt) {
+    if (!DesktopNameUnowned()) return true;
+    ::usleep(200'000);
+  }
+  return false;
+}
+
 }  // namespace
 
 Status SetLxqt(const fs::path& image) {
-  KV_TRY(Run({"pcmanfm-qt", "--set-wallpaper=" + image.string(), "--wallpaper-mode=center"}));
   // pcmanfm-qt shows the picture centred as asked but stores the mode
   // "none" in its settings, so after its next start the desktop would be
-  // black; the stored mode is put right. A desktop that is not running
-  // takes nothing from the command, so its settings get the picture too
-  // and show it when it starts.
+  // black; the stored mode is put right. A desktop that is not running, or
+  // not yet listening, is not sent the command (see DesktopNameUnowned):
+  // its settings get the picture and it shows it when it starts.
   std::optional<std::string> running = RunningDesktopProfile();
+  bool listening = running && DesktopAnswers();
+  if (listening) KV_TRY(Run({"pcmanfm-qt", "--set-wallpaper=" + image.string(), "--wallpaper-mode=center"}));
   std::string profile = running.value_or("lxqt");
   if (profile.empty() || profile.find('/') != std::string::npos || profile == "." || profile == "..") {
     return Fail("pcmanfm-qt runs with the profile \"" + profile + "\", whose settings cannot be found");
   }
   fs::path settings = ConfigHome() / "pcmanfm-qt" / profile / "settings.conf";
   std::vector<std::pair<std::string, std::string>> values{{"WallpaperMode", "center"}};
-  if (!running) {
+  if (!listening) {
     KV_TRY_ASSIGN(std::string path, IniValue(image.string()));
     values.emplace_back("Wallpaper", path);
   }
   KV_TRY(StoreDesktopSettings(settings, values));
+  if (running && !listening) {
+    return Fail("the pcmanfm-qt desktop is still starting, so the wallpaper shows once it has started (it is stored in " +
+                settings.string() + ")");
+  }
   if (!running) {
     return Fail("the pcmanfm-qt desktop is not running, so the wallpaper shows only when it starts (it is stored in " +
                 settings.string() + ")");

@@ -15,6 +15,16 @@ namespace kv::render {
 
 Status CWPBackground::Init(platform::Bitmap* hDC, std::int32_t Width, std::int32_t Height,
                            const std::string& BitmapFileName, std::int32_t Mode, std::int32_t BackColor) {
+  std::string folder;
+  if (!platform::TrimSpaces(BitmapFileName).empty()) {
+    KV_TRY_ASSIGN(folder, Statics().GetApplicationPath());
+  }
+  return Init(hDC, Width, Height, BitmapFileName, Mode, BackColor, folder);
+}
+
+Status CWPBackground::Init(platform::Bitmap* hDC, std::int32_t Width, std::int32_t Height,
+                           const std::string& BitmapFileName, std::int32_t Mode, std::int32_t BackColor,
+                           const std::string& DataFolder) {
   DeviceContext_ = hDC;
   Width_ = Width;
   Height_ = Height;
@@ -24,8 +34,7 @@ Status CWPBackground::Init(platform::Bitmap* hDC, std::int32_t Width, std::int32
   Refusal_.clear();
   if (platform::TrimSpaces(BitmapFileName).empty()) return Ok();
 
-  KV_TRY_ASSIGN(std::string folder, Statics().GetApplicationPath());
-  const std::string pictures = folder + "/" + std::string(CStatics::FOLDERBACKGROUNDS);
+  const std::string pictures = DataFolder + "/" + std::string(CStatics::FOLDERBACKGROUNDS);
   // Names come from the settings store, which any program of the user can
   // write: a name must never open a file outside the backgrounds folder.
   if (BitmapFileName.find('/') != std::string::npos || BitmapFileName.find('\0') != std::string::npos) {

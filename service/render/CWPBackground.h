@@ -25,6 +25,11 @@ class CWPBackground {
   // picture. Mode: 0 tile, 1 stretch, 2 centre. Nothing is drawn here. Fails only when the data folder is unknown.
   [[nodiscard]] Status Init(platform::Bitmap* hDC, std::int32_t Width, std::int32_t Height,
                             const std::string& BitmapFileName, std::int32_t Mode, std::int32_t BackColor);
+  // The same with the data folder given, so nothing asks the settings store
+  // for it (a render on a thread of its own).
+  [[nodiscard]] Status Init(platform::Bitmap* hDC, std::int32_t Width, std::int32_t Height,
+                            const std::string& BitmapFileName, std::int32_t Mode, std::int32_t BackColor,
+                            const std::string& DataFolder);
 
   // Paints the colour (without a picture, or in centre mode) and then the
   // picture, its transparent parts blended over the background colour. A

@@ -12,6 +12,8 @@
 #include "TextEffects.h"
 #include "kvplatform/Bitmap.h"
 #include "kvplatform/Screen.h"
+#include "kvplatform/Text.h"
+#include "kvshared/CStatics.h"
 
 namespace kv::render {
 
@@ -47,16 +49,13 @@ Status PaintEffectsUnderText(platform::Bitmap& bitmap, CWPText& text, std::int32
   return Ok();
 }
 
-Result<std::int32_t> RenderWallpaper(const std::string& BackgroundName, std::int32_t BackgroundColor,
-                                     std::int32_t BackgroundMode, const std::string& FontName, std::int32_t FontSize,
-                                     std::int32_t FontColor, const std::string& Quote, const std::string& OutputPath,
-                                     std::int32_t TopMargin, std::int32_t BottomMargin, std::int32_t LeftMargin,
-                                     std::int32_t RightMargin, std::int32_t HAlign, std::int32_t VAlign,
-                                     bool AllowViolation, const Effects& Chosen) {
-  if (OutputPath.empty()) return Fail(ErrorCode::InvalidArgument, "no file was named for the wallpaper");
-
+Result<std::optional<platform::Bitmap>> ComposeWallpaper(
+    const platform::ScreenInfo& screen, const std::string& DataFolder, const std::string& BackgroundName,
+    std::int32_t BackgroundColor, std::int32_t BackgroundMode, const std::string& FontName, std::int32_t FontSize,
+    std::int32_t FontColor, const std::string& Quote, std::int32_t TopMargin, std::int32_t BottomMargin,
+    std::int32_t LeftMargin, std::int32_t RightMargin, std::int32_t HAlign, std::int32_t VAlign, bool AllowViolation,
+    const Effects& Chosen) {
   // The screen, less the taskbar's band along its edge.
-  platform::ScreenInfo screen = platform::QueryScreen();
   std::int32_t W = screen.width, H = screen.height;
   const platform::Taskbar taskbar = screen.taskbar.value_or(platform::Taskbar{});
   const platform::ScreenRect& band = taskbar.rect;
@@ -66,13 +65,13 @@ Result<std::int32_t> RenderWallpaper(const std::string& BackgroundName, std::int
     W = W + band.left - band.right;
   }
   // A taskbar that leaves no room leaves no room for any text either.
-  if (W < 1 || H < 1) return 0;
+  if (W < 1 || H < 1) return std::nullopt;
 
   // A new bitmap is black; its memory is only touched once the text fits.
   KV_TRY_ASSIGN(platform::Bitmap bitmap, platform::Bitmap::Create(W, H));
 
   CWPBackground background;
-  KV_TRY(background.Init(&bitmap, W, H, BackgroundName, BackgroundMode, BackgroundColor));
+  KV_TRY(background.Init(&bitmap, W, H, BackgroundName, BackgroundMode, BackgroundColor, DataFolder));
   auto font = std::make_shared<CWPFont>();
   KV_TRY(font->Init(&bitmap, FontName, FontSize, FontColor));
   CWPText text;
@@ -107,14 +106,33 @@ Result<std::int32_t> RenderWallpaper(const std::string& BackgroundName, std::int
     }
   }
 
-  if (ok != 0) {
-    background.SetSmoothScaling(Chosen.Smooth);
-    KV_TRY(background.PaintBackground());
-    if (Chosen.AnyText()) KV_TRY(PaintEffectsUnderText(bitmap, text, FontColor, Chosen));
-    KV_TRY(text.PaintText());
-    KV_TRY(service::PublishWallpaper(bitmap, OutputPath));
+  if (ok == 0) return std::nullopt;
+  background.SetSmoothScaling(Chosen.Smooth);
+  KV_TRY(background.PaintBackground());
+  if (Chosen.AnyText()) KV_TRY(PaintEffectsUnderText(bitmap, text, FontColor, Chosen));
+  KV_TRY(text.PaintText());
+  return std::optional<platform::Bitmap>(std::move(bitmap));
+}
+
+Result<std::int32_t> RenderWallpaper(const std::string& BackgroundName, std::int32_t BackgroundColor,
+                                     std::int32_t BackgroundMode, const std::string& FontName, std::int32_t FontSize,
+                                     std::int32_t FontColor, const std::string& Quote, const std::string& OutputPath,
+                                     std::int32_t TopMargin, std::int32_t BottomMargin, std::int32_t LeftMargin,
+                                     std::int32_t RightMargin, std::int32_t HAlign, std::int32_t VAlign,
+                                     bool AllowViolation, const Effects& Chosen) {
+  if (OutputPath.empty()) return Fail(ErrorCode::InvalidArgument, "no file was named for the wallpaper");
+  // The data folder is only asked for when there is a picture to find.
+  std::string dataFolder;
+  if (!platform::TrimSpaces(BackgroundName).empty()) {
+    KV_TRY_ASSIGN(dataFolder, Statics().GetApplicationPath());
   }
-  return ok;
+  KV_TRY_ASSIGN(std::optional<platform::Bitmap> bitmap,
+                ComposeWallpaper(platform::QueryScreen(), dataFolder, BackgroundName, BackgroundColor, BackgroundMode,
+                                 FontName, FontSize, FontColor, Quote, TopMargin, BottomMargin, LeftMargin,
+                                 RightMargin, HAlign, VAlign, AllowViolation, Chosen));
+  if (!bitmap) return 0;
+  KV_TRY(service::PublishWallpaper(*bitmap, OutputPath));
+  return 1;
 }
 
 }  // namespace kv::render

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "Effects.h"
 #include "kvplatform/Bitmap.h"
 #include "kvplatform/Result.h"
+#include "kvplatform/Screen.h"
 
 namespace kv::render {
 
@@ -33,6 +35,18 @@ class CWPText;
     const std::string& Quote /* UTF-8 */, const std::string& OutputPath,
     std::int32_t TopMargin, std::int32_t BottomMargin, std::int32_t LeftMargin, std::int32_t RightMargin,
     std::int32_t HAlign, std::int32_t VAlign, bool AllowViolation, const Effects& Chosen = {});
+
+// What a wallpaper to be made looks like, without publishing it: the bitmap
+// RenderWallpaper would write for `Screen` (its size less the taskbar's
+// band), or nullopt when the text does not fit. Pictures are found in
+// `DataFolder`; nothing reads the settings store or writes a file, so a
+// preview may call it on a thread of its own. Fails as RenderWallpaper does.
+[[nodiscard]] kv::Result<std::optional<platform::Bitmap>> ComposeWallpaper(
+    const platform::ScreenInfo& Screen, const std::string& DataFolder, const std::string& BackgroundName,
+    std::int32_t BackgroundColor, std::int32_t BackgroundMode, const std::string& FontName, std::int32_t FontSize,
+    std::int32_t FontColor, const std::string& Quote, std::int32_t TopMargin, std::int32_t BottomMargin,
+    std::int32_t LeftMargin, std::int32_t RightMargin, std::int32_t HAlign, std::int32_t VAlign, bool AllowViolation,
+    const Effects& Chosen = {});
 
 // The part of RenderWallpaper that paints the effects around the text of
 // `Text` (laid out on `Bitmap`, not yet drawn) over the background.

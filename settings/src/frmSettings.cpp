@@ -105,11 +105,11 @@ frmSettings::frmSettings(SettingsDialogs dialogs, QWidget* parent) : QDialog(par
   windowFont.setFamilies(kWindowFontFamilies + QStringList{windowFont.family()});
   windowFont.setPixelSize(kFontPixels);
   setFont(windowFont);
-  setFixedSize(Px(kClientWidth), Px(kClientHeight));
-
   CreateControls();
+  CreatePreview();
   FitCaptions();
   ConnectRules();
+  ConnectPreview();
   // The window sees every key release before the control that has the focus.
   qApp->installEventFilter(new KeyPreview(this, [this](QObject* watched, QKeyEvent* key) {
     // A key event travels up from the focused control to its parents; it is
@@ -233,7 +233,10 @@ void frmSettings::CreateOptionPages() {
   chkUseQuotes_ = new QCheckBox(QStringLiteral("Use files selected in &Lexora application"), fraOptionPanel_[1]);
   chkUseQuotes_->setObjectName(QStringLiteral("chkUseQuotes"));
   Place(chkUseQuotes_, 0, 0, kPageWidth, 300);
-  lstQuotesFiles_ = CreateCheckList("lstQuotesFiles", fraOptionPanel_[1], 0, 345, kPageWidth, kPageHeight - 345);
+  lstQuotesFiles_ = CreateCheckList("lstQuotesFiles", fraOptionPanel_[1], 0, 345, kPageWidth, kPageHeight - 780);
+  cmdAddQuotesFiles_ = new QPushButton(QStringLiteral("Add &quotes files…"), fraOptionPanel_[1]);
+  cmdAddQuotesFiles_->setObjectName(QStringLiteral("cmdAddQuotesFiles"));
+  Place(cmdAddQuotesFiles_, 0, kPageHeight - 375, 1800, 345);
 
   // Page 2: the fonts, their preview, size and colour.
   QWidget* fontPage = fraOptionPanel_[2];
@@ -252,7 +255,10 @@ void frmSettings::CreateOptionPages() {
 
   // Page 3: the background pictures, their display and colour.
   QWidget* backgroundPage = fraOptionPanel_[3];
-  lstBackGrounds_ = CreateCheckList("lstBackGrounds", backgroundPage, 0, 0, kPageWidth, 1620);
+  lstBackGrounds_ = CreateCheckList("lstBackGrounds", backgroundPage, 0, 0, kPageWidth, 1230);
+  cmdAddPictures_ = new QPushButton(QStringLiteral("Add &pictures…"), backgroundPage);
+  cmdAddPictures_->setObjectName(QStringLiteral("cmdAddPictures"));
+  Place(cmdAddPictures_, 0, 1290, 1800, 345);
   // The list shows bare names; the tip says which files of the data folder it offers.
   lstBackGrounds_->setToolTip(QStringLiteral("The pictures in the data folder's Backgrounds: "
                                              ".bmp, .png, .jpg, .jpeg, .gif (first frame) and .webp files"));
@@ -457,6 +463,7 @@ Status frmSettings::Load(const Result<StringTable>& strings) {
   fraVarious_->setEnabled(!loadFailure_);
 
   isLoading_ = false;
+  PreviewChanged();
 
   if (problems.empty()) return Ok();
   std::string message;

@@ -8,10 +8,12 @@
 #include <QDialog>
 #include <QString>
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,16 +38,22 @@ namespace kv::settings {
 class axLine;
 class ColorSwatch;
 class FontPreview;
+class PreviewPane;
 
 // Shows a warning the user has to dismiss.
 using Warning = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
 Warning StandardWarning();
+
+// Asks the user for files to open: the chosen files, none when cancelled.
+using FilesChooser = std::function<QStringList(QWidget* parent, const QString& caption, const QString& filter)>;
+FilesChooser StandardFilesChooser();
 
 // How the settings window asks the user something or tells them; the tests
 // put in their own.
 struct SettingsDialogs {
   ColorChooser chooseColor = StandardColorChooser();
   Warning warn = StandardWarning();
+  FilesChooser chooseFiles = StandardFilesChooser();
 };
 
 class frmSettings : public QDialog {
@@ -73,6 +81,9 @@ class frmSettings : public QDialog {
 
   // The settings being edited; null before Load.
   const CSettings* Settings() const { return settings_.get(); }
+
+  // The preview of the wallpaper the edited settings make.
+  PreviewPane* Preview() const { return preview_; }
 
   // The service control frame: RefreshServiceStatus shows the service's
   // state (at load, on every tick of tmrServiceWatch and after each button);
@@ -135,6 +146,17 @@ class frmSettings : public QDialog {
   void PassFocusOn(QWidget* from, QWidget* to, Qt::FocusReason reason);
   void KeyRelease(int key, Qt::KeyboardModifiers modifiers);
 
+  // The preview and adding files of the user's own.
+  void CreatePreview();
+  void ConnectPreview();
+  void PreviewChanged();
+  void cmdAddPictures_Click();
+  void cmdAddQuotesFiles_Click();
+  void AddChosenFiles(const QStringList& files, std::string_view subFolder, std::span<const std::string_view> extensions,
+                      std::int64_t maxBytes, QListWidget* list, std::vector<std::string>& available,
+                      std::vector<std::string>& selected,
+                      Status (CSettings::*setter)(const std::vector<std::string>&));
+
   // OK, Cancel, Apply.
   void cmdOK_Click();
   void cmdApply_Click();
@@ -194,6 +216,10 @@ class frmSettings : public QDialog {
   axLine* lneMargins_ = nullptr;
   std::array<QComboBox*, 4> cboMargin_{};
   QCheckBox* chkAllowViolation_ = nullptr;
+
+  PreviewPane* preview_ = nullptr;
+  QPushButton* cmdAddPictures_ = nullptr;
+  QPushButton* cmdAddQuotesFiles_ = nullptr;
 
   QPushButton* cmdOK_ = nullptr;
   QPushButton* cmdCancel_ = nullptr;

@@ -1,5 +1,7 @@
 #include "kvshared/Funcs.h"
 
+#include "UserDataFolder.h"
+
 #include <filesystem>
 #include <optional>
 
@@ -178,8 +180,23 @@ Result<std::string> GetApplicationPath() {
     return std::move(**path);
   }
   KV_TRY_ASSIGN(std::string libraryFolder, GetLibraryFolder());
-  auto stored = ReadRegistryValue(CStatics::REGAPPLICATION, CStatics::REGSECTION, "Path", libraryFolder);
-  return stored ? std::move(*stored) : libraryFolder;
+  std::string folder = libraryFolder;
+  // The first run chooses the data folder. A folder the user cannot add
+  // files to (an install under /usr) is replaced by one of the user's own
+  // that links to the samples; when that cannot be made, nothing is stored,
+  // so the next run tries again.
+  auto known = QueryRegistryValue(CStatics::REGAPPLICATION, CStatics::REGSECTION, "Path");
+  if (known && !*known && !CanAddToDataFolder(libraryFolder)) {
+    auto own = MakeUserDataFolder(libraryFolder);
+    if (!own) {
+      platform::LogErrorOnce("the data folder " + libraryFolder + " cannot take files of your own, and " +
+                             own.error().message + "; the samples are used as they are");
+      return libraryFolder;
+    }
+    folder = std::move(*own);
+  }
+  auto stored = ReadRegistryValue(CStatics::REGAPPLICATION, CStatics::REGSECTION, "Path", folder);
+  return stored ? std::move(*stored) : folder;
 }
 
 std::string ReadSiblingLanguage() {

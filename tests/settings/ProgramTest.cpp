@@ -92,7 +92,7 @@ TEST(SettingsProgram, OpensUnderXWithEveryPageAndClosesOnEscape) {
 
   std::filesystem::create_directories(kvtest::ScreenshotDir());
   Image previous = SettledCapture(x, kTitle);
-  ASSERT_EQ(previous.width, 345) << "5175 twips at 15 twips a pixel";
+  ASSERT_EQ(previous.width, 675) << "5175 twips at 15 twips a pixel, and the preview pane beside them";
   ASSERT_EQ(previous.height, 416) << "6240 twips";
   kvtest::SavePng(previous, kvtest::ScreenshotDir() / "settings-page0-effects.png");
 
@@ -140,7 +140,7 @@ TEST(SettingsProgram, ScalesWithTheDevicePixelRatio) {
   Child settings(Program(), {}, env);
   ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow(kTitle) || !settings.Running(); }, 20s)) << settings.ErrSoFar();
   Image shot = SettledCapture(x, kTitle);
-  EXPECT_EQ(shot.width, 690);
+  EXPECT_EQ(shot.width, 1350);
   EXPECT_EQ(shot.height, 832);
 }
 

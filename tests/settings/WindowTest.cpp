@@ -18,7 +18,9 @@ class Window : public kvtest::SettingsWindowTest {};
 TEST_F(Window, ControlsSitWhereTheDesignPutsThem) {
   AddBackground("A");
   OpenCleanly();
-  EXPECT_EQ(window_->size(), QSize(345, 416)) << "5175 x 6240 twips at 15 twips a pixel";
+  EXPECT_EQ(window_->size(), QSize(675, 416))
+      << "5175 x 6240 twips at 15 twips a pixel, and the preview pane with its margin beside them";
+  EXPECT_EQ(Find<QWidget>("fraPreview")->geometry().topLeft(), QPoint(345, 12));
   EXPECT_EQ(window_->windowTitle(), "Kvillo Setup");
 
   struct Place {

@@ -1,5 +1,6 @@
 #include "Xvfb.h"
 
+#include <algorithm>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -209,6 +210,17 @@ bool Xvfb::HasWindow(const std::string& title) const {
     if (!window) return false;
     XWindowAttributes attributes{};
     return XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
+  });
+}
+
+std::string Xvfb::DescribeWindow(const std::string& title) const {
+  return WithDisplay(display_, [&](::Display* display) -> std::string {
+    Window window = FindByTitle(display, DefaultRootWindow(display), title);
+    if (!window) return "no window titled \"" + title + "\"";
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(display, window, &attributes)) return "the window \"" + title + "\" vanished";
+    static const char* const kStates[] = {"unmapped", "mapped under an unmapped parent", "viewable"};
+    return "the window \"" + title + "\" is " + kStates[std::clamp(attributes.map_state, 0, 2)];
   });
 }
 

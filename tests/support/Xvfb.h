@@ -50,6 +50,8 @@ class Xvfb {
   Image CaptureWindow(const std::string& title) const;
   // True when a top-level window titled `title` is mapped.
   bool HasWindow(const std::string& title) const;
+  // For failure messages: whether a window of that title exists, and its map state.
+  std::string DescribeWindow(const std::string& title) const;
 
  private:
   pid_t server_ = -1;

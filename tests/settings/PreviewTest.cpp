@@ -1,0 +1,224 @@
+// The preview pane and the buttons that add the user's own files, in the
+// real window on the real store of a fresh home, with real fonts.
+
+#include <sys/stat.h>
+
+#include <QImage>
+#include <QTimer>
+#include <chrono>
+#include <future>
+
+#include "PreviewPane.h"
+#include "SettingsFixture.h"
+#include "UpdateWallpaper.h"
+#include "Xvfb.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kvtest::StoredSetting;
+using kvtest::StoreSetting;
+using Names = std::vector<std::string>;
+
+// A render normally takes a fraction of a second; only a fault waits this long.
+constexpr int kWaitMs = 60000;
+
+class Preview : public kvtest::SettingsWindowTest {
+ protected:
+  void SetUp() override {
+    SettingsWindowTest::SetUp();
+    // A small screen of its own, whatever display the test runs beside.
+    unsetenv("DISPLAY");
+    setenv("KVILLO_SCREEN", "640x360", 1);
+    NotFirstRun();
+    kvtest::WriteFile(data_ / "files" / "Craft.txt", "Measure twice, cut once.\n");
+    StoreSetting("SelectedQuotesFiles0", "Craft");
+    StoreSetting("BackgroundColor", "0");
+    StoreSetting("FontColor", "16777215");
+  }
+
+  kv::settings::PreviewPane* Pane() { return window_->Preview(); }
+
+  // Waits until the pane has shown more than `count` previews.
+  void WaitForPreview(int count) {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Pane()->ShownCount() > count; }, kWaitMs))
+        << "no preview appeared; shown: " << Pane()->ShownMessage().toStdString();
+  }
+
+  void ChooseBackgroundColor(const QColor& color) {
+    ShowPage(3);
+    answers_.push_back(color);
+    auto* swatch = Swatch("txtBackgroundColor");
+    QTest::mouseClick(swatch, Qt::LeftButton, {}, swatch->rect().center());
+  }
+
+  // The pixels of the preview that are exactly `color`.
+  static int CountPixels(const QImage& image, QRgb color) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) count += (image.pixel(x, y) & 0xFFFFFF) == (color & 0xFFFFFF);
+    }
+    return count;
+  }
+  // The pixels of the white text, shrunk with the picture.
+  static int CountTextPixels(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        QRgb pixel = image.pixel(x, y);
+        count += qRed(pixel) > 200 && qGreen(pixel) > 200 && qBlue(pixel) > 200;
+      }
+    }
+    return count;
+  }
+
+  fs::path Wallpaper() const { return home_.DataHome() / "kvillo" / "Kvillo.bmp"; }
+};
+
+TEST_F(Preview, ShowsTheEditedColoursWithoutSavingAnything) {
+  OpenCleanly();
+  WaitForPreview(0);
+  QImage first = Pane()->ShownPicture();
+  ASSERT_EQ(first.width(), 320);
+  EXPECT_EQ(first.height(), 180) << "the screen's proportions";
+  EXPECT_EQ(first.pixel(2, 2) & 0xFFFFFF, 0x000000u) << "the stored black background";
+  EXPECT_GT(CountTextPixels(first), 20) << "the quote, in white";
+
+  ChooseBackgroundColor(QColor(0, 0, 255));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return (Pane()->ShownPicture().pixel(2, 2) & 0xFFFFFF) == 0x0000FFu; }, kWaitMs))
+      << "the preview never showed the edited, unsaved blue background";
+  QImage second = Pane()->ShownPicture();
+  EXPECT_GT(CountPixels(second, 0x0000FF), 320 * 180 / 2);
+  EXPECT_GT(CountTextPixels(second), 20) << "the same quote over it";
+
+  // The preview neither saves the settings nor makes a wallpaper.
+  EXPECT_EQ(StoredSetting("BackgroundColor"), "0");
+  EXPECT_FALSE(fs::exists(Wallpaper()));
+  EXPECT_FALSE(fs::exists(Wallpaper().parent_path() / "Kvillo-a.bmp"));
+}
+
+TEST_F(Preview, AQuoteThatNeverFitsShowsTheServicesMessage) {
+  std::string longLine;
+  for (int i = 0; i < 400; ++i) longLine += "unbreakable ";
+  kvtest::WriteFile(data_ / "files" / "Craft.txt", longLine + "\n");
+  StoreSetting("FontSize", "70");
+  StoreSetting("AllowViolation", "0");
+  OpenCleanly();
+  WaitForPreview(0);
+  EXPECT_TRUE(Pane()->ShownPicture().isNull());
+  EXPECT_EQ(Pane()->ShownMessage().toStdString(), kv::service::kFailureMessage);
+  EXPECT_FALSE(fs::exists(Wallpaper()));
+}
+
+TEST_F(Preview, TheWindowAnswersWhileARenderRunsAndOnlyTheNewestIsShown) {
+  OpenCleanly();
+  WaitForPreview(0);
+
+  // The next render is held on the worker until the test lets it go.
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> entered = 0;
+  Pane()->SetRenderHook([&entered, released] {
+    ++entered;
+    released.wait_for(std::chrono::seconds(60));
+  });
+  Button("cmdShuffle")->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return entered.load() == 1; }, kWaitMs)) << "the render never started";
+  const int shown = Pane()->ShownCount();
+
+  // While it is held, the window goes on working: timers fire, pages
+  // change, colours are chosen.
+  bool fired = false;
+  QTimer::singleShot(10, [&] { fired = true; });
+  EXPECT_TRUE(QTest::qWaitFor([&] { return fired; }, kWaitMs)) << "the window's events wait for the render";
+  ChooseBackgroundColor(QColor(255, 0, 0));
+  ChooseBackgroundColor(QColor(0, 255, 0));
+  EXPECT_EQ(Swatch("txtBackgroundColor")->Color(), std::optional<std::uint32_t>(0x00FF00u));
+  QTest::qWait(400);  // past the pause after the last change, so the newest request waits
+  EXPECT_EQ(Pane()->ShownCount(), shown) << "nothing was shown while the render was held";
+
+  release.set_value();
+  WaitForPreview(shown);
+  // The held render and the red one were overtaken: once the green one is
+  // shown, nothing older comes after it.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return (Pane()->ShownPicture().pixel(2, 2) & 0xFFFFFF) == 0x00FF00u; }, kWaitMs));
+  QTest::qWait(500);
+  EXPECT_EQ(Pane()->ShownPicture().pixel(2, 2) & 0xFFFFFF, 0x00FF00u) << "a stale render replaced the newest";
+  EXPECT_LE(entered.load(), 2) << "the red request, overtaken before it started, was never rendered";
+  Pane()->SetRenderHook({});
+}
+
+TEST_F(Preview, AddedFilesAreCopiedUnderFreeNamesAndTicked) {
+  AddBackground("Sea");
+  fs::path chosen = home_.Root() / "chosen";
+  kvtest::WriteFile(chosen / "Sea.bmp", "picture one");
+  kvtest::WriteFile(chosen / "Sky.PNG", "picture two");
+  kvtest::WriteFile(chosen / "Craft.txt", "Joy is in the making.\n");
+  kvtest::WriteFile(chosen / "notes.md", "not offered");
+  fs::create_directories(chosen / "Folder.png");
+  ASSERT_EQ(mkfifo((chosen / "Pipe.png").c_str(), 0600), 0);
+
+  std::deque<QStringList> picks;
+  kv::settings::SettingsDialogs dialogs = Dialogs();
+  dialogs.chooseFiles = [&](QWidget*, const QString&, const QString&) {
+    QStringList answer = picks.front();
+    picks.pop_front();
+    return answer;
+  };
+  window_ = std::make_unique<kv::settings::frmSettings>(dialogs);
+  ASSERT_TRUE(window_->Load());
+  window_->show();
+
+  auto path = [&](const char* name) { return QString::fromStdString((chosen / name).string()); };
+  picks.push_back({path("Sea.bmp"), path("Sky.PNG"), path("Sea.bmp"), path("Folder.png"), path("Pipe.png"),
+                   path("notes.md")});
+  ShowPage(3);
+  Button("cmdAddPictures")->click();
+  EXPECT_EQ(kvtest::ReadFile(data_ / "Backgrounds" / "Sea (2).bmp"), "picture one");
+  EXPECT_EQ(kvtest::ReadFile(data_ / "Backgrounds" / "Sea (3).bmp"), "picture one");
+  EXPECT_EQ(kvtest::ReadFile(data_ / "Backgrounds" / "Sky.png"), "picture two");
+  EXPECT_EQ(Texts(CheckList("lstBackGrounds")), (Names{"Sea", "Sea (2)", "Sky", "Sea (3)"}));
+  EXPECT_EQ(Checked(CheckList("lstBackGrounds")), (Names{"Sea (2)", "Sky", "Sea (3)"}));
+  // The folder, the FIFO and the file of another kind are refused, each
+  // with its reason, and leave nothing behind.
+  ASSERT_EQ(warnings_.size(), 1u);
+  for (const char* name : {"Folder.png", "Pipe.png", "notes.md"}) {
+    EXPECT_NE(warnings_[0].find(name), std::string::npos) << warnings_[0];
+  }
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(data_ / "Backgrounds")) {
+    ++files;
+    EXPECT_NE(entry.path().filename().string()[0], '.') << "a partial copy was left: " << entry.path();
+  }
+  EXPECT_EQ(files, 4u);
+
+  picks.push_back({path("Craft.txt")});
+  ShowPage(1);
+  Button("cmdAddQuotesFiles")->click();
+  EXPECT_EQ(kvtest::ReadFile(data_ / "files" / "Craft (2).txt"), "Joy is in the making.\n");
+  EXPECT_EQ(Checked(CheckList("lstQuotesFiles")), (Names{"Craft", "Craft (2)"}));
+
+  // A cancelled dialog changes nothing; Apply stores the ticks.
+  picks.push_back({});
+  Button("cmdAddQuotesFiles")->click();
+  EXPECT_TRUE(ApplyEnabled());
+  Button("cmdApply")->click();
+  EXPECT_EQ(StoredList("SelectedBackgrounds"), (Names{"Sea (2)", "Sky", "Sea (3)"}));
+  EXPECT_EQ(StoredList("SelectedQuotesFiles"), (Names{"Craft", "Craft (2)"}));
+}
+
+TEST_F(Preview, ScreenshotOfTheWindowWithThePane) {
+  // The shipped samples, as a user sees them first.
+  StoreSetting("Path", kvtest::BinDir().string());
+  StoreSetting("SelectedBackgrounds0", "Aurora");
+  OpenCleanly();
+  ShowPage(3);
+  WaitForPreview(0);
+  QImage shot = window_->grab().toImage();
+  fs::path file = kvtest::ScreenshotDir() / "settings-preview.png";
+  fs::create_directories(file.parent_path());
+  ASSERT_TRUE(shot.save(QString::fromStdString(file.string()))) << file;
+  EXPECT_EQ(shot.width(), window_->width());
+}
+
+}  // namespace
