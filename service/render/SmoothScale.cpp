@@ -45,7 +45,8 @@ struct AxisTaps {
   // source bytes from `base` hold all their near and far pixels, and
   // byte shuffles put every value's two source bytes side by side, each
   // pair with its two weights (one of 128 is made two of 64 on the same
-  // byte, as a signed byte cannot hold 128). Empty when no block fits.
+  // byte, as a signed byte cannot hold 128). A block whose pixels lie
+  // farther apart, or that would read past the row's end, does not fit.
   struct Block {
     std::int32_t base = 0;
     bool fits = false;
