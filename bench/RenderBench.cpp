@@ -14,6 +14,9 @@
 #include "kvplatform/BitmapFile.h"
 #include "kvplatform/Font.h"
 #include "kvplatform/Picture.h"
+#include "render/CWPFont.h"
+#include "render/CWPText.h"
+#include "render/LayoutText.h"
 #include "render/RenderWallpaper.h"
 #include "render/SmoothScale.h"
 
@@ -122,6 +125,30 @@ void BM_PartSmoothStretchIntoWarmBitmap(benchmark::State& state) {
   auto bitmap = kv::platform::Bitmap::Create(1920, 1080);
   for (auto _ : state) kv::render::SmoothScalePicture(*bitmap, *picture, 0, 0, 1920, 1080);
 }
+// The effects around the text alone, as the renders above paint them: the
+// laid-out quote over the stretched picture in a warm bitmap.
+void BM_PartTextEffects(benchmark::State& state) {
+  auto bitmap = kv::platform::Bitmap::Create(1920, 1080);
+  auto picture = kv::platform::LoadBmpPicture(Sample("Aurora"));
+  auto font = std::make_shared<kv::render::CWPFont>();
+  kv::render::CWPText text;
+  if (!picture || !font->Init(&*bitmap, "Arial", 40, 0xFFFFFF) || !text.Init(&*bitmap, font, kQuote) ||
+      !kv::render::LayoutText(text, 1920, 1080, 10, 10, 10, 10, 2, 2, true)) {
+    state.SkipWithError("the quote could not be laid out");
+    return;
+  }
+  kv::platform::StretchPicture(*bitmap, *picture);
+  const std::vector<std::uint8_t> background(bitmap->Pixels(), bitmap->Pixels() + bitmap->PixelBytes());
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::copy(background.begin(), background.end(), bitmap->Row(1079));
+    state.ResumeTiming();
+    if (!kv::render::PaintEffectsUnderText(*bitmap, text, 0xFFFFFF,
+                                           {.Shadow = true, .Outline = true, .Box = true, .Contrast = true})) {
+      return state.SkipWithError("the effects failed");
+    }
+  }
+}
 void BM_PartOpenFont(benchmark::State& state) {
   for (auto _ : state) {
     auto font = kv::platform::Font::Open("Arial", 40, 300);
@@ -153,6 +180,7 @@ KV_BENCH(BM_PartLoadPicture);
 KV_BENCH(BM_PartLoadPictureGeneralDecoder);
 KV_BENCH(BM_PartStretchIntoWarmBitmap);
 KV_BENCH(BM_PartSmoothStretchIntoWarmBitmap);
+KV_BENCH(BM_PartTextEffects);
 KV_BENCH(BM_PartOpenFont);
 KV_BENCH(BM_PartSaveBitmapFile);
 

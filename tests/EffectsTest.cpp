@@ -95,6 +95,44 @@ TEST(TextEffects, ShadowOutlineAndBoxPaintAroundTheGlyphInTheOppositeTone) {
   }
 }
 
+TEST(TextEffects, ACoverageOfPartOfTheBitmapPaintsAsTheWholeOne) {
+  // Two glyphs on a picture with detail, every effect on: a coverage of
+  // just the part of the bitmap around them paints the same pixels.
+  const auto picture = [] {
+    Bitmap bitmap = Filled(160, 100, 0);
+    for (int y = 0; y < 100; ++y) {
+      for (int x = 0; x < 160; ++x) bitmap.SetPixel(x, y, static_cast<ColorRef>((x * 37 + y * 11) % 256 * 0x010203));
+    }
+    return bitmap;
+  };
+  const Effects all{.Shadow = true, .Outline = true, .Box = true, .Contrast = true};
+  Bitmap whole = picture(), part = picture();
+  const TextCoverage full = Squares(whole, {{40, 30}, {70, 34}}, 24, 30);
+  PaintTextEffects(whole, full, kWhite, all);
+  TextCoverage cropped{70, 50, {}, {30}, 24, 30, 20};
+  for (int y = 20; y < 70; ++y) {
+    for (int x = 30; x < 100; ++x) cropped.Pixels.push_back(full.Pixels[static_cast<size_t>(y * 160 + x)]);
+  }
+  PaintTextEffects(part, cropped, kWhite, all);
+  int differing = 0;
+  for (int y = 0; y < 100; ++y) {
+    for (int x = 0; x < 160; ++x) differing += whole.PixelAt(x, y) != part.PixelAt(x, y);
+  }
+  EXPECT_EQ(differing, 0);
+  EXPECT_NE(whole.PixelAt(38, 40), picture().PixelAt(38, 40)) << "the effects were painted at all";
+
+  // A coverage that reaches outside the bitmap, or whose pixels do not fill
+  // its rectangle, paints nothing and reads nothing outside its memory.
+  for (TextCoverage bad : {TextCoverage{70, 50, cropped.Pixels, {30}, 24, 100, 20},
+                           TextCoverage{70, 50, cropped.Pixels, {30}, 24, -1, 20},
+                           TextCoverage{70, 50, std::vector<std::uint8_t>(100, 255), {30}, 24, 30, 20}}) {
+    Bitmap untouched = picture();
+    PaintTextEffects(untouched, bad, kWhite, all);
+    EXPECT_EQ(untouched.PixelAt(45, 40), picture().PixelAt(45, 40));
+    EXPECT_EQ(untouched.PixelAt(38, 40), picture().PixelAt(38, 40));
+  }
+}
+
 TEST(TextEffects, ReadableReachesTheRatioUnderEveryGlyphOnAnyPictureAndNoMore) {
   struct Picture {
     const char* name;

@@ -1,10 +1,19 @@
 #include "CWPText.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "kvplatform/Text.h"
 
 namespace kv::render {
+namespace {
+
+std::int32_t Clamped(std::int64_t value) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
+                                                            std::numeric_limits<std::int32_t>::max()));
+}
+
+}  // namespace
 
 Status CWPText::Init(platform::Bitmap* hDC, std::shared_ptr<CWPFont> Font, const std::string& Text) {
   if (!Font) return Fail(ErrorCode::InvalidArgument, "the text was given no font");
@@ -42,12 +51,14 @@ Status CWPText::PaintText() {
   return Ok();
 }
 
-Status CWPText::PaintTextCoverage(std::uint8_t* Mask, std::int32_t Width, std::int32_t Height) {
+Status CWPText::PaintTextCoverage(std::uint8_t* Mask, std::int32_t Width, std::int32_t Height, std::int32_t Left,
+                                  std::int32_t Top) {
   KV_TRY(CheckInitialised());
   for (std::size_t i = 0; i < Clusters_.size(); ++i) {
     const platform::ShapedCluster& cluster = Clusters_[i];
+    const std::int32_t x = Clamped(std::int64_t{Positions_[i].X} - Left), y = Clamped(std::int64_t{Positions_[i].Y} - Top);
     for (std::uint32_t g = cluster.firstGlyph; g < cluster.firstGlyph + cluster.glyphCount; ++g) {
-      KV_TRY(Font_->PaintGlyphCoverage(Glyphs_[g], Mask, Width, Height, Positions_[i].X, Positions_[i].Y));
+      KV_TRY(Font_->PaintGlyphCoverage(Glyphs_[g], Mask, Width, Height, x, y));
     }
   }
   return Ok();

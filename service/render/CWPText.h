@@ -37,8 +37,10 @@ class CWPText final : public LayoutModel {
   [[nodiscard]] Status PaintText();
   // Draws the same into a `Width` x `Height` row-major coverage mask
   // (0..255, the larger value kept where glyphs overlap), for effects that
-  // follow the text's shape.
-  [[nodiscard]] Status PaintTextCoverage(std::uint8_t* Mask, std::int32_t Width, std::int32_t Height);
+  // follow the text's shape. The mask's top-left pixel is the bitmap's
+  // pixel (Left, Top); what falls outside the mask is cut off.
+  [[nodiscard]] Status PaintTextCoverage(std::uint8_t* Mask, std::int32_t Width, std::int32_t Height,
+                                         std::int32_t Left = 0, std::int32_t Top = 0);
 
   // Sets `Widths` to the font's width of every code of `Bytes`.
   [[nodiscard]] Status GetCharacterWidths(const std::vector<std::int32_t>& Bytes, std::vector<std::int32_t>& Widths) const;

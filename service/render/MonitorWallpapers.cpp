@@ -9,29 +9,13 @@
 #include "CWPFont.h"
 #include "CWPText.h"
 #include "LayoutText.h"
+#include "RenderWallpaper.h"
 #include "TextEffects.h"
 #include "kvplatform/Text.h"
 #include "kvshared/CStatics.h"
 
 namespace kv::render {
 namespace {
-
-// The effects that paint around the text, from where the layout put it.
-Status PaintEffectsUnderText(platform::Bitmap& bitmap, CWPText& text, std::int32_t textColor, const Effects& chosen) {
-  TextCoverage coverage;
-  coverage.Width = bitmap.Width();
-  coverage.Height = bitmap.Height();
-  coverage.Pixels.assign(static_cast<std::size_t>(coverage.Width) * static_cast<std::size_t>(coverage.Height), 0);
-  KV_TRY(text.PaintTextCoverage(coverage.Pixels.data(), coverage.Width, coverage.Height));
-  KV_TRY_ASSIGN(coverage.LineHeight, text.GetFontHeight());
-  KV_TRY_ASSIGN(std::int32_t last, text.GetNumberOfCharacters());
-  for (std::int32_t i = 0; i <= last; ++i) {
-    KV_TRY_ASSIGN(std::int32_t y, text.GetCharacterY(i));
-    if (coverage.LineTops.empty() || coverage.LineTops.back() != y) coverage.LineTops.push_back(y);
-  }
-  PaintTextEffects(bitmap, coverage, textColor, chosen);
-  return Ok();
-}
 
 // Copies `part` into `whole` with its top-left corner at (x, y), clipped.
 void CopyInto(platform::Bitmap& whole, const platform::Bitmap& part, std::int32_t x, std::int32_t y) {

@@ -1,9 +1,48 @@
 #include "RenderWallpaper.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+
+#include "CWPText.h"
+#include "TextEffects.h"
 #include "MonitorWallpapers.h"
+#include "kvplatform/Bitmap.h"
 #include "kvplatform/Screen.h"
 
 namespace kv::render {
+
+// The effects that paint around the text, from where the layout put it.
+// The text's coverage is drawn only around its cells: a margin of a line
+// height or the widest advance, whichever is larger, holds whatever ink a
+// glyph puts outside its own cell.
+Status PaintEffectsUnderText(platform::Bitmap& bitmap, CWPText& text, std::int32_t textColor, const Effects& chosen) {
+  if (!chosen.AnyText()) return Ok();
+  TextCoverage coverage;
+  KV_TRY_ASSIGN(coverage.LineHeight, text.GetFontHeight());
+  KV_TRY_ASSIGN(std::int32_t widest, text.GetCharacterWidest());
+  KV_TRY_ASSIGN(std::int32_t last, text.GetNumberOfCharacters());
+  std::int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
+  for (std::int32_t i = 0; i <= last; ++i) {
+    KV_TRY_ASSIGN(std::int32_t x, text.GetCharacterX(i));
+    KV_TRY_ASSIGN(std::int32_t y, text.GetCharacterY(i));
+    KV_TRY_ASSIGN(std::int32_t width, text.GetCharacterWidth(i));
+    if (coverage.LineTops.empty() || coverage.LineTops.back() != y) coverage.LineTops.push_back(y);
+    left = std::min<std::int64_t>(left, x), right = std::max<std::int64_t>(right, std::int64_t{x} + std::max(width, 0));
+    top = std::min<std::int64_t>(top, y), bottom = std::max<std::int64_t>(bottom, y);
+  }
+  const std::int64_t margin = std::max({coverage.LineHeight, widest, 1});
+  bottom += coverage.LineHeight;
+  left = std::max<std::int64_t>(left - margin, 0), right = std::min<std::int64_t>(right + margin, bitmap.Width());
+  top = std::max<std::int64_t>(top - margin, 0), bottom = std::min<std::int64_t>(bottom + margin, bitmap.Height());
+  if (left >= right || top >= bottom) return Ok();  // the text lies wholly off the bitmap
+  coverage.Left = static_cast<std::int32_t>(left), coverage.Top = static_cast<std::int32_t>(top);
+  coverage.Width = static_cast<std::int32_t>(right - left), coverage.Height = static_cast<std::int32_t>(bottom - top);
+  coverage.Pixels.assign(static_cast<std::size_t>(coverage.Width) * static_cast<std::size_t>(coverage.Height), 0);
+  KV_TRY(text.PaintTextCoverage(coverage.Pixels.data(), coverage.Width, coverage.Height, coverage.Left, coverage.Top));
+  PaintTextEffects(bitmap, coverage, textColor, chosen);
+  return Ok();
+}
 
 Result<std::optional<platform::Bitmap>> ComposeWallpaper(
     const platform::ScreenInfo& screen, const std::string& DataFolder, const std::string& BackgroundName,

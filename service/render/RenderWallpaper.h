@@ -11,6 +11,8 @@
 
 namespace kv::render {
 
+class CWPText;
+
 // Renders one complete wallpaper for the primary screen less its taskbar:
 // the quote laid out in the font inside the margins, over the background,
 // saved to `OutputPath` and made the desktop wallpaper. On a screen with
@@ -47,5 +49,10 @@ namespace kv::render {
     std::int32_t FontColor, const std::string& Quote, std::int32_t TopMargin, std::int32_t BottomMargin,
     std::int32_t LeftMargin, std::int32_t RightMargin, std::int32_t HAlign, std::int32_t VAlign, bool AllowViolation,
     const Effects& Chosen = {});
+
+// The part of RenderWallpaper that paints the effects around the text of
+// `Text` (laid out on `Bitmap`, not yet drawn) over the background.
+[[nodiscard]] Status PaintEffectsUnderText(platform::Bitmap& Bitmap, CWPText& Text, std::int32_t TextColor,
+                                           const Effects& Chosen);
 
 }  // namespace kv::render

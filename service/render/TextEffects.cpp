@@ -1,5 +1,7 @@
 #include "TextEffects.h"
 
+#include "EffectMasks.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -9,35 +11,6 @@ namespace {
 
 using platform::Bitmap;
 using platform::ColorRef;
-
-// A rectangle of pixels; right and bottom are exclusive.
-struct Rect {
-  std::int32_t left = 0, top = 0, right = 0, bottom = 0;
-  bool Empty() const { return right <= left || bottom <= top; }
-  std::int32_t Width() const { return right - left; }
-  std::int32_t Height() const { return bottom - top; }
-};
-
-Rect Union(const Rect& a, const Rect& b) {
-  if (a.Empty()) return b;
-  if (b.Empty()) return a;
-  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
-}
-Rect Grown(const Rect& r, std::int32_t by) { return {r.left - by, r.top - by, r.right + by, r.bottom + by}; }
-Rect Clipped(const Rect& r, std::int32_t width, std::int32_t height) {
-  return {std::max(r.left, 0), std::max(r.top, 0), std::min(r.right, width), std::min(r.bottom, height)};
-}
-
-// A coverage mask over one rectangle of the bitmap.
-struct AreaMask {
-  explicit AreaMask(const Rect& r) : area(r), pixels(static_cast<std::size_t>(r.Width()) * r.Height()) {}
-  std::uint8_t* Row(std::int32_t y) { return pixels.data() + static_cast<std::size_t>(y - area.top) * area.Width(); }
-  const std::uint8_t* Row(std::int32_t y) const {
-    return pixels.data() + static_cast<std::size_t>(y - area.top) * area.Width();
-  }
-  Rect area;
-  std::vector<std::uint8_t> pixels;
-};
 
 const std::array<float, 256>& LinearTable() {
   static const std::array<float, 256> table = [] {
@@ -73,6 +46,11 @@ double LuminanceOfPixel(const std::uint8_t* p) {
   return 0.2126 * t[p[2]] + 0.7152 * t[p[1]] + 0.0722 * t[p[0]];
 }
 
+// The mask's row of bitmap row `y`, which must lie in Top..Top+Height-1.
+const std::uint8_t* CoverageRow(const TextCoverage& text, std::int32_t y) {
+  return text.Pixels.data() + static_cast<std::size_t>(y - text.Top) * static_cast<std::size_t>(text.Width);
+}
+
 // The horizontal extent of each line's ink, one cell high.
 std::vector<Rect> LineBoxes(const TextCoverage& text) {
   std::vector<std::int32_t> tops = text.LineTops;
@@ -80,9 +58,10 @@ std::vector<Rect> LineBoxes(const TextCoverage& text) {
   tops.erase(std::unique(tops.begin(), tops.end()), tops.end());
   std::vector<Rect> boxes;
   for (std::int32_t top : tops) {
+    // In the mask's own columns until the end.
     Rect line{text.Width, top, 0, top + text.LineHeight};
-    for (std::int32_t y = std::max(top, 0); y < std::min(line.bottom, text.Height); ++y) {
-      const std::uint8_t* row = text.Pixels.data() + static_cast<std::size_t>(y) * text.Width;
+    for (std::int32_t y = std::max(top, text.Top); y < std::min(line.bottom, text.Top + text.Height); ++y) {
+      const std::uint8_t* row = CoverageRow(text, y);
       for (std::int32_t x = 0; x < line.left; ++x) {
         if (row[x] != 0) line.left = x;
       }
@@ -90,7 +69,7 @@ std::vector<Rect> LineBoxes(const TextCoverage& text) {
         if (row[x] != 0) line.right = x + 1;
       }
     }
-    if (line.right > line.left) boxes.push_back(line);
+    if (line.right > line.left) boxes.push_back({line.left + text.Left, line.top, line.right + text.Left, line.bottom});
   }
   return boxes;
 }
@@ -100,16 +79,17 @@ Rect InkBounds(const TextCoverage& text, const std::vector<Rect>& lines) {
   Rect ink;
   if (lines.empty()) return ink;
   // Marks and tall glyphs may reach a line beyond their own cell.
-  std::int32_t top = std::max(lines.front().top - text.LineHeight, 0);
-  std::int32_t bottom = std::min(lines.back().bottom + text.LineHeight, text.Height);
+  std::int32_t top = std::max(lines.front().top - text.LineHeight, text.Top);
+  std::int32_t bottom = std::min(lines.back().bottom + text.LineHeight, text.Top + text.Height);
   for (std::int32_t y = top; y < bottom; ++y) {
-    const std::uint8_t* row = text.Pixels.data() + static_cast<std::size_t>(y) * text.Width;
+    const std::uint8_t* row = CoverageRow(text, y);
     const std::uint8_t* first = std::find_if(row, row + text.Width, [](std::uint8_t a) { return a != 0; });
     if (first == row + text.Width) continue;
     const std::uint8_t* last = std::find_if(std::make_reverse_iterator(row + text.Width),
                                             std::make_reverse_iterator(row), [](std::uint8_t a) { return a != 0; })
                                    .base();
-    ink = Union(ink, Rect{static_cast<std::int32_t>(first - row), y, static_cast<std::int32_t>(last - row), y + 1});
+    ink = Union(ink, Rect{static_cast<std::int32_t>(first - row) + text.Left, y,
+                          static_cast<std::int32_t>(last - row) + text.Left, y + 1});
   }
   return ink;
 }
@@ -121,25 +101,30 @@ AreaMask BoxMask(const Rect& area, const std::vector<Rect>& lines, std::int32_t 
   const double radius = pad;
   for (const Rect& line : lines) {
     Rect box = Grown(line, pad);
-    Rect visible = Clipped(box, area.right, area.bottom);
-    visible.left = std::max(visible.left, area.left), visible.top = std::max(visible.top, area.top);
+    const Rect visible = Intersection(box, area);
     for (std::int32_t y = visible.top; y < visible.bottom; ++y) {
       std::uint8_t* row = mask.Row(y);
       double cy = y + 0.5;
       double dy = std::max({box.top + radius - cy, cy - (box.bottom - radius), 0.0});
-      for (std::int32_t x = visible.left; x < visible.right; ++x) {
-        // Away from the corners the box covers the whole pixel.
-        if (dy == 0 && x >= box.left + pad && x < box.right - pad) {
-          row[x - area.left] = 255;
-          continue;
-        }
+      auto coverageAt = [&](double dx) {
+        double coverage = std::clamp(radius + 0.5 - std::sqrt(dx * dx + dy * dy), 0.0, 1.0);
+        return static_cast<std::uint8_t>(std::lround(coverage * 255.0));
+      };
+      // Away from the corners every pixel of the row has the same coverage:
+      // the whole pixel between the top and bottom padding, less above and below.
+      const std::int32_t middleFrom = std::clamp(box.left + pad, visible.left, visible.right);
+      const std::int32_t middleTo = std::clamp(box.right - pad, middleFrom, visible.right);
+      const std::uint8_t middle = coverageAt(0.0);
+      auto corner = [&](std::int32_t x) {
         double cx = x + 0.5;
         double dx = std::max({box.left + radius - cx, cx - (box.right - radius), 0.0});
-        double coverage = std::clamp(radius + 0.5 - std::sqrt(dx * dx + dy * dy), 0.0, 1.0);
-        auto value = static_cast<std::uint8_t>(std::lround(coverage * 255.0));
         std::uint8_t& cell = row[x - area.left];
-        cell = std::max(cell, value);
-      }
+        cell = std::max(cell, coverageAt(dx));
+      };
+      for (std::int32_t x = visible.left; x < middleFrom; ++x) corner(x);
+      std::uint8_t* cells = row + (middleFrom - area.left);
+      for (std::int32_t i = 0; i < middleTo - middleFrom; ++i) cells[i] = std::max(cells[i], middle);
+      for (std::int32_t x = middleTo; x < visible.right; ++x) corner(x);
     }
   }
   return mask;
@@ -148,110 +133,16 @@ AreaMask BoxMask(const Rect& area, const std::vector<Rect>& lines, std::int32_t 
 // The text's coverage inside `area`, moved right and down by `offset`.
 AreaMask GlyphMask(const Rect& area, const TextCoverage& text, std::int32_t offset) {
   AreaMask mask(area);
+  const std::int32_t from = std::max(area.left, text.Left + offset);
+  const std::int32_t to = std::min(area.right, text.Left + text.Width + offset);
+  if (from >= to) return mask;
   for (std::int32_t y = area.top; y < area.bottom; ++y) {
     std::int32_t sy = y - offset;
-    if (sy < 0 || sy >= text.Height) continue;
-    const std::uint8_t* source = text.Pixels.data() + static_cast<std::size_t>(sy) * text.Width;
-    std::uint8_t* row = mask.Row(y);
-    const std::int32_t from = std::max(area.left, offset), to = std::min(area.right, text.Width + offset);
-    if (from < to) std::copy(source + (from - offset), source + (to - offset), row + (from - area.left));
+    if (sy < text.Top || sy >= text.Top + text.Height) continue;
+    const std::uint8_t* source = CoverageRow(text, sy) - text.Left - offset;
+    std::copy(source + from, source + to, mask.Row(y) + (from - area.left));
   }
   return mask;
-}
-
-// Two box blurs of `radius` each way, which come close to a Gaussian; the
-// mask counts as empty beyond its edges. Both passes run along rows, so the
-// memory is read in order.
-void Blur(AreaMask& mask, std::int32_t radius) {
-  const std::int32_t w = mask.area.Width(), h = mask.area.Height();
-  const auto window = static_cast<std::uint32_t>(2 * radius + 1);
-  const std::uint32_t reciprocal = ((1u << 16) + window / 2) / window;
-  auto average = [&](std::uint32_t sum) { return static_cast<std::uint8_t>((sum * reciprocal + (1u << 15)) >> 16); };
-  std::vector<std::uint32_t> sums(static_cast<std::size_t>(std::max(w, h)) + 1);
-  std::vector<std::uint8_t> source;
-  for (int pass = 0; pass < 2; ++pass) {
-    for (std::int32_t y = mask.area.top; y < mask.area.bottom; ++y) {
-      std::uint8_t* row = mask.Row(y);
-      for (std::int32_t i = 0; i < w; ++i) sums[static_cast<std::size_t>(i) + 1] = sums[static_cast<std::size_t>(i)] + row[i];
-      for (std::int32_t i = 0; i < w; ++i) {
-        std::int32_t from = std::max(i - radius, 0), to = std::min(i + radius + 1, w);
-        row[i] = average(sums[static_cast<std::size_t>(to)] - sums[static_cast<std::size_t>(from)]);
-      }
-    }
-    // Columns: a running sum per column over the rows in the window.
-    source = mask.pixels;
-    std::fill(sums.begin(), sums.end(), 0u);
-    auto sourceRow = [&](std::int32_t y) { return source.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(w); };
-    for (std::int32_t y = 0; y < std::min(radius, h); ++y) {
-      const std::uint8_t* in = sourceRow(y);
-      for (std::int32_t x = 0; x < w; ++x) sums[static_cast<std::size_t>(x)] += in[x];
-    }
-    for (std::int32_t y = 0; y < h; ++y) {
-      if (y + radius < h) {
-        const std::uint8_t* in = sourceRow(y + radius);
-        for (std::int32_t x = 0; x < w; ++x) sums[static_cast<std::size_t>(x)] += in[x];
-      }
-      std::uint8_t* out = mask.Row(mask.area.top + y);
-      for (std::int32_t x = 0; x < w; ++x) out[x] = average(sums[static_cast<std::size_t>(x)]);
-      if (y - radius >= 0) {
-        const std::uint8_t* in = sourceRow(y - radius);
-        for (std::int32_t x = 0; x < w; ++x) sums[static_cast<std::size_t>(x)] -= in[x];
-      }
-    }
-  }
-}
-
-// Grows the mask by a disc of `radius` pixels with an antialiased rim.
-AreaMask Dilated(const AreaMask& mask, double radius) {
-  struct Tap {
-    std::int32_t dx, dy;
-    std::uint32_t weight;  // 0..256
-  };
-  std::vector<Tap> taps;
-  const auto reach = static_cast<std::int32_t>(std::ceil(radius));
-  for (std::int32_t dy = -reach; dy <= reach; ++dy) {
-    for (std::int32_t dx = -reach; dx <= reach; ++dx) {
-      // Full within the radius, fading out over the next pixel.
-      double weight = std::clamp(radius + 1.0 - std::hypot(dx, dy), 0.0, 1.0);
-      if (weight > 0) taps.push_back({dx, dy, static_cast<std::uint32_t>(std::lround(weight * 256))});
-    }
-  }
-  // Most of the area is empty: every covered pixel spreads its coverage
-  // over the disc around it, which costs far less than gathering the disc
-  // for every pixel of the area.
-  AreaMask out(mask.area);
-  const Rect& a = mask.area;
-  for (std::int32_t y = a.top; y < a.bottom; ++y) {
-    const std::uint8_t* row = mask.Row(y);
-    for (std::int32_t x = a.left; x < a.right; ++x) {
-      const std::uint32_t value = row[x - a.left];
-      if (value == 0) continue;
-      for (const Tap& tap : taps) {
-        std::int32_t tx = x + tap.dx, ty = y + tap.dy;
-        if (tx < a.left || tx >= a.right || ty < a.top || ty >= a.bottom) continue;
-        std::uint8_t& cell = out.Row(ty)[tx - a.left];
-        cell = std::max(cell, static_cast<std::uint8_t>((value * tap.weight) >> 8));
-      }
-    }
-  }
-  return out;
-}
-
-// Blends `tone` over the bitmap with the mask's coverage scaled by `opacity` (0..256).
-void BlendTone(Bitmap& target, const AreaMask& mask, ColorRef tone, std::uint32_t opacity) {
-  const std::uint32_t toneBgr[3] = {platform::BlueOf(tone), platform::GreenOf(tone), platform::RedOf(tone)};
-  for (std::int32_t y = mask.area.top; y < mask.area.bottom; ++y) {
-    const std::uint8_t* alphas = mask.Row(y);
-    std::uint8_t* pixel = target.Row(y) + static_cast<std::size_t>(mask.area.left) * 3;
-    for (std::int32_t x = 0; x < mask.area.Width(); ++x, pixel += 3) {
-      std::uint32_t alpha = (alphas[x] * opacity) >> 8;
-      if (alpha == 0) continue;
-      for (int c = 0; c < 3; ++c) {
-        std::uint32_t old = pixel[c];
-        pixel[c] = static_cast<std::uint8_t>((old * (255 - alpha) + toneBgr[c] * alpha + 127) / 255);
-      }
-    }
-  }
 }
 
 // Darkens or lightens the area under the box just enough that every pixel
@@ -290,17 +181,24 @@ void MakeReadable(Bitmap& target, const AreaMask& box, const AreaMask& glyphs, C
   const auto& linear = LinearTable();
   const auto& srgb = SrgbTable();
   const float toward = darken ? 0.0f : 1.0f;
+  auto blended = [&](std::uint8_t value, std::uint8_t coverage) {
+    auto weight = static_cast<float>(amount * coverage / 255.0);
+    float v = linear[value] + (toward - linear[value]) * weight;
+    return srgb[static_cast<std::size_t>(std::clamp(v, 0.0f, 1.0f) * kLinearSteps + 0.5f)];
+  };
+  // Nearly every changed pixel is fully covered: those are looked up.
+  std::array<std::uint8_t, 256> full{};
+  for (int value = 0; value < 256; ++value) full[static_cast<std::size_t>(value)] = blended(static_cast<std::uint8_t>(value), 255);
   for (std::int32_t y = box.area.top; y < box.area.bottom; ++y) {
     const std::uint8_t* boxRow = box.Row(y);
     const std::uint8_t* cover = glyphs.Row(y);
     std::uint8_t* pixel = target.Row(y) + static_cast<std::size_t>(box.area.left) * 3;
     for (std::int32_t x = 0; x < box.area.Width(); ++x, pixel += 3) {
       std::uint8_t coverage = cover[x] != 0 ? 255 : boxRow[x];
-      if (coverage == 0) continue;
-      auto weight = static_cast<float>(amount * coverage / 255.0);
-      for (int c = 0; c < 3; ++c) {
-        float v = linear[pixel[c]] + (toward - linear[pixel[c]]) * weight;
-        pixel[c] = srgb[static_cast<std::size_t>(std::clamp(v, 0.0f, 1.0f) * kLinearSteps + 0.5f)];
+      if (coverage == 255) {
+        pixel[0] = full[pixel[0]], pixel[1] = full[pixel[1]], pixel[2] = full[pixel[2]];
+      } else if (coverage != 0) {
+        for (int c = 0; c < 3; ++c) pixel[c] = blended(pixel[c], coverage);
       }
     }
   }
@@ -324,9 +222,12 @@ ColorRef OppositeTone(ColorRef TextColor) {
 }
 
 void PaintTextEffects(Bitmap& Target, const TextCoverage& Text, ColorRef TextColor, const Effects& Chosen) {
-  if (!Chosen.AnyText() || Text.LineHeight <= 0 || Text.Width != Target.Width() || Text.Height != Target.Height()) {
-    return;
-  }
+  const Rect bounds{0, 0, Target.Width(), Target.Height()};
+  const Rect mask{Text.Left, Text.Top, Text.Left + Text.Width, Text.Top + Text.Height};
+  const bool maskInside = !mask.Empty() && mask.left >= 0 && mask.top >= 0 && mask.right <= bounds.right &&
+                          mask.bottom <= bounds.bottom &&
+                          Text.Pixels.size() == static_cast<std::size_t>(Text.Width) * static_cast<std::size_t>(Text.Height);
+  if (!Chosen.AnyText() || Text.LineHeight <= 0 || !maskInside) return;
   const std::vector<Rect> lines = LineBoxes(Text);
   const Rect ink = InkBounds(Text, lines);
   if (ink.Empty()) return;
@@ -338,28 +239,29 @@ void PaintTextEffects(Bitmap& Target, const TextCoverage& Text, ColorRef TextCol
   const std::int32_t shadowBlur = std::max(1, h / 20);
   const double outlineWidth = std::max(1.0, h / 20.0);
 
-  Rect reach = Union(ink, Rect{});
-  for (const Rect& line : lines) reach = Union(reach, Grown(line, pad));
-  reach = Union(reach, Grown(Rect{ink.left + shadowOffset, ink.top + shadowOffset, ink.right + shadowOffset,
-                                  ink.bottom + shadowOffset},
-                             2 * shadowBlur + 1));
-  reach = Union(reach, Grown(ink, static_cast<std::int32_t>(std::ceil(outlineWidth)) + 1));
-  const Rect area = Clipped(reach, Target.Width(), Target.Height());
-  if (area.Empty()) return;
+  // Each effect works on the smallest rectangle it can change: under the
+  // text and its box, around the shadow's blur, around the outline's ring.
+  Rect textArea = ink;
+  for (const Rect& line : lines) textArea = Union(textArea, Grown(line, pad));
+  textArea = Intersection(textArea, bounds);
 
   const ColorRef tone = OppositeTone(TextColor);
-  const AreaMask glyphs = GlyphMask(area, Text, 0);
+  const AreaMask glyphs = GlyphMask(textArea, Text, 0);
   if (Chosen.Contrast || Chosen.Box) {
-    const AreaMask box = BoxMask(area, lines, pad);
+    const AreaMask box = BoxMask(textArea, lines, pad);
     if (Chosen.Contrast) MakeReadable(Target, box, glyphs, TextColor);
     if (Chosen.Box) BlendTone(Target, box, tone, 154);  // about 60 % opaque
   }
   if (Chosen.Shadow) {
-    AreaMask shadow = GlyphMask(area, Text, shadowOffset);
+    const Rect cast{ink.left + shadowOffset, ink.top + shadowOffset, ink.right + shadowOffset, ink.bottom + shadowOffset};
+    AreaMask shadow = GlyphMask(Intersection(Grown(cast, 2 * shadowBlur + 1), bounds), Text, shadowOffset);
     Blur(shadow, shadowBlur);
     BlendTone(Target, shadow, tone, 235);  // about 90 % at its darkest
   }
-  if (Chosen.Outline) BlendTone(Target, Dilated(glyphs, outlineWidth), tone, 256);
+  if (Chosen.Outline) {
+    const auto ring = static_cast<std::int32_t>(std::ceil(outlineWidth));
+    BlendTone(Target, Dilated(glyphs, outlineWidth, Intersection(Grown(ink, ring), bounds)), tone, 256);
+  }
 }
 
 }  // namespace kv::render

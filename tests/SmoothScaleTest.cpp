@@ -1,0 +1,107 @@
+// Smooth scaling against filtering worked out plainly in floating point,
+// for every layout a decoded picture can have in memory.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "PictureFiles.h"
+#include "TempHome.h"
+#include "kvplatform/Picture.h"
+#include "render/SmoothScale.h"
+
+namespace {
+
+using kv::platform::Bitmap;
+
+// The weights of the source positions along one axis for target index i,
+// as the scaling promises them: the covered area when shrinking, the two
+// nearest centres when growing, the pixel itself when the size is kept.
+std::vector<std::pair<int, double>> Weights(int from, int to, int i) {
+  std::vector<std::pair<int, double>> weights;
+  const double scale = static_cast<double>(from) / to;
+  if (from == to) {
+    weights.emplace_back(i, 1.0);
+  } else if (from > to) {
+    const double begin = i * scale, end = (i + 1) * scale;
+    for (int j = static_cast<int>(std::floor(begin)); j < std::min(static_cast<int>(std::ceil(end)), from); ++j) {
+      weights.emplace_back(j, (std::min(end, j + 1.0) - std::max(begin, static_cast<double>(j))) / scale);
+    }
+  } else {
+    const double position = std::clamp((i + 0.5) * scale - 0.5, 0.0, from - 1.0);
+    const int first = static_cast<int>(std::floor(position));
+    weights.emplace_back(first, 1.0 - (position - first));
+    if (first + 1 < from) weights.emplace_back(first + 1, position - first);
+  }
+  return weights;
+}
+
+TEST(SmoothScale, EveryPictureLayoutScalesAlikeAndCloseToPlainFiltering) {
+  kvtest::TempHome home;
+  struct Size {
+    int fromW, fromH, toW, toH;
+  };
+  // Growing by odd and even factors, the same size, shrinking to less than
+  // twice (two source pixels per target pixel) and to far less.
+  const std::vector<Size> sizes = {{37, 23, 61, 40}, {40, 20, 60, 30}, {30, 17, 30, 17}, {45, 30, 30, 20}, {90, 60, 29, 19}};
+  for (const Size& size : sizes) {
+    SCOPED_TRACE(std::to_string(size.fromW) + "x" + std::to_string(size.fromH) + " to " + std::to_string(size.toW) +
+                 "x" + std::to_string(size.toH));
+    const kvtest::PixelFunction pixel = [](int x, int y) {
+      return static_cast<std::uint32_t>(((x * 53 + y * 7) % 256) << 16 | ((x * 11 + y * 29) % 256) << 8 |
+                                        ((x * y * 5 + 3) % 256));
+    };
+    // The same pixels as a 24-bit and a 32-bit bitmap (used in place) and
+    // a PNG (decoded, red first).
+    kvtest::Image image{size.fromW, size.fromH, {}};
+    for (int y = 0; y < size.fromH; ++y) {
+      for (int x = 0; x < size.fromW; ++x) {
+        const std::uint32_t p = pixel(x, y);
+        image.rgb.insert(image.rgb.end(), {static_cast<std::uint8_t>(p >> 16), static_cast<std::uint8_t>(p >> 8),
+                                           static_cast<std::uint8_t>(p)});
+      }
+    }
+    const auto folder = home.Root();
+    kvtest::WriteFile(folder / "p24.bmp", kvtest::MakeBmp(size.fromW, size.fromH, 24, pixel));
+    kvtest::WriteFile(folder / "p32.bmp", kvtest::MakeBmp(size.fromW, size.fromH, 32, pixel));
+    kvtest::SavePng(image, folder / "p.png");
+
+    // The rectangle sticks out of the bitmap on every side, so only a
+    // middle part whose first column is no multiple of 4 is painted.
+    const int left = -5, top = -3;
+    const int width = size.toW - 8, height = size.toH - 5;
+    std::vector<std::vector<std::uint8_t>> results;
+    for (const char* name : {"p24.bmp", "p32.bmp", "p.png"}) {
+      auto picture = kv::platform::LoadPicture(folder / name, 0);
+      ASSERT_TRUE(picture) << name << ": " << picture.error().message;
+      Bitmap bitmap = std::move(*Bitmap::Create(width, height));
+      kv::render::SmoothScalePicture(bitmap, *picture, left, top, size.toW, size.toH);
+      std::vector<std::uint8_t> pixels(bitmap.Pixels(), bitmap.Pixels() + bitmap.PixelBytes());
+      if (!results.empty()) {
+        EXPECT_TRUE(pixels == results.front()) << name << " scales differently from the 24-bit bitmap";
+        continue;
+      }
+      results.push_back(pixels);
+      int worst = 0;
+      for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+          double exact[3] = {0, 0, 0};
+          for (auto [sy, wy] : Weights(size.fromH, size.toH, y - top)) {
+            for (auto [sx, wx] : Weights(size.fromW, size.toW, x - left)) {
+              const std::uint32_t p = pixel(sx, sy);
+              for (int c = 0; c < 3; ++c) exact[c] += wy * wx * ((p >> (8 * c)) & 0xFF);
+            }
+          }
+          const kv::platform::ColorRef got = bitmap.PixelAt(x, y);  // 0x00BBGGRR
+          const int channels[3] = {kv::platform::BlueOf(got), kv::platform::GreenOf(got), kv::platform::RedOf(got)};
+          for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(channels[c] - static_cast<int>(std::lround(exact[c]))));
+        }
+      }
+      EXPECT_LE(worst, 2) << "a pixel strays from the filtered value by more than the weights' rounding";
+    }
+  }
+}
+
+}  // namespace
