@@ -148,6 +148,19 @@ TEST(StoreHazards, DamagedStoreAndItsLogAreNeverWritten) {
   EXPECT_EQ(get.err.find('\n'), get.err.size() - 1) << "one line: " << get.err;
   EXPECT_EQ(kvtest::ReadFile(file), bytes) << "nothing was folded into the damaged file";
   EXPECT_EQ(kvtest::ReadFile(Log(file)), log) << "the log is kept as it was";
+
+  // A blank database whose header asks for a newer writer cannot be set up;
+  // refused, it keeps the log beside it too, whatever that holds.
+  fs::remove(file);
+  Sql(file, "PRAGMA journal_mode=WAL; PRAGMA user_version=1;");
+  bytes = kvtest::ReadFile(file);
+  bytes[18] = 4;
+  kvtest::WriteFile(file, bytes);
+  log = std::string(69, '\x7f');
+  kvtest::WriteFile(Log(file), log);
+  EXPECT_FALSE(Store::Open(file));
+  EXPECT_EQ(kvtest::ReadFile(file), bytes);
+  EXPECT_EQ(kvtest::ReadFile(Log(file)), log) << "the log of a store that refuses writes is kept";
 }
 
 TEST(StoreHazards, ForeignDatabasesAreLeftAloneAndEarlierStoresKept) {

@@ -167,14 +167,8 @@ Status SetUp(Store::Impl& impl) {
   return finish(impl.Exec(mark.c_str()));
 }
 
-// Everything between opening the file and using it: one whole, retried
-// when another program is setting the same file up at this very moment.
-Status Prepare(Store::Impl& impl, const FileState& state) {
-  // Until the file is known to be a sound store, closing the connection
-  // must not fold a log left beside it into it, nor delete that log. (An
-  // empty log that SQLite made itself to read goes again: folding nothing
-  // in writes nothing.)
-  impl.Preserve(state.logHeld);
+// Everything between opening the file and using it but the log's keeping.
+Status PrepareFile(Store::Impl& impl, const FileState& state) {
   KV_TRY_ASSIGN(Kind kind, Recognize(impl));
   if (kind == Kind::Foreign) return ForeignDatabase(impl.file);
   if (state.exists) {
@@ -187,7 +181,6 @@ Status Prepare(Store::Impl& impl, const FileState& state) {
                                           "); it was left untouched; move it away to start with fresh settings");
     }
   }
-  impl.Preserve(false);
   if (impl.readOnly) {
     if (kind != Kind::Blank) return Ok();
     return Fail(ErrorCode::Corrupt, "the settings store " + impl.file.string() +
@@ -208,6 +201,20 @@ Status Prepare(Store::Impl& impl, const FileState& state) {
     if (auto marked = SetUp(impl); !marked && marked.error().code != ErrorCode::Busy) return marked;
   }
   return Ok();
+}
+
+// Everything between opening the file and using it: one whole, retried
+// when another program is setting the same file up at this very moment.
+// Until the file has proved a sound store this program can use, closing
+// the connection must not fold a log left beside it into it, nor delete
+// that log: not when the file is damaged, foreign, or refuses to be
+// written. (An empty log that SQLite made itself to read goes again:
+// folding nothing in writes nothing.)
+Status Prepare(Store::Impl& impl, const FileState& state) {
+  impl.Preserve(state.logHeld);
+  Status prepared = PrepareFile(impl, state);
+  if (prepared) impl.Preserve(false);
+  return prepared;
 }
 
 Status Connect(Store::Impl& impl, const std::string& name, int flags) {
