@@ -13,7 +13,9 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <thread>
+#include <vector>
 
 #include "Process.h"
 #include "StoreProbe.h"
@@ -311,6 +313,24 @@ TEST_F(ServiceProcess, GivesUpAfterFiftyOneAttemptsAndOpensTheSettings) {
   auto alone = kvtest::Run(folder / "Kvillo", {}, {{"DISPLAY", std::nullopt}}, 60s);
   EXPECT_FALSE(alone.timedOut);
   EXPECT_NE(alone.err.find((folder / "KvSettings").string()), std::string::npos) << alone.err;
+}
+
+TEST_F(ServiceProcess, RendersAtIdlePriority) {
+  // Nothing is due: the service lowers itself before its first check all the same.
+  StoreSetting("Frequency", "5");
+  StoreSetting("UpdateDate", "2999-01-01T00:00:00");
+  kvtest::Child service(kvtest::BinDir() / "Kvillo", {},
+                        {{"KVILLO_IDLE_PRIORITY", std::nullopt}, {"DISPLAY", std::nullopt},
+                         {"KVILLO_TICK_MS", std::to_string(tickMs_)}});
+  // Field 19 of /proc/PID/stat is the nice value, field 41 the scheduling class.
+  auto priority = [&] {
+    std::string stat = kvtest::ReadFile("/proc/" + std::to_string(service.Pid()) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::vector<std::string> values{"", "", ""};  // pid, name and the state's place
+    for (std::string field; fields >> field;) values.push_back(field);
+    return values.size() > 41 ? values[19] + " " + values[41] : stat;
+  };
+  EXPECT_TRUE(kvtest::WaitFor([&] { return priority() == "19 " + std::to_string(SCHED_IDLE); }, 60s)) << priority();
 }
 
 TEST_F(ServiceProcess, SettingsThatAreNotNumbersAreNamedAndDefaulted) {

@@ -20,7 +20,8 @@ namespace kv::platform {
 
 // Lowers this process to the idle class: nice 19, and the idle scheduling
 // class where the system allows it. Programs started afterwards with
-// StartDetached still get the priority the process had before.
+// StartDetached still get the priority the process had before. With
+// KVILLO_IDLE_PRIORITY=0 in the environment the priority stays as it is.
 void EnterIdlePriority();
 
 // A write to a pipe or socket whose reader has gone fails with an error
