@@ -24,7 +24,7 @@
 #include "ProgramIcon.h"
 #include "Twips.h"
 #include "axLine.h"
-#include "kvplatform/Log.h"
+#include "kvplatform/base/Log.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/Convert.h"
 #include "kvshared/Funcs.h"
