@@ -57,42 +57,40 @@ TEST_F(Kvrender, ANewcomersFirstRunStoresTheDefaultsAndWritesTheWallpaper) {
   EXPECT_EQ(kvtest::ReadFile(DefaultOutput()), first) << "random settings preview as fixed values";
 }
 
-TEST_F(Kvrender, OptionsOverrideTheStoredSettings) {
-  fs::path out = home_.Root() / "preview.bmp";
-  ProcessResult result = Run({"--background", "", "--background-color=16711680", "--quote", "Blue sky",
-                              "--font", "DejaVu Sans", "--size", "30", "--font-color", "255", "--output", out.string(),
-                              "--halign", "0", "--valign", "0", "--top", "0", "--left", "0"});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(result.out, out.string() + "\n");
-  kvtest::Image image = kvtest::ReadBmp24(out);
-  EXPECT_EQ(image.Pixel(639, 399), 0x0000FFu) << "the background colour 0x00FF0000 is blue";
-  bool red = false;
-  for (int y = 0; y < 40; ++y) {
-    for (int x = 0; x < 120; ++x) red = red || (image.Pixel(x, y) >> 16) > 0xA0;
-  }
-  EXPECT_TRUE(red) << "red text in the top-left corner";
-  EXPECT_FALSE(fs::exists(DefaultOutput()));
-}
-
-TEST_F(Kvrender, DrawsTheStoredEffectsUnlessToldOtherwise) {
+TEST_F(Kvrender, OptionsOverrideTheStoredSettingsAndAStoredZeroMarginIsZero) {
+  // Stored: no margin at the top and left, the text in that corner, a box
+  // around it. The options give the rest.
+  for (const char* name : {"TopMargin", "LeftMargin", "HAlign", "VAlign"}) kvtest::StoreSetting(name, "0");
   kvtest::StoreSetting("SelectedEffects0", "Box");
   fs::path out = home_.Root() / "preview.bmp";
-  auto darkest = [&](const std::vector<std::string>& more) {
-    std::vector<std::string> args = {"--background", "", "--background-color=16711680", "--quote", "Blue sky",
-                                     "--font", "DejaVu Sans", "--size", "30", "--output", out.string()};
+  auto draw = [&](const std::vector<std::string>& more) {
+    std::vector<std::string> args = {"--background", "", "--background-color=16711680", "--quote", "Blue sky", "--font",
+                                     "DejaVu Sans", "--size", "30", "--output", out.string()};
     args.insert(args.end(), more.begin(), more.end());
     ProcessResult result = Run(args);
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    kvtest::Image image = kvtest::ReadBmp24(out);
-    std::uint32_t blue = 255;
-    for (int y = 0; y < image.height; ++y) {
-      for (int x = 0; x < image.width; ++x) blue = std::min(blue, image.Pixel(x, y) & 0xFF);
+    EXPECT_EQ(result.out, out.string() + "\n");
+    return kvtest::ReadBmp24(out);
+  };
+  kvtest::Image image = draw({"--font-color", "255", "--effects", ""});
+  EXPECT_EQ(image.Pixel(639, 399), 0x0000FFu) << "the background colour 0x00FF0000 is blue";
+  int top = 400, left = 640;
+  for (int y = 0; y < image.height; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      if (image.Pixel(x, y) >> 16 > 0xA0) top = std::min(top, y), left = std::min(left, x);
     }
+  }
+  EXPECT_LT(top, 12) << "red text at the very top: the stored 0 is no margin, not a random one";
+  EXPECT_LT(left, 6) << "and at the very left";
+  EXPECT_FALSE(fs::exists(DefaultOutput()));
+  auto darkestOf = [](const kvtest::Image& drawn) {
+    std::uint32_t blue = 255;
+    for (std::size_t i = 2; i < drawn.rgb.size(); i += 3) blue = std::min<std::uint32_t>(blue, drawn.rgb[i]);
     return blue;
   };
-  EXPECT_LT(darkest({}), 120u) << "the stored box darkens the blue behind the white text";
-  EXPECT_EQ(darkest({"--effects", ""}), 255u) << "--effects \"\" draws none";
-  EXPECT_LT(darkest({"--effects", "Outline"}), 120u);
+  EXPECT_LT(darkestOf(draw({})), 120u) << "the stored box darkens the blue behind the white text";
+  EXPECT_EQ(darkestOf(draw({"--effects", ""})), 255u) << "--effects \"\" draws none";
+  EXPECT_LT(darkestOf(draw({"--effects", "Outline"})), 120u);
 }
 
 TEST_F(Kvrender, QuotesComeFromTheFirstQuotesFileOfTheDataFolder) {

@@ -1,8 +1,6 @@
-// Pictures in PNG, JPEG, GIF and WebP: decoded to the same pixels as the
-// same picture in a bitmap and painted the same in every mode, turned
-// upright by a JPEG's Exif orientation, grey, CMYK and progressive JPEGs
-// in their colours, transparency blended over the background colour, and
-// damaged files refused before they cost memory or time.
+// Pictures in PNG, JPEG, GIF and WebP: painted like the same bitmap in
+// every mode, JPEGs upright and in their colours, transparency blended over
+// the background colour, and damaged files refused before they cost memory.
 
 #include <gtest/gtest.h>
 
@@ -79,31 +77,24 @@ TEST_F(PictureFormats, EveryFormatPaintsLikeTheSameBitmapInEveryMode) {
     EXPECT_EQ(size->Height, 5) << name;
   }
 
-  // JPEG is lossy: blocks of one colour, aligned to its 8 x 8 cells, come
-  // back within a few levels.
-  auto blocks = [](int x, int y) { return 0xFF000000u | kColours[static_cast<std::size_t>((x / 8 + 2 * (y / 8)) % 4)]; };
-  Write("Photo.JpEg", kvtest::MakeJpeg(16, 16, blocks));
-  Bitmap photo = Paint(16, 16, "Photo", 0);
-  for (auto [x, y] : std::vector<std::pair<int, int>>{{3, 3}, {12, 4}, {4, 12}, {12, 12}}) {
-    std::int32_t want = Ref(blocks(x, y) & 0xFFFFFF), got = photo.PixelAt(x, y);
-    for (int shift : {0, 8, 16}) {
-      EXPECT_NEAR((got >> shift) & 0xFF, (want >> shift) & 0xFF, 6) << "JPEG pixel " << x << "," << y;
-    }
-  }
-}
-
-TEST_F(PictureFormats, ASharedNameFindsTheFirstFormatOfTheFixedOrder) {
+  // A shared name takes .bmp, then .png before .jpg and .gif; the content
+  // decides the format, not the name.
   auto plain = [](std::uint32_t rgb) { return [rgb](int, int) { return 0xFF000000u | rgb; }; };
   Write("Sea.BMP", kvtest::MakeBmp(2, 2, 24, [](int, int) { return 0xFF0000u; }));
   Write("Sea.png", kvtest::MakePng(2, 2, plain(0x00FF00)));
   Write("Sky.gif", kvtest::MakeGif(2, 2, {0x0000FF}, [](int, int) { return 0; }));
   Write("Sky.jpg", kvtest::MakeJpeg(2, 2, plain(0xFFFFFF)));
   Write("Sky.PNG", kvtest::MakePng(2, 2, plain(0x00FFFF)));
-  EXPECT_EQ(Paint(4, 4, "Sea", 1).PixelAt(3, 3), Ref(0xFF0000)) << "a bitmap keeps its name";
-  EXPECT_EQ(Paint(4, 4, "Sky", 1).PixelAt(3, 3), Ref(0x00FFFF)) << ".png comes before .jpg and .gif";
-  // The content decides the format, not the name: a PNG saved as .bmp is drawn.
   Write("Misnamed.bmp", kvtest::MakePng(2, 2, plain(0xFF00FF)));
+  EXPECT_EQ(Paint(4, 4, "Sea", 1).PixelAt(3, 3), Ref(0xFF0000));
+  EXPECT_EQ(Paint(4, 4, "Sky", 1).PixelAt(3, 3), Ref(0x00FFFF));
   EXPECT_EQ(Paint(4, 4, "Misnamed", 1).PixelAt(0, 0), Ref(0xFF00FF));
+}
+
+// Each channel of a lossy pixel within `tolerance` of the 0xRRGGBB wanted.
+void ExpectNear(std::int32_t got, std::uint32_t rgb, int tolerance, const std::string& where) {
+  const std::int32_t want = Ref(rgb & 0xFFFFFF);
+  for (int shift : {0, 8, 16}) EXPECT_NEAR((got >> shift) & 0xFF, (want >> shift) & 0xFF, tolerance) << where;
 }
 
 TEST_F(PictureFormats, TransparencyIsBlendedOverTheBackgroundColour) {
@@ -128,15 +119,14 @@ TEST_F(PictureFormats, TransparencyIsBlendedOverTheBackgroundColour) {
   EXPECT_EQ(gif.PixelAt(1, 0), kBackRef) << "the GIF's transparent index shows the colour";
 }
 
-TEST_F(PictureFormats, JpegExifOrientationTurnsThePictureUpright) {
+TEST_F(PictureFormats, JpegsAreTurnedUprightByTheirExifOrientationAndDecodedInTheirColours) {
   // 32 x 16, four blocks of one colour: red, green over blue, white.
   auto stored = [](int x, int y) { return kColours[static_cast<std::size_t>((x / 16) + 2 * (y / 8))]; };
   const std::string jpeg = kvtest::MakeJpeg(32, 16, [&](int x, int y) { return 0xFF000000u | stored(x, y); });
   for (int orientation = 1; orientation <= 8; ++orientation) {
     for (bool bigEndian : {false, true}) {
       fs::path file = Write("Turned.jpg", kvtest::WithExifOrientation(jpeg, orientation, bigEndian));
-      const bool quarter = orientation >= 5;
-      const int w = quarter ? 16 : 32, h = quarter ? 32 : 16;
+      const int w = orientation >= 5 ? 16 : 32, h = 48 - w;
       auto picture = LoadPicture(file, kBackRef);
       ASSERT_TRUE(picture) << picture.error().message;
       ASSERT_EQ(picture->Width(), w) << "orientation " << orientation;
@@ -147,44 +137,26 @@ TEST_F(PictureFormats, JpegExifOrientationTurnsThePictureUpright) {
       EXPECT_EQ(size->Height, h);
       // Where each upright pixel comes from, written out per orientation.
       for (auto [x, y] : std::vector<std::pair<int, int>>{{3, 3}, {w - 4, 3}, {3, h - 4}, {w - 4, h - 4}}) {
-        int sx = x, sy = y;
-        switch (orientation) {
-          case 2: sx = 31 - x; break;
-          case 3: sx = 31 - x, sy = 15 - y; break;
-          case 4: sy = 15 - y; break;
-          case 5: sx = y, sy = x; break;
-          case 6: sx = y, sy = 15 - x; break;
-          case 7: sx = 31 - y, sy = 15 - x; break;
-          case 8: sx = 31 - y, sy = x; break;
-        }
-        std::int32_t want = Ref(stored(sx, sy)), got = picture->PixelAt(x, y);
-        for (int shift : {0, 8, 16}) {
-          ASSERT_NEAR((got >> shift) & 0xFF, (want >> shift) & 0xFF, 6)
-              << "orientation " << orientation << " at " << x << "," << y;
-        }
+        const std::pair<int, int> from[9] = {{}, {x, y}, {31 - x, y}, {31 - x, 15 - y}, {x, 15 - y},
+                                             {y, x}, {y, 15 - x}, {31 - y, 15 - x}, {31 - y, x}};
+        auto [sx, sy] = from[orientation];
+        ExpectNear(picture->PixelAt(x, y), stored(sx, sy), 6, "orientation " + std::to_string(orientation));
       }
     }
   }
-}
-
-TEST_F(PictureFormats, GreyCmykAndProgressiveJpegsDecodeToTheirColours) {
+  // Grey, progressive and CMYK (with and without Adobe's inverted ink).
   using kvtest::JpegKind;
   const std::vector<std::uint32_t> colours = {0x804020, 0x20C040, 0x3050A0, 0xFFFFFF},
                                    greys = {0x202020, 0x606060, 0xA0A0A0, 0xF0F0F0};
   for (JpegKind kind : {JpegKind::Grey, JpegKind::Progressive, JpegKind::AdobeCmyk, JpegKind::PlainCmyk}) {
     const auto& used = kind == JpegKind::Grey ? greys : colours;
     auto blocks = [&](int x, int y) { return 0xFF000000u | used[static_cast<std::size_t>(x / 8 + 2 * (y / 8))]; };
-    fs::path file = Write("Kind.jpg", kvtest::MakeJpegOfKind(16, 16, blocks, kind));
-    auto picture = LoadPicture(file, kBackRef);
+    auto picture = LoadPicture(Write("Kind.jpg", kvtest::MakeJpegOfKind(16, 16, blocks, kind)), kBackRef);
     ASSERT_TRUE(picture) << static_cast<int>(kind) << ": " << picture.error().message;
     ASSERT_EQ(picture->Width(), 16);
     ASSERT_EQ(picture->Height(), 16);
     for (auto [x, y] : std::vector<std::pair<int, int>>{{3, 3}, {12, 4}, {4, 12}, {12, 12}}) {
-      std::int32_t want = Ref(blocks(x, y) & 0xFFFFFF), got = picture->PixelAt(x, y);
-      for (int shift : {0, 8, 16}) {
-        EXPECT_NEAR((got >> shift) & 0xFF, (want >> shift) & 0xFF, 8)
-            << "kind " << static_cast<int>(kind) << " at " << x << "," << y;
-      }
+      ExpectNear(picture->PixelAt(x, y), blocks(x, y), 8, "kind " + std::to_string(static_cast<int>(kind)));
     }
   }
 }
@@ -238,6 +210,7 @@ TEST_F(PictureFormats, DamagedFilesOfEveryFormatAreRefusedBeforeDecoding) {
       {"webp huge", patched(webp, 21, {0xFF, 0xFF, 0xFF, (webp[24] & 0xF0) | 0x0F}), "16384 x 16384"},
       {"webp garbage", webp.substr(0, 12) + std::string(3000, '\x5A'), ""},
       {"unknown", "II*\0" + std::string(3000, '\x5A'), "BMP, PNG, JPEG, GIF or WebP"},
+      {"B without M", "BA" + png.substr(2), "BMP, PNG, JPEG, GIF or WebP"},
   };
   for (const Case& c : cases) {
     fs::path file = Write(c.name + ".png", c.bytes);

@@ -1,8 +1,12 @@
+// Monitors of Wayland compositors: real sway sessions, answers parsed
+// safely, and a compositor that does not answer.
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <chrono>
 #include <string>
+#include <tuple>
 
 #include "PictureFiles.h"
 #include "SwaySession.h"
@@ -32,28 +36,55 @@ std::string Describe(const kv::Result<std::vector<Monitor>>& monitors) {
   return monitors ? Describe(*monitors) : "error: " + monitors.error().message;
 }
 
-TEST(WaylandMonitorsTest, SwayOutputsAreTheirPhysicalSizesThroughSwaymsgAndThroughTheProtocol) {
+TEST(WaylandMonitorsTest, KvrenderMakesAWallpaperPerSwayOutputAndOutputsAreTheirPhysicalSizes) {
   KV_REQUIRE_SWAY();
   kvtest::TempHome home;
   SwaySession session({{1280, 800, 0, 0}, {1024, 768, 1280, 0}});
-  session.Export();
-  // A scaled output still counts its physical pixels.
-  ASSERT_EQ(session.Swaymsg({"output", "HEADLESS-2", "scale", "2"}).exitCode, 0);
+  session.GiveToUser(home.Root());
+  auto result = session.Run(kvtest::BinDir() / "kvrender", {"--quote", "One picture per output"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.err, "") << "nothing is logged in normal operation";
+  const fs::path folder = home.DataHome() / "kvillo";
+  kvtest::Image whole = kvtest::ReadBmp24(folder / "Kvillo.bmp");
+  EXPECT_EQ(whole.width, 2304) << "the canonical file spans the whole layout";
+  EXPECT_EQ(whole.height, 800);
+  for (auto [name, width, height, x] : {std::tuple{"HEADLESS-1", 1280, 800, 0}, std::tuple{"HEADLESS-2", 1024, 768, 1280}}) {
+    SCOPED_TRACE(name);
+    kvtest::Image own = kvtest::ReadBmp24(folder / ("Kvillo-" + std::string(name) + ".bmp"));
+    ASSERT_EQ(own.width, width);
+    ASSERT_EQ(own.height, height);
+    // The white quote is on the focused output alone: the sample background has no white.
+    long white = 0;
+    for (std::size_t i = 0; i + 2 < own.rgb.size(); i += 3) white += own.rgb[i] == 255 && own.rgb[i + 1] == 255 && own.rgb[i + 2] == 255;
+    EXPECT_EQ(white > 100, x == 0) << white << " white pixels";
+    EXPECT_EQ(own.Pixel(width / 2, height / 2), whole.Pixel(x + width / 2, height / 2));
+    // Once swaybg has loaded the picture the output shows exactly the file's pixels.
+    kvtest::Image shown;
+    bool same = kvtest::WaitFor(
+        [&] {
+          shown = session.Screenshot(name);
+          return shown.width == own.width && shown.height == own.height && shown.rgb == own.rgb;
+        },
+        std::chrono::seconds(60));
+    kvtest::SavePng(shown, kvtest::ScreenshotDir() / ("sway-" + std::string(name) + ".png"));
+    EXPECT_TRUE(same) << "sway shows a " << shown.width << "x" << shown.height << " picture that is not the file";
+  }
 
+  // A scaled output still counts its physical pixels, through swaymsg and the protocol alike.
+  session.Export();
+  ASSERT_EQ(session.Swaymsg({"output", "HEADLESS-2", "scale", "2"}).exitCode, 0);
   const std::string both = "HEADLESS-1 1280x800+0+0*; HEADLESS-2 1024x768+1280+0; ";
   EXPECT_EQ(Describe(kv::platform::QuerySwayOutputs(30s)), both);
   EXPECT_EQ(Describe(kv::platform::QueryWlOutputs(30s)), both);
   auto monitors = kv::platform::QueryWaylandMonitors();
   ASSERT_TRUE(monitors) << "the session's compositor was not asked";
   EXPECT_EQ(Describe(*monitors), both);
-
   // A quarter turn swaps the sides; the focused output is sway's primary,
   // while the protocol, which knows no focus, keeps the first.
   ASSERT_EQ(session.Swaymsg({"output", "HEADLESS-1", "transform", "90"}).exitCode, 0);
   ASSERT_EQ(session.Swaymsg({"focus", "output", "HEADLESS-2"}).exitCode, 0);
   EXPECT_EQ(Describe(kv::platform::QuerySwayOutputs(30s)), "HEADLESS-2 1024x768+1280+0*; HEADLESS-1 800x1280+0+0; ");
   EXPECT_EQ(Describe(kv::platform::QueryWlOutputs(30s)), "HEADLESS-1 800x1280+0+0*; HEADLESS-2 1024x768+1280+0; ");
-
 }
 
 TEST(WaylandMonitorsTest, ACompositorThatDoesNotAnswerGivesNoMonitorsWithinTheBound) {
@@ -134,50 +165,6 @@ TEST(WaylandMonitorsTest, CompositorAnswersAreReadSafely) {
   auto monitors = kv::platform::QueryWaylandMonitors();
   ASSERT_TRUE(monitors);
   EXPECT_EQ(Describe(*monitors), "HDMI-A-1 1440x2560+1920+-200*; DP-1 1920x1080+0+0; ");
-}
-
-TEST(WaylandMonitorsTest, KvrenderInASwaySessionMakesAWallpaperPerOutputThatSwayShows) {
-  KV_REQUIRE_SWAY();
-  kvtest::TempHome home;
-  SwaySession session({{1280, 800, 0, 0}, {1024, 768, 1280, 0}});
-  session.GiveToUser(home.Root());
-  auto result = session.Run(kvtest::BinDir() / "kvrender", {"--quote", "One picture per output"});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(result.err, "") << "nothing is logged in normal operation";
-
-  const fs::path folder = home.DataHome() / "kvillo";
-  kvtest::Image whole = kvtest::ReadBmp24(folder / "Kvillo.bmp");
-  EXPECT_EQ(whole.width, 2304) << "the canonical file spans the whole layout";
-  EXPECT_EQ(whole.height, 800);
-  struct Expected {
-    std::string name;
-    int width, height, x;
-  };
-  for (const Expected& output : {Expected{"HEADLESS-1", 1280, 800, 0}, Expected{"HEADLESS-2", 1024, 768, 1280}}) {
-    SCOPED_TRACE(output.name);
-    kvtest::Image own = kvtest::ReadBmp24(folder / ("Kvillo-" + output.name + ".bmp"));
-    ASSERT_EQ(own.width, output.width);
-    ASSERT_EQ(own.height, output.height);
-    // The white quote is on the focused output alone: the sample
-    // background has no white in it.
-    long white = 0;
-    for (int y = 0; y < own.height; ++y) {
-      for (int x = 0; x < own.width; ++x) white += own.Pixel(x, y) == 0xFFFFFF;
-    }
-    EXPECT_EQ(white > 100, output.x == 0) << white << " white pixels";
-    EXPECT_EQ(own.Pixel(output.width / 2, output.height / 2), whole.Pixel(output.x + output.width / 2, output.height / 2));
-    // swaybg draws the picture once it has loaded it; the output then shows
-    // exactly the file's pixels.
-    kvtest::Image shown;
-    bool same = kvtest::WaitFor(
-        [&] {
-          shown = session.Screenshot(output.name);
-          return shown.width == own.width && shown.height == own.height && shown.rgb == own.rgb;
-        },
-        std::chrono::seconds(60));
-    kvtest::SavePng(shown, kvtest::ScreenshotDir() / ("sway-" + output.name + ".png"));
-    EXPECT_TRUE(same) << "sway shows a " << shown.width << "x" << shown.height << " picture that is not the file";
-  }
 }
 
 }  // namespace
