@@ -135,21 +135,6 @@ TEST_F(Render, AnUnwritableOutputIsAFailureThatKeepsTheOldFile) {
       << "no output path";
 }
 
-TEST_F(Render, AnEmojiFontMeasuresAtTheSizeAskedFor) {
-  // Its colour bitmaps are scaled to the size, and its missing letters come
-  // from another font, so an ordinary quote fits.
-  ASSERT_EQ(DrawOk({.font = "Noto Color Emoji", .quote = "Small steps \U0001F600"}), 1);
-  kvtest::Image image = kvtest::ReadBmp24(output_);
-  int coloured = 0;
-  for (int y = 0; y < image.height; ++y) {
-    for (int x = 0; x < image.width; ++x) {
-      std::uint32_t pixel = image.Pixel(x, y);
-      coloured += pixel >> 16 > 0xB0 && ((pixel >> 8) & 0xFF) > 0x80 && (pixel & 0xFF) < 0x60;
-    }
-  }
-  EXPECT_GT(coloured, 40) << "the emoji is drawn in its own yellow";
-}
-
 TEST_F(Render, BadInputGetsAClearResult) {
   Call call;
   for (std::int32_t size : {0, -24, 1, 5000, INT32_MIN, INT32_MAX}) {

@@ -1,5 +1,5 @@
-// Smooth scaling against filtering worked out plainly in floating point,
-// for every layout a decoded picture can have in memory.
+// Smooth scaling against filtering worked out plainly in floating point, for
+// every layout a decoded picture can have in memory.
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "PictureFiles.h"
+#include "PictureWriters.h"
 #include "TempHome.h"
 #include "kvplatform/image/Picture.h"
 #include "render/SmoothScale.h"
@@ -55,18 +56,10 @@ TEST(SmoothScale, EveryPictureLayoutScalesAlikeAndCloseToPlainFiltering) {
     };
     // The same pixels as a 24-bit and a 32-bit bitmap (used in place) and
     // a PNG (decoded, red first).
-    kvtest::Image image{size.fromW, size.fromH, {}};
-    for (int y = 0; y < size.fromH; ++y) {
-      for (int x = 0; x < size.fromW; ++x) {
-        const std::uint32_t p = pixel(x, y);
-        image.rgb.insert(image.rgb.end(), {static_cast<std::uint8_t>(p >> 16), static_cast<std::uint8_t>(p >> 8),
-                                           static_cast<std::uint8_t>(p)});
-      }
-    }
     const auto folder = home.Root();
     kvtest::WriteFile(folder / "p24.bmp", kvtest::MakeBmp(size.fromW, size.fromH, 24, pixel));
     kvtest::WriteFile(folder / "p32.bmp", kvtest::MakeBmp(size.fromW, size.fromH, 32, pixel));
-    kvtest::SavePng(image, folder / "p.png");
+    kvtest::WriteFile(folder / "p.png", kvtest::MakePng(size.fromW, size.fromH, [&](int x, int y) { return 0xFF000000u | pixel(x, y); }));
 
     // The rectangle sticks out of the bitmap on every side, so only a
     // middle part whose first column is no multiple of 4 is painted.
