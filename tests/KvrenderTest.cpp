@@ -93,51 +93,46 @@ TEST_F(Kvrender, OptionsOverrideTheStoredSettingsAndAStoredZeroMarginIsZero) {
   EXPECT_LT(darkestOf(draw({"--effects", "Outline"})), 120u);
 }
 
-TEST_F(Kvrender, QuotesComeFromTheFirstQuotesFileOfTheDataFolder) {
-  kvtest::StoreSetting("Path", home_.DataFolder().string());
-  kvtest::WriteFile(home_.DataFolder() / "files" / "A.txt", std::string("Caf\xE9 first line\r\nsecond line\n"));
-  ProcessResult result = Run({"--size", "60", "--top", "0", "--bottom", "0"});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
-  // A binary, a huge and an empty quotes file: no crash, a clear result.
-  kvtest::WriteFile(home_.DataFolder() / "files" / "A.txt", std::string(4096, '\0'));
-  result = Run({});
-  EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1) << result.err;
-  kvtest::WriteFile(home_.DataFolder() / "files" / "A.txt", std::string(3 << 20, 'w'));
-  result = Run({});
-  EXPECT_EQ(result.exitCode, 0) << "a 3 MB line is skipped as the service skips it: " << result.err;
-  EXPECT_NE(result.err.find("too long"), std::string::npos) << result.err;
-  kvtest::WriteFile(home_.DataFolder() / "files" / "A.txt", "");
-  result = Run({});
-  EXPECT_EQ(result.exitCode, 0) << "an empty file gives the sample quote: " << result.err;
-}
-
 TEST_F(Kvrender, ExitStatusesTellWhatHappened) {
   kvtest::WriteFile(DefaultOutput(), "previous");
-  ProcessResult big = Run({"--size", "5000"});
-  EXPECT_EQ(big.exitCode, 1);
-  EXPECT_NE(big.err.find("does not fit"), std::string::npos) << big.err;
-  EXPECT_EQ(big.out, "");
+  kvtest::WriteFile(home_.Root() / "file", "x");
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string err;
+  };
+  std::vector<Case> cases = {{{"--size", "5000"}, 1, "does not fit"},
+                             {{"--output", (home_.Root() / "file" / "K.bmp").string()}, 3, "file/K.bmp"},
+                             {{"--quote", ""}, 3, "empty"},
+                             {{"--help"}, 0, ""}};
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--size"}, {"--size", "big"}, {"--mode", "3"}, {"--halign", "-1"},
+                                                                {"--allow-violation", "yes"}, {"--colour", "1"}, {"stray"}, {"-x"},
+                                                                {"--effects", "Box,Sparkle"}}) {
+    cases.push_back({args, 2, "usage: kvrender"});
+  }
+  for (const Case& c : cases) {
+    ProcessResult result = Run(c.args);
+    EXPECT_EQ(result.exitCode, c.exitCode) << testing::PrintToString(c.args) << ": " << result.err;
+    EXPECT_NE(result.err.find(c.err), std::string::npos) << testing::PrintToString(c.args) << ": " << result.err;
+    EXPECT_EQ(result.out.find("--allow-violation") != std::string::npos, c.exitCode == 0) << "the usage, on stdout for --help";
+  }
   EXPECT_EQ(kvtest::ReadFile(DefaultOutput()), "previous") << "nothing is written";
 
-  for (const auto& args : std::vector<std::vector<std::string>>{{"--size"}, {"--size", "big"}, {"--mode", "3"},
-                                                                {"--halign", "-1"}, {"--allow-violation", "yes"},
-                                                                {"--colour", "1"}, {"stray"}, {"-x"},
-                                                                {"--effects", "Box,Sparkle"}}) {
-    ProcessResult result = Run(args);
-    EXPECT_EQ(result.exitCode, 2) << testing::PrintToString(args);
-    EXPECT_NE(result.err.find("usage: kvrender"), std::string::npos);
-  }
-  ProcessResult help = Run({"--help"});
-  EXPECT_EQ(help.exitCode, 0);
-  EXPECT_NE(help.out.find("--allow-violation"), std::string::npos);
-
-  kvtest::WriteFile(home_.Root() / "file", "x");
-  ProcessResult unwritable = Run({"--output", (home_.Root() / "file" / "K.bmp").string()});
-  EXPECT_EQ(unwritable.exitCode, 3);
-  EXPECT_NE(unwritable.err.find("file/K.bmp"), std::string::npos) << unwritable.err;
-  ProcessResult empty = Run({"--quote", ""});
-  EXPECT_EQ(empty.exitCode, 3);
-  EXPECT_NE(empty.err.find("empty"), std::string::npos) << empty.err;
+  // Quotes come from the first quotes file of the data folder; a binary, a
+  // huge and an empty one give a clear result.
+  kvtest::StoreSetting("Path", home_.DataFolder().string());
+  const fs::path quotes = home_.DataFolder() / "files" / "A.txt";
+  kvtest::WriteFile(quotes, std::string("Caf\xE9 first line\r\nsecond line\n"));
+  EXPECT_EQ(Run({"--size", "60", "--top", "0", "--bottom", "0"}).exitCode, 0);
+  kvtest::WriteFile(quotes, std::string(4096, '\0'));
+  ProcessResult binary = Run({});
+  EXPECT_TRUE(binary.exitCode == 0 || binary.exitCode == 1) << binary.err;
+  kvtest::WriteFile(quotes, std::string(3 << 20, 'w'));
+  ProcessResult huge = Run({});
+  EXPECT_EQ(huge.exitCode, 0) << "a 3 MB line is skipped as the service skips it: " << huge.err;
+  EXPECT_NE(huge.err.find("too long"), std::string::npos) << huge.err;
+  kvtest::WriteFile(quotes, "");
+  EXPECT_EQ(Run({}).exitCode, 0) << "an empty file gives the sample quote";
 }
 
 TEST_F(Kvrender, HostileInputsEndInOneShortLineNotAHang) {
