@@ -110,13 +110,6 @@ TEST(Font, DrawsOnlyTheGlyphInTheColourAndClipsAtTheEdges) {
   for (std::int32_t colour : first.colours) {
     EXPECT_EQ(colour & 0xFFFF00, 0) << "antialiased edges are shades of the colour over black, nothing else";
   }
-  // The same code at another place draws the same glyph.
-  Bitmap other = MakeBitmap(120, 60);
-  auto again = MakeFont(other, "DejaVu Sans", 40, kRed);
-  ASSERT_TRUE(again->PaintCharacter('H', &other, 60, 5));
-  Ink second = InkOf(other);
-  EXPECT_EQ(second.count, first.count);
-  EXPECT_EQ(second.left - first.left, 50);
   // Over a light background only the glyph's pixels change.
   Bitmap grey = MakeBitmap(60, 60);
   grey.Fill(0x808080);
