@@ -43,7 +43,10 @@ std::string FreeTypeError(FT_Error error) {
 bool FontConfigReady() {
   static std::once_flag once;
   static bool ready = false;
-  std::call_once(once, [] { ready = FcInit() == FcTrue; });
+  std::call_once(once, [] {
+    NoteFontConfigLoading();
+    ready = FcInit() == FcTrue;
+  });
   return ready;
 }
 

@@ -47,6 +47,9 @@ struct KeptMatch {
 // The kept answer for the face and weight, when the font configuration,
 // its folders and the environment are what they were when it was kept.
 std::optional<KeptMatch> FindKeptMatch(std::string_view name, std::int32_t weight);
+// Marks the moment the configuration starts loading: what changes after it
+// may be missed by the answers, which are then not kept.
+void NoteFontConfigLoading();
 // Keeps an answer of the loaded configuration; a failure to write is
 // ignored (the next process asks fontconfig again).
 void KeepMatch(std::string_view name, std::int32_t weight, const KeptMatch& match);

@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -86,6 +87,8 @@ std::vector<std::string> Fields(const std::string& line) {
   }
 }
 
+std::int64_t Nanoseconds(const timespec& time) { return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec; }
+
 fs::path CacheFile() { return CacheHome() / "kvillo" / "font-matches"; }
 
 std::string ProgramName() { return program_invocation_short_name ? program_invocation_short_name : ""; }
@@ -99,8 +102,12 @@ std::string Fingerprint() {
   return text;
 }
 
-// A file's or folder's identity; "-" when it does not exist.
-std::string Identity(const std::string& path) {
+// When this process began loading the configuration.
+timespec loadStart{};
+
+// A file's or folder's identity; "-" when it does not exist. `changed`
+// receives its latest modification or change time.
+std::string Identity(const std::string& path, std::int64_t* changed = nullptr) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return "-";
   char text[160];
@@ -108,13 +115,14 @@ std::string Identity(const std::string& path) {
                 static_cast<unsigned long long>(info.st_ino), static_cast<long long>(info.st_size),
                 static_cast<long long>(info.st_mtim.tv_sec), info.st_mtim.tv_nsec,
                 static_cast<long long>(info.st_ctim.tv_sec), info.st_ctim.tv_nsec);
+  if (changed) *changed = std::max(Nanoseconds(info.st_mtim), Nanoseconds(info.st_ctim));
   return text;
 }
 
 // Everything the loaded configuration was made from, with the user's own
 // configuration files whether they exist or not (creating one changes the
 // answer too).
-std::vector<std::pair<std::string, std::string>> CurrentStamps() {
+std::vector<std::pair<std::string, std::string>> CurrentStamps(std::int64_t& latest) {
   std::vector<std::string> paths;
   auto add = [&](FcStrList* list) {
     if (!list) return;
@@ -134,8 +142,11 @@ std::vector<std::pair<std::string, std::string>> CurrentStamps() {
   std::sort(paths.begin(), paths.end());
   paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
   std::vector<std::pair<std::string, std::string>> stamps;
+  latest = 0;
   for (std::string& path : paths) {
-    std::string identity = Identity(path);
+    std::int64_t changed = 0;
+    std::string identity = Identity(path, &changed);
+    latest = std::max(latest, changed);
     stamps.emplace_back(std::move(path), std::move(identity));
   }
   return stamps;
@@ -220,9 +231,17 @@ std::optional<KeptMatch> FindKeptMatch(std::string_view name, std::int32_t weigh
   return match;
 }
 
+void NoteFontConfigLoading() { ::clock_gettime(CLOCK_REALTIME, &loadStart); }
+
 void KeepMatch(std::string_view name, std::int32_t weight, const KeptMatch& match) {
+  std::int64_t latest = 0;
+  std::vector<std::pair<std::string, std::string>> stamps = CurrentStamps(latest);
+  // Something that changed while the configuration loaded may or may not
+  // be in the answer; such an answer is not kept. File times run up to a
+  // clock tick behind, hence the margin.
+  constexpr std::int64_t kClockTick = 20'000'000;
+  if (latest >= Nanoseconds(loadStart) - kClockTick) return;
   Kept kept = ReadKept();
-  std::vector<std::pair<std::string, std::string>> stamps = CurrentStamps();
   std::string fingerprint = Fingerprint();
   if (kept.fingerprint != fingerprint || kept.stamps != stamps) kept = Kept{std::move(fingerprint), std::move(stamps), {}};
   std::erase_if(kept.entries, [&](const Entry& e) { return SameKey(e, name, weight); });
