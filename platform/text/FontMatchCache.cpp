@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -195,11 +196,13 @@ void WriteKept(const Kept& kept) {
         << '\t' << e.index << '\t' << (e.substituted ? 1 : 0) << '\t' << Escape(e.family) << '\n';
   }
   out << "end\n";
-  const fs::path temporary = file.string() + ".tmp-" + std::to_string(::getpid());
+  // A name of this writer's own, so that two writers never share one.
+  static std::atomic<unsigned> written{0};
+  const fs::path temporary = file.string() + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(written++);
   {
-    std::ofstream written(temporary, std::ios::trunc);
-    written << out.str();
-    if (!written.flush()) {
+    std::ofstream stream(temporary, std::ios::trunc);
+    stream << out.str();
+    if (!stream.flush()) {
       std::error_code ignored;
       fs::remove(temporary, ignored);
       return;
