@@ -76,43 +76,6 @@ TEST_F(Editing, ListsCommitTheirItemWhenTheyLoseTheFocusEvenUnchanged) {
   EXPECT_EQ(StoredSetting("FontSize"), "40") << "nothing reaches the store before a save";
 }
 
-TEST_F(Editing, CheckMarksRebuildTheSelectionInListOrderWithDefaults) {
-  for (const char* name : {"A", "B", "C"}) AddBackground(name);
-  AddQuotesFile("Q1");
-  StoreSetting("SelectedBackgrounds0", "A");
-  OpenCleanly();
-  ShowPage(3);
-  QListWidget* backgrounds = CheckList("lstBackGrounds");
-  SetChecked(backgrounds, 2, true);
-  SetChecked(backgrounds, 1, true);
-  EXPECT_TRUE(ApplyEnabled());
-  Names selection;
-  ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
-  EXPECT_EQ(selection, (Names{"A", "B", "C"})) << "the list's order, not the order of the clicks";
-
-  for (int row = 0; row < 3; ++row) SetChecked(backgrounds, row, false);
-  ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
-  EXPECT_EQ(selection, Names{""}) << "no background is one empty name";
-
-  // Clearing every font stores "Arial" although no entry is called so, and
-  // shows no check mark.
-  ShowPage(2);
-  QList<QListWidgetItem*> dejaVu = CheckList("lstFont")->findItems("DejaVu Sans", Qt::MatchExactly);
-  ASSERT_EQ(dejaVu.size(), 1);
-  dejaVu[0]->setCheckState(Qt::Checked);
-  dejaVu[0]->setCheckState(Qt::Unchecked);
-  EXPECT_TRUE(Checked(CheckList("lstFont")).empty());
-
-  ShowPage(1);
-  SetChecked(CheckList("lstQuotesFiles"), 0, true);
-  SetChecked(CheckList("lstQuotesFiles"), 0, false);
-
-  Button("cmdApply")->click();
-  EXPECT_EQ(StoredList("SelectedFonts"), Names{"Arial"});
-  EXPECT_EQ(StoredList("SelectedBackgrounds"), Names{""});
-  EXPECT_EQ(StoredList("SelectedQuotesFiles"), Names{""});
-}
-
 TEST_F(Editing, TheEffectsPageTicksAndSavesNamesAndKeepsUnknownOnes) {
   StoreSetting("SelectedEffects0", "Box");
   StoreSetting("SelectedEffects1", "Sparkle");

@@ -96,9 +96,11 @@ TEST(Localisation, FillsTheListsKeepsTheirPositionsWidensThemAndStopsAtBadTexts)
   EXPECT_EQ(lists.mode->width(), 100);
   lists.frequency->setCurrentIndex(7);
   lists.various->setCurrentIndex(2);
+  lists.vertical->setCurrentIndex(0);
   ASSERT_TRUE(ApplyLocalisation(lists.Controls(), wide, 100));
   EXPECT_EQ(lists.frequency->currentText(), "Month");
   EXPECT_EQ(lists.various->currentText(), "Font");
+  EXPECT_EQ(lists.vertical->currentText(), "Top") << "the first position is kept too, not the default";
   EXPECT_EQ(lists.frequency->width(), 126) << "the widening adds up with each run";
 
   struct Case {
@@ -109,6 +111,7 @@ TEST(Localisation, FillsTheListsKeepsTheirPositionsWidensThemAndStopsAtBadTexts)
   for (Case bad : {Case{113, "A///B///C///D///E///F[0|0]", "more than 5 pages"},
                    Case{124, "Minute///Hour[0|0]", "too few for position 4"},
                    Case{114, "Tile///Stretch///Center", "suffix"},
+                   Case{114, "Tile///Stretch///Center[0|0", "does not end in"},
                    Case{125, "Top///Bottom///Center///Random[0|x]", "whole numbers"}}) {
     Lists failing;
     auto result = ApplyLocalisation(failing.Controls(), TableWith(bad.id, bad.text), 100);

@@ -9,6 +9,7 @@
 #include <future>
 
 #include "PreviewPane.h"
+#include "PreviewRender.h"
 #include "SettingsFixture.h"
 #include "UpdateWallpaper.h"
 #include "Xvfb.h"
@@ -198,6 +199,40 @@ TEST_F(Preview, AddedFilesAreCopiedUnderFreeNamesAndTicked) {
   Button("cmdApply")->click();
   EXPECT_EQ(StoredList("SelectedBackgrounds"), (Names{"Sea (2)", "Sky", "Sea (3)"}));
   EXPECT_EQ(StoredList("SelectedQuotesFiles"), (Names{"Craft", "Craft (2)"}));
+}
+
+TEST(PreviewPick, KeepsItsRandomChoicesWhileTheSettingsStayRandomAndDrawsTheRest) {
+  kv::service::SettingsSnapshot settings;
+  settings.HAlign = 3;  // random
+  settings.VAlign = 1;
+  settings.TopMargin = -1;     // random: below 100, as the service draws it
+  settings.BottomMargin = 150;  // random too
+  settings.LeftMargin = -1;    // random: below 75
+  settings.RightMargin = 20;
+  kv::settings::PreviewPick previous;
+  previous.Drawn = true;
+  previous.HAlign = 2;
+  previous.VAlign = 0;
+  previous.TopMargin = 99;
+  previous.BottomMargin = 100;
+  previous.LeftMargin = 75;
+  previous.RightMargin = 5;
+  kv::settings::PreviewPick kept = kv::settings::DrawPick(settings, "", previous);
+  EXPECT_EQ(kept.HAlign, 2);
+  EXPECT_EQ(kept.VAlign, 1) << "a fixed setting wins";
+  EXPECT_EQ(kept.TopMargin, 99);
+  EXPECT_LT(kept.BottomMargin, 100) << "a choice the service never draws is drawn anew";
+  EXPECT_LT(kept.LeftMargin, 75);
+  EXPECT_EQ(kept.RightMargin, 20);
+
+  // With nothing drawn yet, every random choice is drawn, whatever the pick
+  // holds: twenty draws are not all 0.
+  int zeros = 0;
+  for (int i = 0; i < 20; ++i) {
+    kv::settings::PreviewPick drawn = kv::settings::DrawPick(settings, "", kv::settings::PreviewPick{});
+    zeros += drawn.HAlign == 0 && drawn.TopMargin == 0 && drawn.LeftMargin == 0;
+  }
+  EXPECT_LT(zeros, 20);
 }
 
 }  // namespace

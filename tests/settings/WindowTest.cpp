@@ -43,11 +43,13 @@ TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsWhereTheDesignPutsThem) 
   EXPECT_TRUE(Find<QTimer>("tmrServiceWatch")->isActive());
   EXPECT_EQ(Find<QTimer>("tmrServiceWatch")->interval(), 500);
   EXPECT_TRUE(Button("cmdOK")->isDefault()) << "Enter presses OK";
-  // Every caption fits its box: nothing is cut off.
+  // Every caption fits its box: nothing is cut off, and in the window's own
+  // fonts nothing needs to be drawn smaller.
   for (QWidget* caption : window_->findChildren<QWidget*>()) {
     auto* label = qobject_cast<QLabel*>(caption);
     if (label ? label->wordWrap() || label->text().isEmpty() : !qobject_cast<QCheckBox*>(caption)) continue;
     EXPECT_LE(caption->sizeHint().width(), caption->width()) << caption->objectName().toStdString() << " is cut off";
+    EXPECT_EQ(caption->font().pixelSize(), 11) << caption->objectName().toStdString() << " was made smaller";
   }
 
   // Page 0 shows; the others wait beyond the right edge, disabled.
@@ -90,7 +92,7 @@ TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsWhereTheDesignPutsThem) 
   EXPECT_FALSE(CheckList("lstEffects")->hasFocus()) << "a hidden page's control takes no focus";
 }
 
-TEST_F(Window, CheckListsMatchNamesExactlyAndKeepASelectionTheyDoNotShow) {
+TEST_F(Window, CheckListsMatchNamesExactlySelectInListOrderAndKeepWhatTheyDoNotShow) {
   NotFirstRun();
   StoreSetting("SelectedBackgrounds0", "Gone");
   StoreSetting("SelectedQuotesFiles0", "Also gone");
@@ -109,6 +111,7 @@ TEST_F(Window, CheckListsMatchNamesExactlyAndKeepASelectionTheyDoNotShow) {
   AddBackground("sky");
   AddBackground("Sky");
   AddBackground(" ");  // a blank name is no entry
+  AddQuotesFile("Q1");
   StoreList("SelectedBackgrounds", {"Sea", "SKY", "Sky", "Gone"});
   OpenCleanly();
   QListWidget* list = CheckList("lstBackGrounds");
@@ -118,13 +121,38 @@ TEST_F(Window, CheckListsMatchNamesExactlyAndKeepASelectionTheyDoNotShow) {
   ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
   EXPECT_EQ(selection, (Names{"Sea", "SKY", "Sky", "Gone"})) << "unchanged until a check mark changes";
 
-  // A check mark selects in list order; the names the list does not show
-  // are gone.
+  // A check mark selects in list order, not in the order of the clicks; the
+  // names the list does not show are gone.
   ShowPage(3);
   SetChecked(list, 2, true);
   EXPECT_TRUE(ApplyEnabled());
+  ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
+  EXPECT_EQ(selection, (Names{"Sea", "Sky", "sky"}));
+  SetChecked(list, 0, false);
+  SetChecked(list, 1, false);
+  SetChecked(list, 0, true);
+  ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
+  EXPECT_EQ(selection, (Names{"Sea", "sky"}));
   Button("cmdApply")->click();
-  EXPECT_EQ(StoredList("SelectedBackgrounds"), (Names{"Sea", "Sky", "sky"}));
+  EXPECT_EQ(StoredList("SelectedBackgrounds"), (Names{"Sea", "sky"}));
+
+  // With nothing ticked, the pictures and the quotes files are one empty
+  // name and the fonts "Arial", although no entry is called so.
+  SetChecked(list, 0, false);
+  SetChecked(list, 2, false);
+  ShowPage(2);
+  QList<QListWidgetItem*> dejaVu = CheckList("lstFont")->findItems("DejaVu Sans", Qt::MatchExactly);
+  ASSERT_EQ(dejaVu.size(), 1);
+  dejaVu[0]->setCheckState(Qt::Checked);
+  dejaVu[0]->setCheckState(Qt::Unchecked);
+  EXPECT_TRUE(Checked(CheckList("lstFont")).empty());
+  ShowPage(1);
+  SetChecked(CheckList("lstQuotesFiles"), 0, true);
+  SetChecked(CheckList("lstQuotesFiles"), 0, false);
+  Button("cmdApply")->click();
+  EXPECT_EQ(StoredList("SelectedFonts"), Names{"Arial"});
+  EXPECT_EQ(StoredList("SelectedBackgrounds"), Names{""});
+  EXPECT_EQ(StoredList("SelectedQuotesFiles"), Names{""});
 }
 
 TEST_F(Window, UseQuotesIsNoEditAndAnInstalledSiblingClearsAndLocksIt) {
