@@ -16,7 +16,7 @@
 #include "PictureFiles.h"
 #include "TempHome.h"
 #include "PictureWriters.h"
-#include "kvplatform/Picture.h"
+#include "kvplatform/image/Picture.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <string>
 
-#include "kvplatform/Bitmap.h"
-#include "kvplatform/BitmapFile.h"
-#include "kvplatform/Font.h"
-#include "kvplatform/Picture.h"
+#include "kvplatform/image/Bitmap.h"
+#include "kvplatform/image/BitmapFile.h"
+#include "kvplatform/text/Font.h"
+#include "kvplatform/image/Picture.h"
 #include "render/CWPFont.h"
 #include "render/CWPText.h"
 #include "render/LayoutText.h"

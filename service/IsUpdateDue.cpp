@@ -1,6 +1,6 @@
 #include "IsUpdateDue.h"
 
-#include "kvplatform/Log.h"
+#include "kvplatform/base/Log.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/Funcs.h"
 

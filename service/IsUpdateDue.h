@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "kvplatform/LocalTime.h"
+#include "kvplatform/process/LocalTime.h"
 
 namespace kv::service {
 

@@ -7,11 +7,11 @@
 #include <cstring>
 #include <optional>
 
-#include "kvplatform/BitmapFile.h"
-#include "kvplatform/Log.h"
-#include "kvplatform/Picture.h"
-#include "kvplatform/Screen.h"
-#include "kvplatform/Wallpaper.h"
+#include "kvplatform/image/BitmapFile.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/image/Picture.h"
+#include "kvplatform/display/Screen.h"
+#include "kvplatform/wallpaper/Wallpaper.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/Funcs.h"
 

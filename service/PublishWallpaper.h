@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "kvplatform/Bitmap.h"
-#include "kvplatform/Result.h"
-#include "kvplatform/Wallpaper.h"
+#include "kvplatform/image/Bitmap.h"
+#include "kvplatform/base/Result.h"
+#include "kvplatform/wallpaper/Wallpaper.h"
 #include <vector>
 
 namespace kv::service {

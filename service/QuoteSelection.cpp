@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "kvplatform/DirectoryList.h"
-#include "kvplatform/Log.h"
-#include "kvplatform/Random.h"
-#include "kvplatform/Text.h"
+#include "kvplatform/base/DirectoryList.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/base/Random.h"
+#include "kvplatform/base/Text.h"
 #include "kvshared/CStatics.h"
 
 namespace kv::service {

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "kvplatform/InputFile.h"
-#include "kvplatform/Result.h"
+#include "kvplatform/base/InputFile.h"
+#include "kvplatform/base/Result.h"
 
 namespace kv::service {
 

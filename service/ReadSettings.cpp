@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "QuoteSelection.h"
-#include "kvplatform/Log.h"
-#include "kvplatform/Paths.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/base/Paths.h"
 #include "kvshared/CResources.h"
 #include "kvshared/CSettings.h"
 #include "kvshared/Convert.h"

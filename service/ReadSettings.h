@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 #include "render/Effects.h"
 
 namespace kv::service {

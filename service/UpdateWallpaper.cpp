@@ -3,12 +3,12 @@
 #include <cmath>
 
 #include "QuoteSelection.h"
-#include "kvplatform/Log.h"
-#include "kvplatform/MessageBox.h"
-#include "kvplatform/Paths.h"
-#include "kvplatform/Process.h"
-#include "kvplatform/Random.h"
-#include "kvplatform/Screen.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/display/MessageBox.h"
+#include "kvplatform/base/Paths.h"
+#include "kvplatform/process/Process.h"
+#include "kvplatform/base/Random.h"
+#include "kvplatform/display/Screen.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/Funcs.h"
 #include "render/MonitorWallpapers.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "ReadSettings.h"
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 
 namespace kv::service {
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "IsUpdateDue.h"
-#include "kvplatform/Log.h"
-#include "kvplatform/Paths.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/base/Paths.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/ServiceControl.h"
 

@@ -11,12 +11,12 @@
 #include <optional>
 
 #include "UpdateWallpaper.h"
-#include "kvplatform/EventLoop.h"
-#include "kvplatform/FolderWatch.h"
-#include "kvplatform/InstanceLock.h"
-#include "kvplatform/LocalTime.h"
-#include "kvplatform/Result.h"
-#include "kvplatform/ServiceWindow.h"
+#include "kvplatform/process/EventLoop.h"
+#include "kvplatform/process/FolderWatch.h"
+#include "kvplatform/process/InstanceLock.h"
+#include "kvplatform/process/LocalTime.h"
+#include "kvplatform/base/Result.h"
+#include "kvplatform/process/ServiceWindow.h"
 
 namespace kv::service {
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "frmSettings.h"
-#include "kvplatform/Log.h"
-#include "kvplatform/Paths.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/base/Paths.h"
 
 namespace {
 

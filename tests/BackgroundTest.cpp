@@ -16,8 +16,8 @@
 #include "Process.h"
 #include "StoreProbe.h"
 #include "TempHome.h"
-#include "kvplatform/Bitmap.h"
-#include "kvplatform/Picture.h"
+#include "kvplatform/image/Bitmap.h"
+#include "kvplatform/image/Picture.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "Process.h"
 #include "StoreProbe.h"
 #include "TempHome.h"
-#include "kvplatform/ServiceWindow.h"
-#include "kvplatform/Store.h"
+#include "kvplatform/process/ServiceWindow.h"
+#include "kvplatform/store/Store.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "StoreProbe.h"
 #include "TempHome.h"
 #include "Xvfb.h"
-#include "kvplatform/Screen.h"
+#include "kvplatform/display/Screen.h"
 #include "render/RenderWallpaper.h"
 
 // Last: Xlib defines macros (None, Status, ...) that other headers use as names.

@@ -8,7 +8,7 @@
 
 #include "CWPFont.h"
 #include "CWPText.h"
-#include "kvplatform/Bitmap.h"
+#include "kvplatform/image/Bitmap.h"
 
 namespace {
 

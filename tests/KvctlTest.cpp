@@ -15,7 +15,7 @@
 #include "StoreProbe.h"
 #include "TempHome.h"
 #include "WallpaperRecorder.h"
-#include "kvplatform/ServiceWindow.h"
+#include "kvplatform/process/ServiceWindow.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "UpdateWallpaper.h"
 #include "render/MonitorWallpapers.h"
 #include "Xvfb.h"
-#include "kvplatform/Screen.h"
+#include "kvplatform/display/Screen.h"
 
 // Last: Xlib defines macros (None, Status, ...) that other headers use as names.
 #include <X11/Xatom.h>

@@ -15,8 +15,8 @@
 #include "PublishWallpaper.h"
 #include "StoreProbe.h"
 #include "TempHome.h"
-#include "kvplatform/Bitmap.h"
-#include "kvplatform/Wallpaper.h"
+#include "kvplatform/image/Bitmap.h"
+#include "kvplatform/wallpaper/Wallpaper.h"
 
 namespace {
 

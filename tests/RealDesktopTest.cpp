@@ -17,7 +17,7 @@
 #include "SessionBus.h"
 #include "TempHome.h"
 #include "Xvfb.h"
-#include "kvplatform/Bitmap.h"
+#include "kvplatform/image/Bitmap.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include "CWPText.h"
 #include "LayoutText.h"
 #include "Xvfb.h"
-#include "kvplatform/Bitmap.h"
-#include "kvplatform/Font.h"
-#include "kvplatform/Text.h"
+#include "kvplatform/image/Bitmap.h"
+#include "kvplatform/text/Font.h"
+#include "kvplatform/base/Text.h"
 
 namespace {
 

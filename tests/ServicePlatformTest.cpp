@@ -19,14 +19,14 @@
 #include "Process.h"
 #include "TempHome.h"
 #include "Xvfb.h"
-#include "kvplatform/Autostart.h"
-#include "kvplatform/EventLoop.h"
-#include "kvplatform/InstanceLock.h"
-#include "kvplatform/LocalTime.h"
-#include "kvplatform/MessageBox.h"
-#include "kvplatform/Paths.h"
-#include "kvplatform/Process.h"
-#include "kvplatform/ServiceWindow.h"
+#include "kvplatform/process/Autostart.h"
+#include "kvplatform/process/EventLoop.h"
+#include "kvplatform/process/InstanceLock.h"
+#include "kvplatform/process/LocalTime.h"
+#include "kvplatform/display/MessageBox.h"
+#include "kvplatform/base/Paths.h"
+#include "kvplatform/process/Process.h"
+#include "kvplatform/process/ServiceWindow.h"
 
 namespace {
 

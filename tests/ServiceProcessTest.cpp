@@ -21,8 +21,8 @@
 #include "StoreProbe.h"
 #include "TempHome.h"
 #include "WallpaperRecorder.h"
-#include "kvplatform/ServiceWindow.h"
-#include "kvplatform/Store.h"
+#include "kvplatform/process/ServiceWindow.h"
+#include "kvplatform/store/Store.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "StoreProbe.h"
 #include "TempHome.h"
-#include "kvplatform/Paths.h"
+#include "kvplatform/base/Paths.h"
 #include "kvshared/CResources.h"
 #include "kvshared/CSettings.h"
 #include "kvshared/Funcs.h"

@@ -9,7 +9,7 @@
 #include "kvshared/CSettings.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/Funcs.h"
-#include "kvplatform/Store.h"
+#include "kvplatform/store/Store.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "PictureFiles.h"
 #include "TempHome.h"
-#include "kvplatform/Picture.h"
+#include "kvplatform/image/Picture.h"
 #include "render/SmoothScale.h"
 
 namespace {

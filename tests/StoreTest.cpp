@@ -8,7 +8,7 @@
 
 #include "Process.h"
 #include "TempHome.h"
-#include "kvplatform/Store.h"
+#include "kvplatform/store/Store.h"
 
 namespace {
 

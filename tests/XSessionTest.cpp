@@ -17,7 +17,7 @@
 #include "TempHome.h"
 #include "WallpaperRecorder.h"
 #include "Xvfb.h"
-#include "kvplatform/ServiceWindow.h"
+#include "kvplatform/process/ServiceWindow.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 
 #include "ReadSettings.h"
 #include "UpdateWallpaper.h"
-#include "kvplatform/Log.h"
-#include "kvplatform/Process.h"
-#include "kvplatform/Random.h"
-#include "kvplatform/Text.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/process/Process.h"
+#include "kvplatform/base/Random.h"
+#include "kvplatform/base/Text.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/ServiceControl.h"
 

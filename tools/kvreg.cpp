@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "kvplatform/Log.h"
-#include "kvplatform/Store.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/store/Store.h"
 
 namespace {
 

@@ -18,9 +18,9 @@
 #include <string_view>
 #include <vector>
 
-#include "kvplatform/Log.h"
-#include "kvplatform/Paths.h"
-#include "kvplatform/Text.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/base/Paths.h"
+#include "kvplatform/base/Text.h"
 #include "kvshared/CResources.h"
 #include "kvshared/CSettings.h"
 #include "kvshared/CStatics.h"

@@ -4,10 +4,10 @@
 
 #include "LayoutText.h"
 #include "SmoothScale.h"
-#include "kvplatform/DirectoryList.h"
-#include "kvplatform/Log.h"
-#include "kvplatform/Picture.h"
-#include "kvplatform/Text.h"
+#include "kvplatform/base/DirectoryList.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/image/Picture.h"
+#include "kvplatform/base/Text.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/Enums.h"
 

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "kvplatform/Bitmap.h"
-#include "kvplatform/Picture.h"
-#include "kvplatform/Result.h"
+#include "kvplatform/image/Bitmap.h"
+#include "kvplatform/image/Picture.h"
+#include "kvplatform/base/Result.h"
 
 namespace kv::render {
 

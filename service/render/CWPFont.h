@@ -7,10 +7,10 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "kvplatform/Bitmap.h"
-#include "kvplatform/FontSet.h"
-#include "kvplatform/Result.h"
-#include "kvplatform/ShapedText.h"
+#include "kvplatform/image/Bitmap.h"
+#include "kvplatform/text/FontSet.h"
+#include "kvplatform/base/Result.h"
+#include "kvplatform/text/ShapedText.h"
 
 namespace kv::render {
 

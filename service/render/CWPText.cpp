@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "kvplatform/Text.h"
+#include "kvplatform/base/Text.h"
 
 namespace kv::render {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "CWPFont.h"
 #include "LayoutText.h"
-#include "kvplatform/Bitmap.h"
-#include "kvplatform/Result.h"
+#include "kvplatform/image/Bitmap.h"
+#include "kvplatform/base/Result.h"
 
 namespace kv::render {
 

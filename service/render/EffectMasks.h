@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "kvplatform/Bitmap.h"
+#include "kvplatform/image/Bitmap.h"
 
 namespace kv::render {
 

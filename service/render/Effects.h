@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 
 namespace kv::render {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 
 namespace kv::render {
 

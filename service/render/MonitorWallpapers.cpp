@@ -11,7 +11,7 @@
 #include "LayoutText.h"
 #include "RenderWallpaper.h"
 #include "TextEffects.h"
-#include "kvplatform/Text.h"
+#include "kvplatform/base/Text.h"
 #include "kvshared/CStatics.h"
 
 namespace kv::render {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "Effects.h"
-#include "kvplatform/Bitmap.h"
-#include "kvplatform/Result.h"
-#include "kvplatform/Screen.h"
+#include "kvplatform/image/Bitmap.h"
+#include "kvplatform/base/Result.h"
+#include "kvplatform/display/Screen.h"
 
 namespace kv::render {
 

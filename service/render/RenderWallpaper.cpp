@@ -7,8 +7,8 @@
 #include "CWPText.h"
 #include "TextEffects.h"
 #include "MonitorWallpapers.h"
-#include "kvplatform/Bitmap.h"
-#include "kvplatform/Screen.h"
+#include "kvplatform/image/Bitmap.h"
+#include "kvplatform/display/Screen.h"
 
 namespace kv::render {
 

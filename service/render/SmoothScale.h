@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "kvplatform/Bitmap.h"
-#include "kvplatform/Picture.h"
+#include "kvplatform/image/Bitmap.h"
+#include "kvplatform/image/Picture.h"
 
 namespace kv::render {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Effects.h"
-#include "kvplatform/Bitmap.h"
+#include "kvplatform/image/Bitmap.h"
 
 namespace kv::render {
 

@@ -4,8 +4,8 @@
 #include <set>
 #include <system_error>
 
-#include "kvplatform/FileCopy.h"
-#include "kvplatform/Paths.h"
+#include "kvplatform/base/FileCopy.h"
+#include "kvplatform/base/Paths.h"
 
 namespace kv::settings {
 namespace {

@@ -5,7 +5,7 @@
 #include <QListWidget>
 #include <algorithm>
 
-#include "kvplatform/Text.h"
+#include "kvplatform/base/Text.h"
 
 namespace kv::settings {
 namespace {

@@ -4,7 +4,7 @@
 #include <QSignalBlocker>
 #include <algorithm>
 
-#include "kvplatform/Log.h"
+#include "kvplatform/base/Log.h"
 #include "kvshared/CResources.h"
 #include "kvshared/CSettings.h"
 

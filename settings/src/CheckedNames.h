@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "CheckList.h"
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 
 class QListWidget;
 

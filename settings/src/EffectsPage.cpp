@@ -3,7 +3,7 @@
 #include <QListWidget>
 
 #include "Controls.h"
-#include "kvplatform/Log.h"
+#include "kvplatform/base/Log.h"
 #include "kvshared/CSettings.h"
 
 namespace kv::settings {

@@ -1,8 +1,8 @@
 #include "Funcs.h"
 
-#include "kvplatform/Autostart.h"
-#include "kvplatform/Log.h"
-#include "kvplatform/Paths.h"
+#include "kvplatform/process/Autostart.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/base/Paths.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/ServiceControl.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 
 namespace kv::settings {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "StringTable.h"
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 
 class QComboBox;
 class QWidget;

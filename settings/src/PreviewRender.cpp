@@ -9,7 +9,7 @@
 
 #include "QuoteSelection.h"
 #include "UpdateWallpaper.h"
-#include "kvplatform/Random.h"
+#include "kvplatform/base/Random.h"
 #include "render/RenderWallpaper.h"
 
 namespace kv::settings {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "ReadSettings.h"
-#include "kvplatform/Screen.h"
+#include "kvplatform/display/Screen.h"
 
 namespace kv::settings {
 

@@ -9,7 +9,7 @@
 #include <map>
 #include <string_view>
 
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 
 namespace kv::settings {
 

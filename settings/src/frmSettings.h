@@ -21,7 +21,7 @@
 
 #include "Colors.h"
 #include "StringTable.h"
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 #include "kvshared/CResources.h"
 #include "kvshared/CSettings.h"
 

@@ -17,7 +17,7 @@
 #include "ReadSettings.h"
 #include "Twips.h"
 #include "frmSettings.h"
-#include "kvplatform/Picture.h"
+#include "kvplatform/image/Picture.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/Convert.h"
 

@@ -13,9 +13,9 @@
 #include "Controls.h"
 #include "Funcs.h"
 #include "frmSettings.h"
-#include "kvplatform/LocalTime.h"
-#include "kvplatform/Log.h"
-#include "kvplatform/ServiceWindow.h"
+#include "kvplatform/process/LocalTime.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/process/ServiceWindow.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/ServiceControl.h"
 

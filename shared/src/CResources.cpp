@@ -3,11 +3,11 @@
 #include <cmath>
 #include <span>
 
-#include "kvplatform/DirectoryList.h"
-#include "kvplatform/FontCatalog.h"
-#include "kvplatform/Log.h"
-#include "kvplatform/Picture.h"
-#include "kvplatform/Random.h"
+#include "kvplatform/base/DirectoryList.h"
+#include "kvplatform/text/FontCatalog.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/image/Picture.h"
+#include "kvplatform/base/Random.h"
 #include "kvshared/CSettings.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/Convert.h"

@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "DeferredDefaults.h"
-#include "kvplatform/Log.h"
-#include "kvplatform/Store.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/store/Store.h"
 #include "kvshared/CResources.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/Funcs.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "kvplatform/Text.h"
+#include "kvplatform/base/Text.h"
 
 namespace kv {
 

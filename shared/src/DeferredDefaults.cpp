@@ -1,6 +1,6 @@
 #include "DeferredDefaults.h"
 
-#include "kvplatform/Store.h"
+#include "kvplatform/store/Store.h"
 #include "kvshared/CStatics.h"
 #include "kvshared/Funcs.h"
 

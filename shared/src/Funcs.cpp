@@ -6,9 +6,9 @@
 #include <optional>
 
 #include "DeferredDefaults.h"
-#include "kvplatform/Log.h"
-#include "kvplatform/Paths.h"
-#include "kvplatform/Store.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/base/Paths.h"
+#include "kvplatform/store/Store.h"
 #include "kvshared/CStatics.h"
 
 namespace kv {

@@ -1,8 +1,8 @@
 #include "kvshared/ServiceControl.h"
 
-#include "kvplatform/Paths.h"
-#include "kvplatform/Process.h"
-#include "kvplatform/ServiceWindow.h"
+#include "kvplatform/base/Paths.h"
+#include "kvplatform/process/Process.h"
+#include "kvplatform/process/ServiceWindow.h"
 #include "kvshared/CStatics.h"
 
 namespace kv {

@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "kvplatform/FileCopy.h"
-#include "kvplatform/Log.h"
-#include "kvplatform/Paths.h"
+#include "kvplatform/base/FileCopy.h"
+#include "kvplatform/base/Log.h"
+#include "kvplatform/base/Paths.h"
 #include "kvshared/CStatics.h"
 
 namespace kv {

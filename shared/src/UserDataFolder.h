@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 
 namespace kv {
 

@@ -15,9 +15,9 @@
 #include <string>
 
 #include "CWPBackground.h"
-#include "kvplatform/Bitmap.h"
-#include "kvplatform/Picture.h"
-#include "kvplatform/Store.h"
+#include "kvplatform/image/Bitmap.h"
+#include "kvplatform/image/Picture.h"
+#include "kvplatform/store/Store.h"
 
 namespace {
 

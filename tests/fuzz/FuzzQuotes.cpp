@@ -12,7 +12,7 @@
 #include <string>
 
 #include "QuoteSelection.h"
-#include "kvplatform/Text.h"
+#include "kvplatform/base/Text.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "kvplatform/Store.h"
-#include "kvplatform/Text.h"
+#include "kvplatform/store/Store.h"
+#include "kvplatform/base/Text.h"
 
 namespace {
 

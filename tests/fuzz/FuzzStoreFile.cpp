@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "kvplatform/Store.h"
+#include "kvplatform/store/Store.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <QGroupBox>
 
 #include "SettingsFixture.h"
-#include "kvplatform/Paths.h"
-#include "kvplatform/Store.h"
+#include "kvplatform/base/Paths.h"
+#include "kvplatform/store/Store.h"
 
 namespace {
 

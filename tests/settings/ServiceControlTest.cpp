@@ -17,7 +17,7 @@
 #include "WallpaperRecorder.h"
 #include "SettingsFixture.h"
 #include "Xvfb.h"
-#include "kvplatform/ServiceWindow.h"
+#include "kvplatform/process/ServiceWindow.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "kvplatform/Paths.h"
-#include "kvplatform/Store.h"
+#include "kvplatform/base/Paths.h"
+#include "kvplatform/store/Store.h"
 
 namespace kvtest {
 namespace {

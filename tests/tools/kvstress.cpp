@@ -21,7 +21,7 @@
 
 #include "kvshared/CResources.h"
 #include "kvshared/CSettings.h"
-#include "kvplatform/Store.h"
+#include "kvplatform/store/Store.h"
 #include "kvshared/CStatics.h"
 
 namespace {

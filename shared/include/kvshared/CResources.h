@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 #include "kvshared/Export.h"
 
 namespace kv {

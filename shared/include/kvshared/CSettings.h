@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 #include "kvshared/Export.h"
 
 namespace kv {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 #include "kvshared/Export.h"
 
 namespace kv {

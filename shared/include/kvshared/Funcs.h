@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 #include "kvshared/Export.h"
 
 namespace kv {

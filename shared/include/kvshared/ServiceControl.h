@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "kvplatform/Result.h"
+#include "kvplatform/base/Result.h"
 #include "kvshared/Export.h"
 
 namespace kv {
