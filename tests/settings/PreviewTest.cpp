@@ -225,8 +225,18 @@ TEST(PreviewPick, KeepsItsRandomChoicesWhileTheSettingsStayRandomAndDrawsTheRest
   EXPECT_LT(kept.LeftMargin, 75);
   EXPECT_EQ(kept.RightMargin, 20);
 
-  // With nothing drawn yet, every random choice is drawn, whatever the pick
-  // holds: twenty draws are not all 0.
+  // The quote is kept while its file is, and drawn anew from the file when
+  // nothing was drawn yet, whatever the pick holds.
+  kvtest::TempHome home;
+  kvtest::WriteFile(home.DataFolder() / "files" / "Craft.txt", "Fresh quote.\n");
+  settings.SelectedQuotesFiles = "Craft";
+  previous.QuotesFile = "Craft";
+  previous.Quote = "Old quote.";
+  EXPECT_EQ(kv::settings::DrawPick(settings, home.DataFolder().string(), previous).Quote, "Old quote.");
+  previous.Drawn = false;
+  EXPECT_EQ(kv::settings::DrawPick(settings, home.DataFolder().string(), previous).Quote, "Fresh quote.");
+
+  // Nor are the alignment and the margins kept: twenty draws are not all 0.
   int zeros = 0;
   for (int i = 0; i < 20; ++i) {
     kv::settings::PreviewPick drawn = kv::settings::DrawPick(settings, "", kv::settings::PreviewPick{});
