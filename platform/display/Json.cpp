@@ -3,30 +3,14 @@
 #include <charconv>
 #include <cmath>
 
+#include "kvplatform/base/Text.h"
+
 namespace kv::platform {
 
 namespace {
 
 constexpr int kMaxDepth = 64;
 constexpr std::size_t kMaxText = 16 * 1024 * 1024;
-
-void AppendUtf8(std::string& out, std::uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
 
 }  // namespace
 
@@ -170,7 +154,7 @@ class JsonParser {
           } else if (code >= 0xDC00 && code < 0xE000) {
             return false;
           }
-          AppendUtf8(out, code);
+          AppendUtf8(out, static_cast<char32_t>(code));
           break;
         }
         default:
