@@ -214,6 +214,9 @@ TEST(Scripts, DevanagariFormsConjunctsAndMarksSitOnTheirBase) {
   EXPECT_LT(accent.bottom, e.top + 2) << "the accent sits above the letter";
   EXPECT_GE(accent.CentreX(), e.left) << "the accent is over the letter, not beside it";
   EXPECT_LE(accent.CentreX(), e.right);
+
+  // A quote that starts with a mark has no base for it: it is drawn all the same.
+  EXPECT_GT(InkOf(Draw("\u0301abc", "DejaVu Sans")->bitmap).count, 50);
 }
 
 TEST(Scripts, MissingCharactersComeFromFallbackFontsWithoutBoxes) {
