@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "PictureFiles.h"
@@ -168,6 +169,48 @@ TEST_F(Kvrender, ADamagedStoreStillPreviewsWithDefaults) {
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_NE(result.err.find("registry.sqlite"), std::string::npos) << "the damaged store is named: " << result.err;
   EXPECT_EQ(kvtest::ReadFile(home_.StoreFile()), std::string(8192, 'z')) << "and left exactly as it was";
+}
+
+// The answer to "which file is this face" is kept between runs, and must
+// follow fonts installed into and removed from a folder of the
+// configuration, and an edit of the configuration itself.
+TEST_F(Kvrender, AKeptFontAnswerFollowsFontsInstalledRemovedAndReconfigured) {
+  const fs::path fonts = home_.Root() / "fonts", config = home_.Root() / "fonts.conf";
+  const fs::path system = "/usr/share/fonts/truetype";
+  fs::create_directories(fonts);
+  fs::copy_file(system / "dejavu" / "DejaVuSans.ttf", fonts / "DejaVuSans.ttf");
+  auto configure = [&](const std::string& extra) {
+    kvtest::WriteFile(config, "<?xml version=\"1.0\"?>\n<fontconfig><dir>" + fonts.string() + "</dir><cachedir>" +
+                                  (home_.Root() / "fc-cache").string() + "</cachedir>" + extra + "</fontconfig>\n");
+  };
+  configure("");
+  // Whether the run warned that DejaVu Sans stands in for the face asked for.
+  auto standIn = [&] {
+    ProcessResult result = Run({"--font", "Liberation Sans", "--quote", "Kept", "--effects", "", "--output",
+                                (home_.Root() / "out.bmp").string()},
+                               {{"FONTCONFIG_FILE", config.string()}});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    bool warned = result.err.find("\"DejaVu Sans\" is used instead") != std::string::npos;
+    EXPECT_TRUE(warned || result.err.empty()) << result.err;
+    return warned;
+  };
+  // An answer found while its folders were changing is not kept; the
+  // folders made above are soon old enough.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!fs::exists(home_.Root() / "cache" / "kvillo" / "font-matches") && std::chrono::steady_clock::now() < deadline) {
+    EXPECT_TRUE(standIn());
+  }
+  ASSERT_TRUE(fs::exists(home_.Root() / "cache" / "kvillo" / "font-matches"));
+  EXPECT_TRUE(standIn()) << "the kept answer keeps its warning";
+  fs::copy_file(system / "liberation" / "LiberationSans-Regular.ttf", fonts / "LiberationSans-Regular.ttf");
+  EXPECT_FALSE(standIn()) << "a font installed";
+  EXPECT_FALSE(standIn());
+  fs::remove(fonts / "LiberationSans-Regular.ttf");
+  EXPECT_TRUE(standIn()) << "a font removed";
+  // The configuration now makes the name an alias of what is there.
+  configure("<alias binding=\"same\"><family>Liberation Sans</family><prefer><family>DejaVu Sans</family></prefer>"
+            "</alias>");
+  EXPECT_FALSE(standIn()) << "a configuration edited";
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // wherever the package was unpacked, using the data that came with them.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -22,14 +24,13 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 struct Entry {
-  std::string mode;
-  std::string owner;
+  std::string mode, owner;
   std::string link;  // the target of a symbolic link
 };
 
 // `dpkg-deb -c` lists "MODE OWNER SIZE DATE TIME ./PATH[ -> TARGET]"; a path
 // may hold blanks. Directories are left out.
-std::map<std::string, Entry> Contents(const std::string& listing) {
+std::map<std::string, Entry> Contents(const std::string& listing, std::set<std::string>& paths) {
   std::map<std::string, Entry> entries;
   std::istringstream lines(listing);
   for (std::string line; std::getline(lines, line);) {
@@ -43,15 +44,11 @@ std::map<std::string, Entry> Contents(const std::string& listing) {
       entry.link = path.substr(arrow + 4);
       path.resize(arrow);
     }
-    entries[path.starts_with("./") ? path.substr(1) : path] = entry;
+    if (path.starts_with("./")) path.erase(0, 1);
+    paths.insert(path);
+    entries[path] = entry;
   }
   return entries;
-}
-
-std::set<std::string> Keys(const std::map<std::string, Entry>& entries) {
-  std::set<std::string> keys;
-  for (const auto& [path, entry] : entries) keys.insert(path);
-  return keys;
 }
 
 // What the installation holds, from the programs built and the sample data
@@ -87,39 +84,35 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
   fs::path deb = work / ("kvillo_" KV_TEST_VERSION "_amd64.deb");
   ASSERT_TRUE(fs::exists(deb)) << "the package's file name: " << packed.out;
 
-  auto field = [&](const char* name) {
-    auto shown = kvtest::Run("/usr/bin/dpkg-deb", {"-f", deb.string(), name}, {}, 120s);
+  auto fields = [&](std::vector<std::string> names) {
+    names.insert(names.begin(), {"-f", deb.string()});
+    auto shown = kvtest::Run("/usr/bin/dpkg-deb", names, {}, 120s);
     EXPECT_EQ(shown.exitCode, 0) << shown.err;
     return shown.out;
   };
-  EXPECT_EQ(field("Package"), "kvillo\n");
-  EXPECT_EQ(field("Version"), KV_TEST_VERSION "\n");
-  EXPECT_EQ(field("Architecture"), "amd64\n");
+  EXPECT_EQ(fields({"Package", "Version", "Architecture"}),
+            "Package: kvillo\nVersion: " KV_TEST_VERSION "\nArchitecture: amd64\n");
   // The dependencies come from the libraries the programs link, with the
   // versions dpkg-shlibdeps works out; the library of our own is no
   // dependency, it comes with the package.
-  std::string depends = field("Depends");
-  for (const char* library : {"libc6 (>= ", "libsqlite3-0 (>= ", "libfreetype6 (>= ", "libstdc++6 (>= "}) {
-    EXPECT_NE(depends.find(library), std::string::npos) << library << " in " << depends;
-  }
-  if (KV_TEST_WITH_SETTINGS) {
-    EXPECT_NE(depends.find("libqt6widgets6 (>= "), std::string::npos) << depends;
-  }
+  std::string depends = fields({"Depends"});
+  std::vector<const char*> libraries{"libc6 (>= ", "libsqlite3-0 (>= ", "libfreetype6 (>= ", "libstdc++6 (>= "};
+  if (KV_TEST_WITH_SETTINGS) libraries.push_back("libqt6widgets6 (>= ");
+  for (const char* library : libraries) EXPECT_NE(depends.find(library), std::string::npos) << library << " in " << depends;
   EXPECT_EQ(depends.find("kvshared"), std::string::npos) << depends;
 
   // Exactly the installation, owned by root, with Debian's modes, and the
   // links in /usr/bin pointing into the program folder.
   auto listed = kvtest::Run("/usr/bin/dpkg-deb", {"-c", deb.string()}, {}, 120s);
   ASSERT_EQ(listed.exitCode, 0) << listed.err;
-  std::map<std::string, Entry> contents = Contents(listed.out);
+  std::set<std::string> paths;
+  std::map<std::string, Entry> contents = Contents(listed.out, paths);
   std::vector<std::string> programs{"Kvillo", "kvreg", "kvrender", "kvctl"};
   if (KV_TEST_WITH_SETTINGS) programs.push_back("KvSettings");
-  EXPECT_EQ(Keys(contents), ExpectedFiles(programs)) << listed.out;
+  EXPECT_EQ(paths, ExpectedFiles(programs)) << listed.out;
   for (const auto& [path, entry] : contents) {
     EXPECT_EQ(entry.owner, "root/root") << path;
-    bool program = std::find_if(programs.begin(), programs.end(), [&](const std::string& name) {
-                     return path == "/usr/lib/kvillo/" + name;
-                   }) != programs.end();
+    bool program = path.starts_with("/usr/lib/kvillo/") && std::ranges::count(programs, path.substr(16)) != 0;
     if (path.starts_with("/usr/bin/")) {
       EXPECT_EQ(entry.mode, "lrwxrwxrwx") << path;
       EXPECT_EQ(entry.link, "../lib/kvillo/" + fs::path(path).filename().string()) << path;
@@ -198,6 +191,37 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
     auto window = kvtest::Run(root / "usr" / "bin" / "KvSettings", {}, env, 60s);
     EXPECT_EQ(window.exitCode, 1);
     EXPECT_NE(window.err.find("cannot open the settings window: no display"), std::string::npos) << window.err;
+  }
+
+  // The unpacked folder is not the user's to add to (root's, or read-only):
+  // the first run gives the user a data folder of their own, linked to the
+  // samples.
+  const bool asRoot = geteuid() == 0;
+  std::string lock = asRoot ? "chmod 755 '" + home.Root().string() + "' && chown -R 0:0 '" + root.string() + "'"
+                            : "chmod -R a-w '" + folder.string() + "'";
+  ASSERT_EQ(system(lock.c_str()), 0);
+  {
+    kvtest::TempHome user;
+    std::vector<std::string> args{(root / "usr" / "bin" / "kvrender").string(), "--quote", "My own folder."};
+    if (asRoot) {
+      EXPECT_EQ(system(("chown -R 65534:65534 '" + user.Root().string() + "'").c_str()), 0);
+      args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+    }
+    auto mine = kvtest::Run(args[0], std::vector<std::string>(args.begin() + 1, args.end()), env, 60s);
+    EXPECT_EQ(mine.exitCode, 0) << mine.err;
+    fs::path own = user.DataHome() / "kvillo" / "data";
+    EXPECT_EQ(kvtest::StoredSetting("Path"), own.string());
+    for (const char* sample : {"Backgrounds/Aurora.bmp", "files/Craft.txt"}) {
+      EXPECT_TRUE(fs::is_symlink(own / sample)) << sample;
+      EXPECT_EQ(fs::canonical(own / sample), fs::canonical(folder / sample));
+    }
+    EXPECT_EQ(kvtest::StoredSetting("SelectedBackgrounds0"), "Aurora") << "the samples are offered as before";
+    struct stat owner {};
+    ASSERT_EQ(stat((own / "Backgrounds").c_str(), &owner), 0);
+    EXPECT_EQ(owner.st_uid, asRoot ? 65534u : geteuid()) << "the user's own folder, where files can be added";
+  }
+  if (!asRoot) {
+    EXPECT_EQ(system(("chmod -R u+w '" + folder.string() + "'").c_str()), 0);
   }
 }
 

@@ -70,8 +70,6 @@ TEST(QuoteSelection, EmptyMissingAndUnusableFilesGiveTheFallback) {
   EXPECT_EQ(PickRandomQuote(file), fallback);
   EXPECT_EQ(PickRandomQuote((home.Root() / "missing.txt").string()), fallback);
   EXPECT_EQ(PickRandomQuote(""), fallback);
-  fs::create_directories(home.Root() / "folder.txt");
-  EXPECT_EQ(PickRandomQuote((home.Root() / "folder.txt").string()), fallback);
 
   kvtest::WriteFile(file, "A\n\n");
   auto seen = Picks(file, 400);
@@ -148,13 +146,39 @@ TEST(QuoteSelection, AnOpenedFileIsScannedAndReadOnItsOwnDescriptor) {
   EXPECT_EQ(quotes->ReadLine(4)->text, "") << "past the end";
 }
 
+// A file is UTF-8 when every sequence in it is valid, else Windows-1252:
+// each sequence at the edges of the ranges, whole and split across the
+// 64 KiB read blocks at every byte.
 TEST(QuoteSelection, TextIsUtf8OrWindows1252) {
   kvtest::TempHome home;
   fs::path file = home.Root() / "q.txt";
-  kvtest::WriteFile(file, "\xEF\xBB\xBF" "Café — “quoted”\n");
-  EXPECT_EQ(PickRandomQuote(file), "Café — “quoted”") << "UTF-8, byte-order mark dropped";
-  kvtest::WriteFile(file, "Caf\xE9 \x96 \x93quoted\x94\r\n");
-  EXPECT_EQ(PickRandomQuote(file), "Café – “quoted”") << "not UTF-8, so Windows-1252";
+  auto read = [&](const std::string& bytes) {
+    kvtest::WriteFile(file, bytes);
+    return PickRandomQuote(file);
+  };
+  EXPECT_EQ(read("\xEF\xBB\xBF" "Café — “quoted”\n"), "Café — “quoted”") << "UTF-8, byte-order mark dropped";
+  EXPECT_EQ(read("Caf\xE9 \x96 \x93quoted\x94\r\n"), "Café – “quoted”") << "not UTF-8, so Windows-1252";
+
+  // The lowest and highest code of each length, and those around the surrogates.
+  for (std::string valid : {"\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xEF\xBF\xBF", "\xED\x9F\xBF", "\xEE\x80\x80",
+                            "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"}) {
+    std::string shown = testing::PrintToString(valid);
+    EXPECT_EQ(read("<" + valid + ">"), "<" + valid + ">") << shown;
+    for (size_t before = 1; before <= valid.size(); ++before) {
+      std::string line = std::string(64 * 1024 - before, 'x') + valid;
+      EXPECT_EQ(read(line), line) << shown << " with " << before << " byte(s) in the first block";
+    }
+  }
+  // Overlong forms, surrogates, codes past U+10FFFF and lead bytes that
+  // begin nothing: the whole file is read as Windows-1252.
+  for (auto [bytes, text] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"\xC0\x80", "À€"}, {"\xC1\xBF", "Á¿"}, {"\xE0\x9F\xBF", "àŸ¿"}, {"\xF0\x8F\xBF\xBF", "ð\u008F¿¿"},
+           {"\xED\xA0\x80", "í\u00A0€"}, {"\xED\xBF\xBF", "í¿¿"}, {"\xF4\x90\x80\x80", "ô\u0090€€"},
+           {"\xF5\x80\x80\x80", "õ€€€"}, {"\xF8\x88\x80\x80\x80", "øˆ€€€"}, {"\xBF", "¿"}}) {
+    EXPECT_EQ(read("<" + bytes + "> é"), "<" + text + "> Ã©") << testing::PrintToString(bytes);
+  }
+  std::string cut = std::string(64 * 1024 - 2, 'x') + "\xE0\xA0";
+  EXPECT_EQ(read(cut), cut.substr(0, cut.size() - 2) + "à\u00A0") << "a sequence cut off by the end of the file";
 }
 
 TEST(QuoteSelection, NamesFindTheirFileAndNeverLeaveTheDataFolder) {

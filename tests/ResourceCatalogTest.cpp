@@ -2,7 +2,6 @@
 // picks and the numeric getters.
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -72,56 +71,23 @@ TEST_F(ResourceCatalog, FileListsMatchExtensionsInAnyCaseAndListOnlyUsableNames)
   EXPECT_EQ(*catalog->GetBackground(), (Backgrounds() / "Scan.JPEG").string());
 }
 
-TEST_F(ResourceCatalog, EmptyOrMissingFoldersGiveOneEmptyName) {
+// A fresh home: an empty folder and a missing one list one empty name, each
+// installed font family is listed once, the numbers convert or fail, and
+// the random picks follow the selection.
+TEST_F(ResourceCatalog, ListsNumbersAndPicksOfAFreshHome) {
   fs::remove_all(Quotes());
   auto catalog = CResources::Create();
   ASSERT_TRUE(catalog);
-  Names backgrounds, quotes;
+  Names backgrounds, quotes, fonts;
   ASSERT_TRUE(catalog->GetAvailableBackgrounds(backgrounds));
   ASSERT_TRUE(catalog->GetAvailableQuotesFiles(quotes));
   EXPECT_EQ(backgrounds, Names{""});
   EXPECT_EQ(quotes, Names{""});
-}
-
-TEST_F(ResourceCatalog, FontListNamesEachInstalledFamilyOnce) {
-  auto catalog = CResources::Create();
-  ASSERT_TRUE(catalog);
-  Names fonts;
   ASSERT_TRUE(catalog->GetAvailableFonts(fonts));
-  ASSERT_FALSE(fonts.empty());
   EXPECT_NE(std::find(fonts.begin(), fonts.end(), "DejaVu Sans"), fonts.end());
-  Names sorted = fonts;
-  std::sort(sorted.begin(), sorted.end());
-  EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << "a family listed twice";
-}
+  std::sort(fonts.begin(), fonts.end());
+  EXPECT_EQ(std::adjacent_find(fonts.begin(), fonts.end()), fonts.end()) << "a family listed twice";
 
-TEST_F(ResourceCatalog, PicksAreUniformOverTheSelection) {
-  kvtest::StoreSetting("SelectedFonts0", "A");
-  kvtest::StoreSetting("SelectedFonts1", "B");
-  kvtest::StoreSetting("SelectedFonts2", "C");
-  kvtest::StoreSetting("SelectedBackgrounds0", "Sea");
-  CSettings settings;
-  auto catalog = CResources::Create();
-  ASSERT_TRUE(catalog);
-  ASSERT_TRUE(settings.LoadSettings(&*catalog));
-  ASSERT_TRUE(catalog->Init(&settings));
-
-  std::map<std::string, int> counts;
-  constexpr int kPicks = 6000;
-  for (int i = 0; i < kPicks; ++i) ++counts[*catalog->GetFontName()];
-  ASSERT_EQ(counts.size(), 3u);
-  for (const auto& [name, count] : counts) {
-    EXPECT_NEAR(count, kPicks / 3, kPicks / 3 * 0.1) << name;
-  }
-  EXPECT_EQ(*catalog->GetBackground(), home_.DataFolder().string() + "/Backgrounds/Sea.bmp");
-
-  ASSERT_TRUE(settings.SetSelectedBackgrounds({""}));
-  EXPECT_EQ(*catalog->GetBackground(), "") << "the binding sees later edits";
-}
-
-TEST_F(ResourceCatalog, NumericGettersConvertOrFail) {
-  auto catalog = CResources::Create();
-  ASSERT_TRUE(catalog);
   EXPECT_FALSE(catalog->GetFontSize()) << "a getter before Init";
   EXPECT_FALSE(catalog->Init(nullptr));
 
@@ -141,6 +107,18 @@ TEST_F(ResourceCatalog, NumericGettersConvertOrFail) {
   EXPECT_EQ(settings.FontSize(), "abc") << "nothing is changed by a failed conversion";
   settings.FontSize("40.5");
   EXPECT_EQ(*catalog->GetFontSize(), 40);
+
+  // The picks are uniform over the selection, and follow later edits.
+  ASSERT_TRUE(settings.SetSelectedFonts({"A", "B", "C"}));
+  std::map<std::string, int> counts;
+  constexpr int kPicks = 6000;
+  for (int i = 0; i < kPicks; ++i) ++counts[*catalog->GetFontName()];
+  ASSERT_EQ(counts.size(), 3u);
+  for (const auto& [name, count] : counts) EXPECT_NEAR(count, kPicks / 3, kPicks / 3 * 0.1) << name;
+  ASSERT_TRUE(settings.SetSelectedBackgrounds({"Sea"}));
+  EXPECT_EQ(*catalog->GetBackground(), (Backgrounds() / "Sea.bmp").string());
+  ASSERT_TRUE(settings.SetSelectedBackgrounds({""}));
+  EXPECT_EQ(*catalog->GetBackground(), "");
 }
 
 }  // namespace

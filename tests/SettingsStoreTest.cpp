@@ -2,14 +2,15 @@
 // their markers, the first run and the older background-mode names.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include <tuple>
 
 #include "StoreProbe.h"
 #include "TempHome.h"
 #include "kvplatform/base/Paths.h"
 #include "kvshared/CResources.h"
 #include "kvshared/CSettings.h"
+#include "kvshared/CStatics.h"
 #include "kvshared/Funcs.h"
 
 namespace {
@@ -19,6 +20,8 @@ using kv::CSettings;
 using kvtest::StoredSetting;
 using kvtest::StoreSetting;
 using Names = std::vector<std::string>;
+constexpr auto kApp = kv::CStatics::REGAPPLICATION;
+constexpr auto kSection = kv::CStatics::REGSECTION;
 
 // A test home whose data folder holds the pictures A and B, already past
 // the first run unless a test asks for it.
@@ -55,20 +58,18 @@ TEST_F(SettingsStore, FirstLoadStoresEveryDefaultAndSelectsAllBackgrounds) {
   CSettings settings;
   Load(settings);
 
-  EXPECT_EQ(settings.FontColor(), "16777215");
-  EXPECT_EQ(settings.Frequency(), "4");
-  EXPECT_EQ(settings.HAlign(), "3");
-  EXPECT_EQ(settings.VAlign(), "3");
-  EXPECT_EQ(settings.TopMargin(), "10");
-  EXPECT_EQ(settings.BottomMargin(), "10");
-  EXPECT_EQ(settings.LeftMargin(), "10");
-  EXPECT_EQ(settings.RightMargin(), "10");
-  EXPECT_EQ(settings.BackgroundColor(), "0");
-  EXPECT_EQ(settings.BackgroundMode(), "1");
+  for (auto [name, loaded, expected] : std::vector<std::tuple<const char*, std::string, const char*>>{
+           {"FontColor", settings.FontColor(), "16777215"}, {"Frequency", settings.Frequency(), "4"},
+           {"HAlign", settings.HAlign(), "3"}, {"VAlign", settings.VAlign(), "3"},
+           {"TopMargin", settings.TopMargin(), "10"},
+           {"BottomMargin", settings.BottomMargin(), "10"}, {"LeftMargin", settings.LeftMargin(), "10"},
+           {"RightMargin", settings.RightMargin(), "10"}, {"BackgroundColor", settings.BackgroundColor(), "0"},
+           {"BackgroundMode", settings.BackgroundMode(), "1"}, {"FontSize", settings.FontSize(), "40"},
+           {"Language", settings.Language(), "100"}}) {
+    EXPECT_EQ(loaded, expected) << name;
+  }
   EXPECT_TRUE(settings.AllowViolation());
-  EXPECT_EQ(settings.FontSize(), "40");
   EXPECT_FALSE(settings.UseQuotes());
-  EXPECT_EQ(settings.Language(), "100");
   EXPECT_EQ(settings.ApplicationPath(), home_.DataFolder().string());
   EXPECT_EQ(Fonts(settings), Names{"Arial"});
   Names backgrounds, quotes;
@@ -77,16 +78,14 @@ TEST_F(SettingsStore, FirstLoadStoresEveryDefaultAndSelectsAllBackgrounds) {
   EXPECT_EQ(backgrounds, (Names{"A", "B"}));
   EXPECT_EQ(quotes, Names{""});
 
-  EXPECT_EQ(StoredSetting("FirstTime"), "1");
-  EXPECT_EQ(StoredSetting("FontSize"), "40");
-  EXPECT_EQ(StoredSetting("UseQuotes"), "0");
-  EXPECT_EQ(StoredSetting("SelectedBackgrounds0"), "A");
-  EXPECT_EQ(StoredSetting("SelectedBackgrounds1"), "B");
-  EXPECT_FALSE(StoredSetting("SelectedBackgrounds2"));
-  EXPECT_EQ(StoredSetting("SelectedFonts0"), "Arial");
-  EXPECT_FALSE(StoredSetting("SelectedFonts1"));
-  EXPECT_EQ(StoredSetting("SelectedQuotesFiles0"), "");
-  EXPECT_FALSE(StoredSetting("SelectedQuotesFiles1"));
+  for (auto [name, stored] : {std::pair{"FirstTime", "1"}, {"FontSize", "40"}, {"UseQuotes", "0"},
+                               {"SelectedBackgrounds0", "A"}, {"SelectedBackgrounds1", "B"},
+                               {"SelectedFonts0", "Arial"}, {"SelectedQuotesFiles0", ""}}) {
+    EXPECT_EQ(StoredSetting(name), stored) << name;
+  }
+  for (const char* name : {"SelectedBackgrounds2", "SelectedFonts1", "SelectedQuotesFiles1"}) {
+    EXPECT_FALSE(StoredSetting(name)) << name;
+  }
   EXPECT_FALSE(StoredSetting("LANGUAGE")) << "the language is not the wallpaper's to store";
 
   // The next load reads the same and leaves the end markers behind.
@@ -137,26 +136,39 @@ TEST_F(SettingsStore, ListsRoundTripThroughMarkersAndGaps) {
   EXPECT_FALSE(StoredSetting("SelectedQuotesFiles2")) << "the marker closed the gap, so the save clears past it";
 }
 
-TEST_F(SettingsStore, EffectsAreStoredOnlyOnceTickedAndKeepUnknownNames) {
+// Settings newer than the first versions are stored only once chosen, so
+// an older program's store is left as it was; a newer version's values
+// survive a save by this one.
+TEST_F(SettingsStore, NewerSettingsAreStoredOnlyOnceChosenAndKeepUnknownValues) {
   StoreSetting("FirstTime", "1");
   CSettings settings;
   Load(settings);
   Names effects;
   ASSERT_TRUE(settings.GetSelectedEffects(effects));
   EXPECT_EQ(effects, Names{""}) << "no list reads as none";
+  EXPECT_EQ(settings.QuoteMonitors(), "primary");
   ASSERT_TRUE(settings.SaveSettings());
   EXPECT_FALSE(StoredSetting("SelectedEffects0")) << "neither the load nor a save stores a list nobody ticked";
+  EXPECT_FALSE(StoredSetting("QuoteMonitors")) << "neither the load nor a save stores the default";
 
-  // A newer version's effect survives a save by this one.
   ASSERT_TRUE(settings.SetSelectedEffects({"Shadow", "Sparkle"}));
+  settings.QuoteMonitors("each");
   ASSERT_TRUE(settings.SaveSettings());
+  EXPECT_EQ(StoredSetting("QuoteMonitors"), "each");
+  settings.QuoteMonitors("primary");
+  ASSERT_TRUE(settings.SaveSettings());
+  EXPECT_EQ(StoredSetting("QuoteMonitors"), "primary") << "once stored, going back to the default is stored too";
+
+  StoreSetting("QuoteMonitors", "largest");
   CSettings again;
   Load(again);
   ASSERT_TRUE(again.GetSelectedEffects(effects));
   EXPECT_EQ(effects, (Names{"Shadow", "Sparkle"}));
+  EXPECT_EQ(again.QuoteMonitors(), "largest");
   EXPECT_FALSE(StoredSetting("SelectedEffects2")) << "reading stores no marker";
   ASSERT_TRUE(again.SaveSettings());
   EXPECT_EQ(StoredSetting("SelectedEffects1"), "Sparkle");
+  EXPECT_EQ(StoredSetting("QuoteMonitors"), "largest");
 
   // Unticking everything rewrites the stored list as one empty name.
   ASSERT_TRUE(again.SetSelectedEffects({""}));
@@ -164,30 +176,6 @@ TEST_F(SettingsStore, EffectsAreStoredOnlyOnceTickedAndKeepUnknownNames) {
   EXPECT_EQ(StoredSetting("SelectedEffects0"), "");
   EXPECT_FALSE(StoredSetting("SelectedEffects1"));
   EXPECT_FALSE(again.SetSelectedEffects({})) << "an empty list is refused";
-}
-
-TEST_F(SettingsStore, QuoteMonitorsIsStoredOnlyOnceChosenAndKeepsUnknownValues) {
-  StoreSetting("FirstTime", "1");
-  CSettings settings;
-  Load(settings);
-  EXPECT_EQ(settings.QuoteMonitors(), "primary");
-  ASSERT_TRUE(settings.SaveSettings());
-  EXPECT_FALSE(StoredSetting("QuoteMonitors")) << "neither the load nor a save stores the default";
-
-  settings.QuoteMonitors("each");
-  ASSERT_TRUE(settings.SaveSettings());
-  EXPECT_EQ(StoredSetting("QuoteMonitors"), "each");
-  // Once stored, going back to the default is stored too.
-  settings.QuoteMonitors("primary");
-  ASSERT_TRUE(settings.SaveSettings());
-  EXPECT_EQ(StoredSetting("QuoteMonitors"), "primary");
-
-  StoreSetting("QuoteMonitors", "largest");
-  CSettings newer;
-  Load(newer);
-  EXPECT_EQ(newer.QuoteMonitors(), "largest");
-  ASSERT_TRUE(newer.SaveSettings());
-  EXPECT_EQ(StoredSetting("QuoteMonitors"), "largest") << "a newer version's value survives";
 }
 
 TEST_F(SettingsStore, OlderModeNamesAndFlagsConvert) {
@@ -245,7 +233,9 @@ TEST_F(SettingsStore, MisuseFailsWithoutChangingAnything) {
   EXPECT_EQ(StoredSetting("FirstTime"), "1");
 }
 
-TEST_F(SettingsStore, DamagedStoreLoadsDefaultsAndSaveChangesNothing) {
+// A damaged store is read as the defaults and never written, by the whole
+// settings object and by single reads and writes; it is reported once.
+TEST_F(SettingsStore, DamagedStoreLoadsDefaultsAndIsNeverWritten) {
   std::string garbage = std::string("SQLite format 3") + '\0' + std::string(8000, '\x7f');
   kvtest::WriteFile(home_.StoreFile(), garbage);
   testing::internal::CaptureStderr();
@@ -254,54 +244,19 @@ TEST_F(SettingsStore, DamagedStoreLoadsDefaultsAndSaveChangesNothing) {
   (void)settings.LoadSettings(&catalog);
   settings.FontSize("55");
   auto saved = settings.SaveSettings();
+  auto read = kv::Statics().GetRegistrySetting(kApp, kSection, "FontSize", "40");
+  auto written = kv::Statics().SaveRegistrySetting(kApp, kSection, "FontSize", "12");
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(settings.FontColor(), "16777215");
   EXPECT_TRUE(settings.UnreadableSettings().contains("FontColor"));
   EXPECT_FALSE(saved) << "a save that cannot reach the store says so";
-  EXPECT_NE(err.find(home_.StoreFile().string()), std::string::npos);
+  EXPECT_FALSE(read) << "the caller learns that the default stands in for an unreadable value";
+  EXPECT_FALSE(written);
+  const std::string file = home_.StoreFile().string();
+  EXPECT_NE(err.find(file), std::string::npos) << err;
+  EXPECT_NE(err.find("defaults"), std::string::npos) << err;
+  EXPECT_EQ(err.find(file), err.rfind(file)) << "reported once: " << err;
   EXPECT_EQ(kvtest::ReadFile(home_.StoreFile()), garbage);
-}
-
-// Two programs saving at the same moment: each save lands whole, so the
-// stored list is always one program's list, never a mixture.
-TEST_F(SettingsStore, ConcurrentSavesNeverInterleaveLists) {
-  StoreSetting("FirstTime", "1");
-  constexpr int kSaves = 150;
-  auto saveMany = [&](const Names& fonts) {
-    CSettings settings;
-    auto catalog = CResources::Create();
-    if (!catalog || !settings.LoadSettings(&*catalog)) _exit(2);
-    for (int i = 0; i < kSaves; ++i) {
-      if (!settings.SetSelectedFonts(fonts) || !settings.SaveSettings()) _exit(3);
-    }
-    _exit(0);
-  };
-  Names aList{"A1", "A2", "A3", "A4", "A5"};
-  Names bList{"B1", "B2"};
-  pid_t a = fork();
-  if (a == 0) saveMany(aList);
-  pid_t b = fork();
-  if (b == 0) saveMany(bList);
-
-  int consistent = 0;
-  for (int round = 0; round < 100; ++round) {
-    CSettings reader;
-    CResources catalog = Catalog();
-    ASSERT_TRUE(reader.LoadSettings(&catalog));
-    Names fonts = Fonts(reader);
-    ASSERT_TRUE(fonts == aList || fonts == bList || fonts == Names{"Arial"}) << "a mixed list was stored: " << fonts.size();
-    ++consistent;
-  }
-  int status = 0;
-  waitpid(a, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  waitpid(b, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  CSettings last;
-  Load(last);
-  Names fonts = Fonts(last);
-  EXPECT_TRUE(fonts == aList || fonts == bList);
-  EXPECT_EQ(consistent, 100);
 }
 
 }  // namespace

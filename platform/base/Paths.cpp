@@ -37,6 +37,8 @@ fs::path ConfigHome() { return XdgOr("XDG_CONFIG_HOME", HomeDirectory() / ".conf
 
 fs::path DataHome() { return XdgOr("XDG_DATA_HOME", HomeDirectory() / ".local" / "share"); }
 
+fs::path CacheHome() { return XdgOr("XDG_CACHE_HOME", HomeDirectory() / ".cache"); }
+
 fs::path StoreFile() { return ConfigHome() / "lexora" / "registry.sqlite"; }
 
 Status EnsureDirectory(const fs::path& folder, unsigned mode) {

@@ -43,7 +43,10 @@ std::string FreeTypeError(FT_Error error) {
 bool FontConfigReady() {
   static std::once_flag once;
   static bool ready = false;
-  std::call_once(once, [] { ready = FcInit() == FcTrue; });
+  std::call_once(once, [] {
+    NoteFontConfigLoading();
+    ready = FcInit() == FcTrue;
+  });
   return ready;
 }
 
@@ -86,10 +89,19 @@ bool BoundAsAlias(FcPattern* substituted, const std::string& family) {
 }
 
 Result<FontChoice> MatchFace(std::string_view faceName, std::int32_t weight) {
+  std::string name(faceName.substr(0, faceName.find('\0')));
+  auto warn = [&name](const KeptMatch& match) {
+    if (match.substituted) {
+      LogErrorOnce("the font \"" + name + "\" is not installed; \"" + match.choice.family + "\" is used instead");
+    }
+  };
+  if (std::optional<KeptMatch> kept = FindKeptMatch(name, weight)) {
+    warn(*kept);
+    return std::move(kept->choice);
+  }
   if (!FontConfigReady()) return Fail("the font configuration (fontconfig) cannot be loaded");
   FacePattern pattern = NewFacePattern(faceName, weight);
   if (!pattern) return Fail("out of memory while looking for a font");
-  std::string name(faceName.substr(0, faceName.find('\0')));
   FcResult result = FcResultNoMatch;
   std::unique_ptr<FcPattern, decltype(&FcPatternDestroy)> match(FcFontMatch(nullptr, pattern.get(), &result),
                                                                 FcPatternDestroy);
@@ -98,7 +110,8 @@ Result<FontChoice> MatchFace(std::string_view faceName, std::int32_t weight) {
     return Fail(ErrorCode::NotFound, "no font is installed for \"" + name + "\" nor any substitute; install a font "
                                      "package such as fonts-dejavu");
   }
-  FontChoice choice;
+  KeptMatch found;
+  FontChoice& choice = found.choice;
   choice.file = reinterpret_cast<const char*>(file);
   FcPatternGetInteger(match.get(), FC_INDEX, 0, &choice.index);
   bool named = false;
@@ -107,9 +120,9 @@ Result<FontChoice> MatchFace(std::string_view faceName, std::int32_t weight) {
     if (i == 0) choice.family = reinterpret_cast<const char*>(family);
     named = named || EqualsIgnoreCase(reinterpret_cast<const char*>(family), name);
   }
-  if (!name.empty() && !named && !IsGenericName(name) && !BoundAsAlias(pattern.get(), choice.family)) {
-    LogErrorOnce("the font \"" + name + "\" is not installed; \"" + choice.family + "\" is used instead");
-  }
+  found.substituted = !name.empty() && !named && !IsGenericName(name) && !BoundAsAlias(pattern.get(), choice.family);
+  warn(found);
+  KeepMatch(name, weight, found);
   return choice;
 }
 

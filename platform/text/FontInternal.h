@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -36,6 +37,22 @@ struct FontChoice {
   int index = 0;
   std::string family;
 };
+
+// A face-name lookup's answer as kept between processes; `substituted`
+// when the face asked for is not installed and another stands in.
+struct KeptMatch {
+  FontChoice choice;
+  bool substituted = false;
+};
+// The kept answer for the face and weight, when the font configuration,
+// its folders and the environment are what they were when it was kept.
+std::optional<KeptMatch> FindKeptMatch(std::string_view name, std::int32_t weight);
+// Marks the moment the configuration starts loading: what changes after it
+// may be missed by the answers, which are then not kept.
+void NoteFontConfigLoading();
+// Keeps an answer of the loaded configuration; a failure to write is
+// ignored (the next process asks fontconfig again).
+void KeepMatch(std::string_view name, std::int32_t weight, const KeptMatch& match);
 
 // One glyph's image, relative to its origin on the baseline.
 struct Glyph {

@@ -27,6 +27,14 @@ void ColorSwatch::SetUnreadable(const QString& storedText) {
   update();
 }
 
+void ColorSwatch::ShowSetting(const std::string& setting) {
+  if (auto color = ColorFromSetting(setting)) {
+    SetColor(color);
+  } else {
+    SetUnreadable(QString::fromStdString(setting));
+  }
+}
+
 void ColorSwatch::paintEvent(QPaintEvent* event) {
   {
     QPainter painter(this);

@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace kv::settings {
 
@@ -19,6 +20,8 @@ class ColorSwatch : public QFrame {
   void SetColor(std::optional<std::uint32_t> color);
   // Makes the swatch neutral and tells in its tooltip which text was stored.
   void SetUnreadable(const QString& storedText);
+  // Shows the colour a stored text names, or the text as no colour.
+  void ShowSetting(const std::string& setting);
 
  signals:
   void Clicked();

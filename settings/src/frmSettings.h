@@ -2,15 +2,16 @@
 
 // The settings window: one dialog whose pages edit the settings of a
 // kv::CSettings in memory, saved by OK and Apply, discarded by Cancel. It
-// owns the settings and the catalog it loads; every control is a child of it
-// and carries its control name as its Qt object name.
+// owns the settings and the catalog it loads, the service frame, the
+// frequency, the page selector and the buttons; each option page is a class
+// of its own (OptionPage). Every control is a child of the window and
+// carries its control name as its Qt object name.
 
 #include <QDialog>
 #include <QString>
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -19,7 +20,6 @@
 #include <vector>
 
 #include "Colors.h"
-#include "EffectsList.h"
 #include "StringTable.h"
 #include "kvplatform/base/Result.h"
 #include "kvshared/CResources.h"
@@ -29,16 +29,20 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
-class QListWidget;
 class QPushButton;
 class QTimer;
 
 namespace kv::settings {
 
-class axLine;
+class BackgroundPage;
 class ColorSwatch;
-class FontPreview;
+class EffectsPage;
+class FocusCommits;
+class FontPage;
+class OptionPage;
+class PositionPage;
 class PreviewPane;
+class QuotesPage;
 
 // Shows a warning the user has to dismiss.
 using Warning = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
@@ -97,9 +101,6 @@ class frmSettings : public QDialog {
   [[nodiscard]] Status RestartService();
   bool IsAutoStartEnabled();
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
  private:
   using TextSetter = void (CSettings::*)(std::string_view);
 
@@ -108,26 +109,15 @@ class frmSettings : public QDialog {
   void CreateFrequencyFrame();
   void CreateOptionPages();
   void FitCaptions();
-  QLabel* CreateLabel(int index, const QString& caption, QWidget* parent, int left, int top, int width);
-  QComboBox* CreateList(const char* name, QWidget* parent, int left, int top, int width);
-  QListWidget* CreateCheckList(const char* name, QWidget* parent, int left, int top, int width, int height);
   void ConnectRules();
 
-  // Loading, step by step.
+  // Loading: the settings into the controls.
   void ShowSettings();
-  void FillLists();
-  void SelectFromSettings();
 
-  // The editing rules.
-  void CommitOnFocusLoss(QWidget* control, std::function<void()> commit);
-  void CommitNumber(QComboBox* list, TextSetter setter);
-  void CommitMargin(int index);
-  void CommitFocusedControl();
-  void chkUseQuotes_Change();
-  void CheckChange(QListWidget* list, std::vector<std::string>& selected, std::string_view defaultName,
-                   Status (CSettings::*setter)(const std::vector<std::string>&));
-  void chkAutoStart_Click();
-  void lstEffects_Change();
+  // The pickers, which keep the text's colour apart from the background's,
+  // and the keyboard shortcuts.
+  void SwatchClick(ColorSwatch* swatch, ColorSwatch* other, TextSetter setter);
+  void KeyRelease(int key, Qt::KeyboardModifiers modifiers);
 
   // The service frame's buttons.
   void cmdStart_Click();
@@ -141,23 +131,18 @@ class frmSettings : public QDialog {
   [[nodiscard]] Status StartService();
   [[nodiscard]] Status CloseService();
 
-  // The pickers.
-  void SwatchClick(ColorSwatch* swatch, ColorSwatch* other, TextSetter setter);
-  void lstFont_Highlight();
-  void cboFontSize_Change();
-  void PassFocusOn(QWidget* from, QWidget* to, Qt::FocusReason reason);
-  void KeyRelease(int key, Qt::KeyboardModifiers modifiers);
-
   // The preview and adding files of the user's own.
   void CreatePreview();
   void ConnectPreview();
   void PreviewChanged();
   void cmdAddPictures_Click();
   void cmdAddQuotesFiles_Click();
-  void AddChosenFiles(const QStringList& files, std::string_view subFolder, std::span<const std::string_view> extensions,
-                      std::int64_t maxBytes, QListWidget* list, std::vector<std::string>& available,
-                      std::vector<std::string>& selected,
-                      Status (CSettings::*setter)(const std::vector<std::string>&));
+  // Copies the chosen files into the data folder's `subFolder`, hands the
+  // names they got there to `addNames`, and tells the user about the files
+  // it refused.
+  void AddChosenFiles(const QStringList& files, std::string_view subFolder,
+                      std::span<const std::string_view> extensions, std::int64_t maxBytes,
+                      const std::function<void(const std::vector<std::string>&)>& addNames);
 
   // OK, Cancel, Apply.
   void cmdOK_Click();
@@ -171,16 +156,9 @@ class frmSettings : public QDialog {
   std::unique_ptr<CSettings> settings_;
   std::optional<CResources> resources_;
   std::optional<Error> loadFailure_;  // set when the settings could not be loaded
-  std::vector<std::string> availableQuotesFiles_, availableBackgrounds_, availableFonts_;
-  std::vector<std::string> selectedQuotesFiles_, selectedBackgrounds_, selectedFonts_, selectedEffects_;
-  EffectLabels effectLabels_;
   std::array<QString, 5> pageNames_;
   bool isLoading_ = false;
-  std::map<QObject*, std::function<void()>> focusCommits_;
-
-  QLabel* imgIcon_ = nullptr;
-  QLabel* lblExplanation_ = nullptr;
-  std::array<QLabel*, 11> lblLabel_{};
+  FocusCommits* focusCommits_ = nullptr;
 
   QGroupBox* fraStartStop_ = nullptr;
   QPushButton* cmdStart_ = nullptr;
@@ -200,29 +178,15 @@ class frmSettings : public QDialog {
 
   QGroupBox* fraVarious_ = nullptr;
   QComboBox* cboVarious_ = nullptr;
-  std::array<QWidget*, 5> fraOptionPanel_{};
-
-  QListWidget* lstEffects_ = nullptr;
-  QCheckBox* chkUseQuotes_ = nullptr;
-  QListWidget* lstQuotesFiles_ = nullptr;
-  QListWidget* lstFont_ = nullptr;
-  FontPreview* txtFontPreview_ = nullptr;
-  QComboBox* cboFontSize_ = nullptr;
-  ColorSwatch* txtColor_ = nullptr;
-  QListWidget* lstBackGrounds_ = nullptr;
-  QComboBox* cboBackgroundMode_ = nullptr;
-  ColorSwatch* txtBackgroundColor_ = nullptr;
-  axLine* lneAlignment_ = nullptr;
-  QComboBox* cboHAlign_ = nullptr;
-  QComboBox* cboVAlign_ = nullptr;
   std::unique_ptr<QuoteMonitorsChoice> quoteMonitors_;  // shown with the Position page
-  axLine* lneMargins_ = nullptr;
-  std::array<QComboBox*, 4> cboMargin_{};
-  QCheckBox* chkAllowViolation_ = nullptr;
+  EffectsPage* effectsPage_ = nullptr;
+  QuotesPage* quotesPage_ = nullptr;
+  FontPage* fontPage_ = nullptr;
+  BackgroundPage* backgroundPage_ = nullptr;
+  PositionPage* positionPage_ = nullptr;
+  std::array<OptionPage*, 5> fraOptionPanel_{};  // the pages in the selector's order
 
   PreviewPane* preview_ = nullptr;
-  QPushButton* cmdAddPictures_ = nullptr;
-  QPushButton* cmdAddQuotesFiles_ = nullptr;
 
   QPushButton* cmdOK_ = nullptr;
   QPushButton* cmdCancel_ = nullptr;

@@ -1,21 +1,18 @@
 // The settings window's preview pane and its buttons that add the user's
 // own pictures and quotes files to the data folder.
 
-#include <QComboBox>
 #include <QFileDialog>
-#include <QListWidget>
 #include <QPushButton>
-#include <QSignalBlocker>
-#include <QCheckBox>
 #include <algorithm>
 #include <filesystem>
 
 #include "AddFiles.h"
+#include "BackgroundPage.h"
 #include "BusyPointer.h"
-#include "CheckList.h"
 #include "ColorSwatch.h"
-#include "EditingRules.h"
+#include "FontPage.h"
 #include "PreviewPane.h"
+#include "QuotesPage.h"
 #include "QuoteSelection.h"
 #include "ReadSettings.h"
 #include "Twips.h"
@@ -68,20 +65,12 @@ void frmSettings::CreatePreview() {
 void frmSettings::ConnectPreview() {
   // Connected after the editing rules, so the settings hold the change
   // when the preview takes them.
-  auto changed = [this] { PreviewChanged(); };
-  for (QComboBox* list : {cboHAlign_, cboVAlign_, cboBackgroundMode_, cboFontSize_}) {
-    connect(list, &QComboBox::currentIndexChanged, this, changed);
-  }
-  for (QComboBox* list : cboMargin_) connect(list, &QComboBox::currentIndexChanged, this, changed);
-  for (QListWidget* list : {lstFont_, lstBackGrounds_, lstQuotesFiles_, lstEffects_}) {
-    connect(list, &QListWidget::itemChanged, this, changed);
-  }
-  connect(chkAllowViolation_, &QCheckBox::toggled, this, changed);
-  connect(txtColor_, &ColorSwatch::Clicked, this, changed);
-  connect(txtBackgroundColor_, &ColorSwatch::Clicked, this, changed);
+  for (OptionPage* page : fraOptionPanel_) connect(page, &OptionPage::Changed, this, &frmSettings::PreviewChanged);
+  connect(fontPage_->Swatch(), &ColorSwatch::Clicked, this, &frmSettings::PreviewChanged);
+  connect(backgroundPage_->Swatch(), &ColorSwatch::Clicked, this, &frmSettings::PreviewChanged);
 
-  connect(cmdAddPictures_, &QPushButton::clicked, this, &frmSettings::cmdAddPictures_Click);
-  connect(cmdAddQuotesFiles_, &QPushButton::clicked, this, &frmSettings::cmdAddQuotesFiles_Click);
+  connect(backgroundPage_->AddButton(), &QPushButton::clicked, this, &frmSettings::cmdAddPictures_Click);
+  connect(quotesPage_->AddButton(), &QPushButton::clicked, this, &frmSettings::cmdAddQuotesFiles_Click);
 }
 
 void frmSettings::PreviewChanged() {
@@ -91,21 +80,7 @@ void frmSettings::PreviewChanged() {
     preview_->ShowProblem(QStringLiteral("No preview: the settings could not be loaded."));
     return;
   }
-  // The lists commit their pick when they lose the focus; the preview
-  // shows it at once.
-  auto picked = [](QComboBox* list, std::int32_t& value) {
-    if (list->currentIndex() >= 0) value = list->currentIndex();
-  };
-  picked(cboHAlign_, snapshot->HAlign);
-  picked(cboVAlign_, snapshot->VAlign);
-  picked(cboBackgroundMode_, snapshot->BackgroundMode);
-  if (cboFontSize_->currentIndex() >= 0) snapshot->FontSize = cboFontSize_->currentText().toStdString();
-  std::int32_t* margins[] = {&snapshot->TopMargin, &snapshot->BottomMargin, &snapshot->LeftMargin,
-                             &snapshot->RightMargin};
-  for (size_t i = 0; i < cboMargin_.size(); ++i) {
-    if (cboMargin_[i]->currentIndex() < 0) continue;
-    if (auto margin = TextToInt32(MarginSetting(cboMargin_[i]->currentText()))) *margins[i] = *margin;
-  }
+  for (const OptionPage* page : fraOptionPanel_) page->AddPicks(*snapshot);
   preview_->SettingsChanged(*snapshot, settings_->ApplicationPath());
 }
 
@@ -113,23 +88,21 @@ void frmSettings::cmdAddPictures_Click() {
   if (!settings_ || loadFailure_) return;
   QStringList files = dialogs_.chooseFiles(this, QStringLiteral("Add pictures"),
                                            Filter(QStringLiteral("Pictures"), platform::kPictureExtensions));
-  AddChosenFiles(files, CStatics::FOLDERBACKGROUNDS, platform::kPictureExtensions, kMaxPictureBytes, lstBackGrounds_,
-                 availableBackgrounds_, selectedBackgrounds_, &CSettings::SetSelectedBackgrounds);
+  AddChosenFiles(files, CStatics::FOLDERBACKGROUNDS, platform::kPictureExtensions, kMaxPictureBytes,
+                 [this](const std::vector<std::string>& names) { backgroundPage_->AddNames(names); });
 }
 
 void frmSettings::cmdAddQuotesFiles_Click() {
   if (!settings_ || loadFailure_) return;
   QStringList files = dialogs_.chooseFiles(this, QStringLiteral("Add quotes files"),
                                            Filter(QStringLiteral("Quotes files, one quote a line"), kQuotesExtensions));
-  AddChosenFiles(files, CStatics::FOLDERQUOTESFILES, kQuotesExtensions, service::kMaxQuotesFileBytes, lstQuotesFiles_,
-                 availableQuotesFiles_, selectedQuotesFiles_, &CSettings::SetSelectedQuotesFiles);
+  AddChosenFiles(files, CStatics::FOLDERQUOTESFILES, kQuotesExtensions, service::kMaxQuotesFileBytes,
+                 [this](const std::vector<std::string>& names) { quotesPage_->AddNames(names); });
 }
 
 void frmSettings::AddChosenFiles(const QStringList& files, std::string_view subFolder,
                                  std::span<const std::string_view> extensions, std::int64_t maxBytes,
-                                 QListWidget* list, std::vector<std::string>& available,
-                                 std::vector<std::string>& selected,
-                                 Status (CSettings::*setter)(const std::vector<std::string>&)) {
+                                 const std::function<void(const std::vector<std::string>&)>& addNames) {
   if (files.isEmpty()) return;
   std::vector<std::filesystem::path> paths;
   for (const QString& file : files) paths.emplace_back(file.toStdString());
@@ -139,22 +112,7 @@ void frmSettings::AddChosenFiles(const QStringList& files, std::string_view subF
     BusyPointer busy;
     added = AddFilesToFolder(paths, folder, extensions, maxBytes);
   }
-
-  if (!added.Names.empty()) {
-    // A list that offered nothing holds one empty name; the new names take its place.
-    available.erase(std::remove(available.begin(), available.end(), std::string()), available.end());
-    std::vector<std::string> ticked = selected;
-    for (const std::string& name : added.Names) {
-      available.push_back(name);
-      ticked.push_back(name);
-    }
-    {
-      QSignalBlocker quiet(list);
-      FillCheckedList(list, available, ticked);
-    }
-    CheckChange(list, selected, "", setter);
-    PreviewChanged();
-  }
+  if (!added.Names.empty()) addNames(added.Names);
   if (!added.Problems.empty()) {
     QString text = QStringLiteral("Not every file could be added:");
     for (const std::string& problem : added.Problems) text += QStringLiteral("\n") + QString::fromStdString(problem);

@@ -5,10 +5,12 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QThread>
 #include <future>
 
 #include "BusyPointer.h"
+#include "Controls.h"
 #include "Funcs.h"
 #include "frmSettings.h"
 #include "kvplatform/process/LocalTime.h"
@@ -24,12 +26,39 @@ namespace {
 constexpr std::uint32_t kServiceEndTimeoutMs = static_cast<std::uint32_t>(kServiceEndTimeout.count());
 // A restart leaves at least this much time between the old service and the new.
 constexpr std::uint32_t kRestartPauseMs = 1000;
+// How often the frame looks at the service's state.
+constexpr int kServiceWatchMs = 500;
 
 bool ServiceWindowExists() { return platform::FindServiceWindow(platform::kServiceWindowClass, CStatics::SERVICENAME); }
 
 void ProcessPendingEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); }
 
 }  // namespace
+
+void frmSettings::CreateServiceFrame() {
+  fraStartStop_ = new QGroupBox(QStringLiteral("Kvillo status"), this);
+  fraStartStop_->setObjectName(QStringLiteral("fraStartStop"));
+  Place(fraStartStop_, 150, 750, 4935, 1215);
+
+  auto button = [&](QPushButton*& target, const char* name, const QString& caption, int left) {
+    target = new QPushButton(caption, fraStartStop_);
+    target->setObjectName(QString::fromLatin1(name));
+    Place(target, left, 300, 1065, 345);
+    target->setEnabled(false);  // until RefreshServiceStatus knows the state
+  };
+  button(cmdStart_, "cmdStart", QStringLiteral("Start"), 180);
+  button(cmdStop_, "cmdStop", QStringLiteral("Stop"), 1350);
+  button(cmdPause_, "cmdPause", QStringLiteral("Pause"), 2520);
+  button(cmdResume_, "cmdResume", QStringLiteral("Resume"), 3690);
+
+  chkAutoStart_ = new QCheckBox(QStringLiteral("Start Kvillo on Windows startup"), fraStartStop_);
+  chkAutoStart_->setObjectName(QStringLiteral("chkAutoStart"));
+  Place(chkAutoStart_, 180, 780, 4575, 300);
+
+  tmrServiceWatch_ = new QTimer(this);
+  tmrServiceWatch_->setObjectName(QStringLiteral("tmrServiceWatch"));
+  tmrServiceWatch_->setInterval(kServiceWatchMs);
+}
 
 void frmSettings::RefreshServiceStatus() {
   // The look never waits: a service that takes no connection now (busy, or

@@ -61,7 +61,6 @@ Result<CResources> CResources::Create() {
   constexpr std::string_view kQuotesExtension = ".txt";
   KV_TRY_ASSIGN(catalog.QuotesFileNames_,
                 FileList(CStatics::FOLDERQUOTESFILES, {&kQuotesExtension, 1}, "the quotes file"));
-  catalog.FontNames_ = NonEmpty(Selectable(platform::ListFontFamilies(), "the font"));
   // Pictures of every format read; a name shared by several files is listed once.
   KV_TRY_ASSIGN(catalog.BackgroundNames_,
                 FileList(CStatics::FOLDERBACKGROUNDS, platform::kPictureExtensions, "the picture"));
@@ -134,7 +133,8 @@ Result<std::string> CResources::GetBackground() const {
 }
 
 Status CResources::GetAvailableFonts(std::vector<std::string>& FontNames) const {
-  return CopyNameList(FontNames_, FontNames);
+  if (!FontNames_) FontNames_ = NonEmpty(Selectable(platform::ListFontFamilies(), "the font"));
+  return CopyNameList(*FontNames_, FontNames);
 }
 
 Status CResources::GetAvailableBackgrounds(std::vector<std::string>& BackgroundNames) const {

@@ -26,16 +26,14 @@ class BadInput : public kvtest::SettingsWindowTest {
 };
 
 TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
-  StoreSetting("Frequency", "99");
-  StoreSetting("HAlign", "left");
-  StoreSetting("VAlign", "");
-  StoreSetting("BackgroundMode", "stretch");  // only the exact older names are converted
-  StoreSetting("FontSize", "7");
-  StoreSetting("TopMargin", "ten");
-  StoreSetting("BottomMargin", "150");  // outside 0 .. 100: random, to the service as here
-  StoreSetting("LeftMargin", " 25 ");   // read as 25, as the service reads it
-  StoreSetting("FontColor", "blue");
-  StoreSetting("BackgroundColor", "-5");
+  const std::vector<std::pair<std::string, std::string>> stored{
+      {"Frequency", "99"}, {"HAlign", "left"}, {"VAlign", ""},
+      {"BackgroundMode", "stretch"},  // only the exact older names are converted
+      {"FontSize", "71"},             // one above the largest size
+      {"TopMargin", "ten"}, {"FontColor", "blue"}, {"BackgroundColor", "-5"},
+      {"BottomMargin", "150"},  // outside 0 .. 100: random, to the service as here
+      {"LeftMargin", " 25 "}};  // read as 25, as the service reads it
+  for (const auto& [name, value] : stored) StoreSetting(name, value);
   AddQuotesFile("Craft");
   OpenCleanly();
 
@@ -52,15 +50,11 @@ TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
       << "no size chosen: the window's own";
 
   // Passing through a list without an item commits nothing.
-  Visit(List("cboFrequency"));
-  ShowPage(4);
-  Visit(List("cboHAlign"));
-  Visit(List("cboVAlign"));
-  Visit(List("cboMargin0"));
-  ShowPage(3);
-  Visit(List("cboBackgroundMode"));
-  ShowPage(2);
-  Visit(List("cboFontSize"));
+  for (auto [page, name] : {std::pair{0, "cboFrequency"}, {4, "cboHAlign"}, {4, "cboVAlign"}, {4, "cboMargin0"},
+                            {3, "cboBackgroundMode"}, {2, "cboFontSize"}}) {
+    ShowPage(page);
+    Visit(List(name));
+  }
   EXPECT_FALSE(ApplyEnabled());
 
   // A save for another edit writes the unshown values back as they were.
@@ -68,15 +62,11 @@ TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
   SetChecked(CheckList("lstQuotesFiles"), 0, true);
   Button("cmdApply")->click();
   ASSERT_TRUE(warnings_.empty()) << warnings_.front();
-  EXPECT_EQ(StoredSetting("Frequency"), "99");
-  EXPECT_EQ(StoredSetting("HAlign"), "left");
-  EXPECT_EQ(StoredSetting("VAlign"), "");
-  EXPECT_EQ(StoredSetting("BackgroundMode"), "stretch");
-  EXPECT_EQ(StoredSetting("FontSize"), "7");
-  EXPECT_EQ(StoredSetting("TopMargin"), "ten");
-  EXPECT_EQ(StoredSetting("BottomMargin"), "150");
-  EXPECT_EQ(StoredSetting("FontColor"), "blue");
-  EXPECT_EQ(StoredSetting("BackgroundColor"), "-5");
+  for (const auto& [name, value] : stored) {
+    if (name != "LeftMargin") {
+      EXPECT_EQ(StoredSetting(name), value) << name;
+    }
+  }
 
   // Choosing replaces them; a neutral swatch takes any colour.
   Pick(List("cboFrequency"), 5);
@@ -87,6 +77,22 @@ TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
   Button("cmdOK")->click();
   EXPECT_EQ(StoredSetting("Frequency"), "5");
   EXPECT_EQ(StoredSetting("FontColor"), "0");
+
+  // The sizes run from 8 to 70: a size just outside them shows no item and
+  // is saved back as it was; the smallest and the largest are items.
+  for (auto [size, item] : {std::pair{"7", -1}, {"8", 0}, {"70", 62}, {"71", -1}}) {
+    StoreSetting("FontSize", size);
+    OpenCleanly();
+    QComboBox* sizes = List("cboFontSize");
+    ASSERT_EQ(sizes->count(), 63);
+    EXPECT_EQ(sizes->currentIndex(), item) << "stored " << size;
+    EXPECT_EQ(sizes->itemText(item < 0 ? 0 : item), item < 0 ? "8" : size);
+    ShowPage(2);
+    Visit(sizes);
+    Pick(List("cboFrequency"), 1);
+    Button("cmdOK")->click();
+    EXPECT_EQ(StoredSetting("FontSize"), size);
+  }
 }
 
 TEST_F(BadInput, AStoreThatIsNoDatabaseOpensWithDefaultsAndRefusesToSave) {

@@ -21,9 +21,25 @@ class Editing : public kvtest::SettingsWindowTest {
   }
 };
 
-TEST_F(Editing, ListsCommitTheirItemWhenTheyLoseTheFocus) {
+TEST_F(Editing, ListsCommitTheirItemWhenTheyLoseTheFocusEvenUnchanged) {
+  StoreSetting("HAlign", "2");
   OpenCleanly();
   const kv::CSettings* settings = window_->Settings();
+
+  // Opening the drop-down and switching windows are no visits; leaving the
+  // list is, and commits it even unchanged.
+  ShowPage(4);
+  QComboBox* horizontal = List("cboHAlign");
+  horizontal->setFocus(Qt::TabFocusReason);
+  for (Qt::FocusReason reason : {Qt::PopupFocusReason, Qt::ActiveWindowFocusReason}) {
+    QFocusEvent away(QEvent::FocusOut, reason);
+    QApplication::sendEvent(horizontal, &away);
+  }
+  EXPECT_FALSE(ApplyEnabled());
+  Visit(horizontal);
+  EXPECT_TRUE(ApplyEnabled()) << "leaving it commits";
+  Button("cmdApply")->click();
+  EXPECT_EQ(StoredSetting("HAlign"), "2") << "the same value rewritten";
 
   // A change is no commit until the list is left.
   QComboBox* frequency = List("cboFrequency");
@@ -35,22 +51,18 @@ TEST_F(Editing, ListsCommitTheirItemWhenTheyLoseTheFocus) {
   EXPECT_TRUE(ApplyEnabled());
   EXPECT_EQ(settings->Frequency(), "8") << "\"Time I boot\" is wpBoot";
 
-  ShowPage(4);
-  Pick(List("cboVAlign"), 1);
+  for (auto [page, name, item] : {std::tuple{4, "cboVAlign", 1}, {4, "cboMargin1", 0}, {4, "cboMargin3", 36},
+                                  {4, "cboMargin2", 1}, {4, "cboMargin0", 101}, {3, "cboBackgroundMode", 2},
+                                  {2, "cboFontSize", 0}}) {
+    ShowPage(page);
+    Pick(List(name), item);
+  }
   EXPECT_EQ(settings->VAlign(), "1");
-  Pick(List("cboMargin1"), 0);
   EXPECT_EQ(settings->BottomMargin(), "-1") << "Random";
-  Pick(List("cboMargin3"), 36);
   EXPECT_EQ(settings->RightMargin(), "35");
-  Pick(List("cboMargin2"), 1);
   EXPECT_EQ(settings->LeftMargin(), "0");
-  Pick(List("cboMargin0"), 101);
   EXPECT_EQ(settings->TopMargin(), "100");
-  ShowPage(3);
-  Pick(List("cboBackgroundMode"), 2);
   EXPECT_EQ(settings->BackgroundMode(), "2");
-  ShowPage(2);
-  Pick(List("cboFontSize"), 0);
   EXPECT_EQ(settings->FontSize(), "8");
 
   // The check box, too, commits when it is left.
@@ -64,70 +76,7 @@ TEST_F(Editing, ListsCommitTheirItemWhenTheyLoseTheFocus) {
   EXPECT_EQ(StoredSetting("FontSize"), "40") << "nothing reaches the store before a save";
 }
 
-TEST_F(Editing, VisitingAListCommitsItEvenUnchanged) {
-  StoreSetting("HAlign", "2");
-  OpenCleanly();
-  ShowPage(4);
-  // Opening the drop-down and switching windows are no visits.
-  QComboBox* horizontal = List("cboHAlign");
-  horizontal->setFocus(Qt::TabFocusReason);
-  QFocusEvent popup(QEvent::FocusOut, Qt::PopupFocusReason);
-  QApplication::sendEvent(horizontal, &popup);
-  QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
-  QApplication::sendEvent(horizontal, &away);
-  EXPECT_FALSE(ApplyEnabled());
-
-  Visit(horizontal);
-  EXPECT_TRUE(ApplyEnabled()) << "leaving it commits";
-  Button("cmdApply")->click();
-  EXPECT_EQ(StoredSetting("HAlign"), "2") << "the same value rewritten";
-}
-
-TEST_F(Editing, CheckMarksRebuildTheSelectionInListOrderWithDefaults) {
-  AddBackground("A");
-  AddBackground("B");
-  AddBackground("C");
-  AddQuotesFile("Q1");
-  StoreSetting("SelectedBackgrounds0", "A");
-  OpenCleanly();
-  ShowPage(3);
-  QListWidget* backgrounds = CheckList("lstBackGrounds");
-  SetChecked(backgrounds, 2, true);
-  SetChecked(backgrounds, 1, true);
-  EXPECT_TRUE(ApplyEnabled());
-  Names selection;
-  ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
-  EXPECT_EQ(selection, (Names{"A", "B", "C"})) << "the list's order, not the order of the clicks";
-
-  for (int row = 0; row < 3; ++row) SetChecked(backgrounds, row, false);
-  ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
-  EXPECT_EQ(selection, Names{""}) << "no background is one empty name";
-
-  // Clearing every font stores "Arial" although no entry is called so, and
-  // shows no check mark.
-  ShowPage(2);
-  QListWidget* fonts = CheckList("lstFont");
-  int dejaVu = -1;
-  for (int row = 0; row < fonts->count(); ++row) {
-    if (fonts->item(row)->text() == "DejaVu Sans") dejaVu = row;
-  }
-  ASSERT_GE(dejaVu, 0);
-  SetChecked(fonts, dejaVu, true);
-  SetChecked(fonts, dejaVu, false);
-  EXPECT_TRUE(Checked(fonts).empty());
-
-  ShowPage(1);
-  SetChecked(CheckList("lstQuotesFiles"), 0, true);
-  SetChecked(CheckList("lstQuotesFiles"), 0, false);
-
-  Button("cmdApply")->click();
-  EXPECT_EQ(StoredList("SelectedFonts"), Names{"Arial"});
-  EXPECT_EQ(StoredList("SelectedBackgrounds"), Names{""});
-  EXPECT_EQ(StoredList("SelectedQuotesFiles"), Names{""});
-}
-
 TEST_F(Editing, TheEffectsPageTicksAndSavesNamesAndKeepsUnknownOnes) {
-  NotFirstRun();
   StoreSetting("SelectedEffects0", "Box");
   StoreSetting("SelectedEffects1", "Sparkle");
   OpenCleanly();
@@ -153,7 +102,6 @@ TEST_F(Editing, TheEffectsPageTicksAndSavesNamesAndKeepsUnknownOnes) {
 }
 
 TEST_F(Editing, ThePositionPageChoosesTheMonitorsThatShowTheQuote) {
-  NotFirstRun();
   OpenCleanly();
   QComboBox* monitors = List("cboQuoteMonitors");
   EXPECT_FALSE(monitors->isVisible()) << "it belongs to the Position page";

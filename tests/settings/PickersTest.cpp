@@ -97,55 +97,24 @@ TEST_F(Pickers, ColourDialogChangesTheSwatchUnlessItWouldMatchTheOther) {
   Button("cmdOK")->click();
   EXPECT_EQ(StoredSetting("FontColor"), "5649426");
   EXPECT_EQ(StoredSetting("BackgroundColor"), "0");
-}
 
-TEST_F(Pickers, TheRealColourDialogOpensOnTheSwatchAndIsTaken) {
-  StoreSetting("FontColor", "65280");  // green
-  window_ = std::make_unique<kv::settings::frmSettings>([this] {
-    kv::settings::SettingsDialogs dialogs = Dialogs();
-    dialogs.chooseColor = kv::settings::StandardColorChooser();
-    return dialogs;
-  }());
-  ASSERT_TRUE(window_->Load());
-  window_->show();
-  window_->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  // The real dialog opens on the swatch's colour, and its choice is taken.
+  kv::settings::SettingsDialogs real = Dialogs();
+  real.chooseColor = kv::settings::StandardColorChooser();
+  ASSERT_TRUE(Open(real));
   ShowPage(2);
-
   QColor offered;
-  bool shown = WithModal([&] { Click(Swatch("txtColor")); },
-                         [&](QWidget* modal) {
-                           auto* dialog = qobject_cast<QColorDialog*>(modal);
-                           ASSERT_NE(dialog, nullptr) << "the colour dialog";
-                           offered = dialog->currentColor();
-                           dialog->setCurrentColor(QColor(10, 20, 30));
-                           dialog->accept();
-                         });
-  ASSERT_TRUE(shown);
-  EXPECT_EQ(offered, QColor(0, 255, 0));
+  ASSERT_TRUE(WithModal([&] { Click(Swatch("txtColor")); },
+                        [&](QWidget* modal) {
+                          auto* dialog = qobject_cast<QColorDialog*>(modal);
+                          ASSERT_NE(dialog, nullptr) << "the colour dialog";
+                          offered = dialog->currentColor();
+                          dialog->setCurrentColor(QColor(10, 20, 30));
+                          dialog->accept();
+                        }));
+  EXPECT_EQ(offered, QColor(0x12, 0x34, 0x56));
   EXPECT_EQ(Swatch("txtColor")->Color(), 0x1E140Au);
   EXPECT_EQ(window_->Settings()->FontColor(), std::to_string(0x1E140A));
-
-}
-
-TEST_F(Pickers, SwatchesAndPreviewPassTheFocusOn) {
-  OpenCleanly();
-  ShowPage(2);
-  Swatch("txtColor")->setFocus(Qt::TabFocusReason);
-  EXPECT_TRUE(Button("cmdOK")->hasFocus()) << "a swatch never keeps the focus";
-  Find<QLineEdit>("txtFontPreview")->setFocus(Qt::TabFocusReason);
-  EXPECT_TRUE(List("cboFontSize")->hasFocus()) << "nor does the preview";
-  Click(Find<QLineEdit>("txtFontPreview"));
-  EXPECT_TRUE(List("cboFontSize")->hasFocus());
-
-  // Shift+Tab goes on backwards past them, so it can always leave.
-  List("cboFontSize")->setFocus(Qt::TabFocusReason);
-  QTest::keyClick(List("cboFontSize"), Qt::Key_Backtab, Qt::ShiftModifier);
-  EXPECT_TRUE(CheckList("lstFont")->hasFocus()) << QApplication::focusWidget()->objectName().toStdString();
-  ShowPage(3);
-  Button("cmdOK")->setFocus(Qt::TabFocusReason);
-  QTest::keyClick(Button("cmdOK"), Qt::Key_Backtab, Qt::ShiftModifier);
-  EXPECT_TRUE(List("cboBackgroundMode")->hasFocus()) << QApplication::focusWidget()->objectName().toStdString();
 }
 
 // Where the sample's ink lies in the preview: the gaps between the ink and
@@ -169,7 +138,7 @@ InkGaps FindInk(QWidget* preview) {
   return {left - kFrame, image.width() - kFrame - 1 - right, top - kFrame, image.height() - kFrame - 1 - bottom};
 }
 
-TEST_F(Pickers, PreviewShowsTheHighlightedFontWholeAtTheChosenSize) {
+TEST_F(Pickers, FontPreviewShowsTheHighlightedFontWholeAtTheChosenSizeAndPassesTheFocusOn) {
   StoreSetting("FontSize", "24");
   OpenCleanly();
   ShowPage(2);
@@ -199,15 +168,12 @@ TEST_F(Pickers, PreviewShowsTheHighlightedFontWholeAtTheChosenSize) {
   QTest::keyClick(fonts, Qt::Key_Down);
   EXPECT_EQ(preview->font().family(), fonts->currentItem()->text()) << "the keyboard moves the highlight too";
 
-  List("cboFontSize")->setCurrentIndex(kv::settings::kLargestFontSize - kv::settings::kSmallestFontSize);
-  EXPECT_EQ(preview->font().pointSize(), 70);
-  EXPECT_EQ(preview->font().family(), fonts->currentItem()->text());
-
   // The whole sample shows, centred, at every size: one too large for the
   // box is drawn smaller, the chosen size staying the preview's.
   for (int size : {70, 40, 8}) {
     List("cboFontSize")->setCurrentIndex(size - kv::settings::kSmallestFontSize);
     EXPECT_EQ(preview->font().pointSize(), size);
+    EXPECT_EQ(preview->font().family(), fonts->currentItem()->text());
     InkGaps gaps = FindInk(preview);
     ASSERT_GE(gaps.left, 1) << "size " << size << ": the sample is cut at the left";
     EXPECT_GE(gaps.right, 1) << "size " << size << ": the sample is cut at the right";
@@ -225,6 +191,20 @@ TEST_F(Pickers, PreviewShowsTheHighlightedFontWholeAtTheChosenSize) {
   EXPECT_TRUE(List("cboFontSize")->hasFocus());
   EXPECT_TRUE(preview->selectedText().isEmpty()) << preview->selectedText().toStdString();
   EXPECT_TRUE(preview->grab().toImage() == before) << "the preview changed as the focus passed through it";
+
+  Click(preview);
+  EXPECT_TRUE(List("cboFontSize")->hasFocus());
+  Swatch("txtColor")->setFocus(Qt::TabFocusReason);
+  EXPECT_TRUE(Button("cmdOK")->hasFocus()) << "a swatch never keeps the focus";
+
+  // Shift+Tab goes on backwards past them, so it can always leave.
+  List("cboFontSize")->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(List("cboFontSize"), Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_TRUE(CheckList("lstFont")->hasFocus()) << QApplication::focusWidget()->objectName().toStdString();
+  ShowPage(3);
+  Button("cmdOK")->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(Button("cmdOK"), Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_TRUE(List("cboBackgroundMode")->hasFocus()) << QApplication::focusWidget()->objectName().toStdString();
 }
 
 TEST_F(Pickers, AltShortcutsReachTheSwatchesThePageSelectorAndTheAboutBox) {
@@ -233,35 +213,27 @@ TEST_F(Pickers, AltShortcutsReachTheSwatchesThePageSelectorAndTheAboutBox) {
   List("cboMargin3")->setFocus(Qt::TabFocusReason);
 
   // Alt+C shows the about box from any page, even on a control's focus.
-  std::string title, text;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-  int buttons = 0;
-  bool shown = WithModal([&] { ReleaseKey(Qt::Key_C, Qt::AltModifier); },
-                         [&](QWidget* modal) {
-                           auto* box = qobject_cast<QMessageBox*>(modal);
-                           ASSERT_NE(box, nullptr);
-                           title = box->windowTitle().toStdString();
-                           text = box->text().toStdString();
-                           icon = box->icon();
-                           buttons = static_cast<int>(box->buttons().size());
-                           box->accept();
-                         });
+  bool shown = WithModal([&] { ReleaseKey(Qt::Key_C, Qt::AltModifier); }, [](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), kv::settings::AboutTitle());
+    EXPECT_TRUE(box->windowTitle().endsWith(u'.'));
+    EXPECT_EQ(box->text().count(u'\n'), 4) << "five lines";
+    EXPECT_TRUE(box->text().contains(QStringLiteral("\n\n"))) << "an empty line before the credit";
+    EXPECT_EQ(box->icon(), QMessageBox::Information);
+    EXPECT_EQ(box->buttons().size(), 1);
+    box->accept();
+  });
   ASSERT_TRUE(shown) << "Alt+C shows the about box";
-  EXPECT_EQ(title, kv::settings::AboutTitle().toStdString());
-  EXPECT_EQ(title.back(), '.');
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << "five lines";
-  EXPECT_NE(text.find("\n\n"), std::string::npos) << "an empty line before the credit";
-  EXPECT_EQ(icon, QMessageBox::Information);
-  EXPECT_EQ(buttons, 1);
   EXPECT_TRUE(offeredColors_.empty()) << "the about box comes first: Alt+C is not the font colour";
 
   // Other shift states, C alone, and a key press show nothing.
-  for (auto modifiers : {Qt::AltModifier | Qt::ShiftModifier, Qt::AltModifier | Qt::ControlModifier}) {
-    EXPECT_FALSE(WithModal([&] { ReleaseKey(Qt::Key_C, modifiers); }, [](QWidget* modal) { modal->close(); }));
+  auto close = [](QWidget* modal) { modal->close(); };
+  for (auto modifiers : {Qt::AltModifier | Qt::ShiftModifier, Qt::AltModifier | Qt::ControlModifier,
+                         Qt::KeyboardModifiers()}) {
+    EXPECT_FALSE(WithModal([&] { ReleaseKey(Qt::Key_C, modifiers); }, close));
   }
-  EXPECT_FALSE(WithModal([&] { ReleaseKey(Qt::Key_C, {}); }, [](QWidget* modal) { modal->close(); }));
-  EXPECT_FALSE(WithModal([&] { QTest::keyPress(KeyTarget(), Qt::Key_C, Qt::AltModifier); },
-                         [](QWidget* modal) { modal->close(); }));
+  EXPECT_FALSE(WithModal([&] { QTest::keyPress(KeyTarget(), Qt::Key_C, Qt::AltModifier); }, close));
 
   // Alt+B opens the background colour's dialog from another page, opened on
   // its colour; cancelled, it changes nothing.

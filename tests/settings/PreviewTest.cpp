@@ -9,6 +9,7 @@
 #include <future>
 
 #include "PreviewPane.h"
+#include "PreviewRender.h"
 #include "SettingsFixture.h"
 #include "UpdateWallpaper.h"
 #include "Xvfb.h"
@@ -52,25 +53,20 @@ class Preview : public kvtest::SettingsWindowTest {
     QTest::mouseClick(swatch, Qt::LeftButton, {}, swatch->rect().center());
   }
 
-  // The pixels of the preview that are exactly `color`.
-  static int CountPixels(const QImage& image, QRgb color) {
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-      for (int x = 0; x < image.width(); ++x) count += (image.pixel(x, y) & 0xFFFFFF) == (color & 0xFFFFFF);
-    }
-    return count;
-  }
-  // The pixels of the white text, shrunk with the picture.
-  static int CountTextPixels(const QImage& image) {
+  // The pixels of the preview that are exactly `color`, or with `text`, those
+  // of the white text, shrunk with the picture.
+  static int CountPixels(const QImage& image, QRgb color, bool text = false) {
     int count = 0;
     for (int y = 0; y < image.height(); ++y) {
       for (int x = 0; x < image.width(); ++x) {
         QRgb pixel = image.pixel(x, y);
-        count += qRed(pixel) > 200 && qGreen(pixel) > 200 && qBlue(pixel) > 200;
+        count += text ? qRed(pixel) > 200 && qGreen(pixel) > 200 && qBlue(pixel) > 200
+                      : (pixel & 0xFFFFFF) == (color & 0xFFFFFF);
       }
     }
     return count;
   }
+  static int CountTextPixels(const QImage& image) { return CountPixels(image, 0, true); }
 
   fs::path Wallpaper() const { return home_.DataHome() / "kvillo" / "Kvillo.bmp"; }
 };
@@ -165,9 +161,7 @@ TEST_F(Preview, AddedFilesAreCopiedUnderFreeNamesAndTicked) {
     picks.pop_front();
     return answer;
   };
-  window_ = std::make_unique<kv::settings::frmSettings>(dialogs);
-  ASSERT_TRUE(window_->Load());
-  window_->show();
+  ASSERT_TRUE(Open(dialogs));
 
   auto path = [&](const char* name) { return QString::fromStdString((chosen / name).string()); };
   picks.push_back({path("Sea.bmp"), path("Sky.PNG"), path("Sea.bmp"), path("Folder.png"), path("Pipe.png"),
@@ -207,18 +201,48 @@ TEST_F(Preview, AddedFilesAreCopiedUnderFreeNamesAndTicked) {
   EXPECT_EQ(StoredList("SelectedQuotesFiles"), (Names{"Craft", "Craft (2)"}));
 }
 
-TEST_F(Preview, ScreenshotOfTheWindowWithThePane) {
-  // The shipped samples, as a user sees them first.
-  StoreSetting("Path", kvtest::BinDir().string());
-  StoreSetting("SelectedBackgrounds0", "Aurora");
-  OpenCleanly();
-  ShowPage(3);
-  WaitForPreview(0);
-  QImage shot = window_->grab().toImage();
-  fs::path file = kvtest::ScreenshotDir() / "settings-preview.png";
-  fs::create_directories(file.parent_path());
-  ASSERT_TRUE(shot.save(QString::fromStdString(file.string()))) << file;
-  EXPECT_EQ(shot.width(), window_->width());
+TEST(PreviewPick, KeepsItsRandomChoicesWhileTheSettingsStayRandomAndDrawsTheRest) {
+  kv::service::SettingsSnapshot settings;
+  settings.HAlign = 3;  // random
+  settings.VAlign = 1;
+  settings.TopMargin = -1;     // random: below 100, as the service draws it
+  settings.BottomMargin = 150;  // random too
+  settings.LeftMargin = -1;    // random: below 75
+  settings.RightMargin = 20;
+  kv::settings::PreviewPick previous;
+  previous.Drawn = true;
+  previous.HAlign = 2;
+  previous.VAlign = 0;
+  previous.TopMargin = 99;
+  previous.BottomMargin = 100;
+  previous.LeftMargin = 75;
+  previous.RightMargin = 5;
+  kv::settings::PreviewPick kept = kv::settings::DrawPick(settings, "", previous);
+  EXPECT_EQ(kept.HAlign, 2);
+  EXPECT_EQ(kept.VAlign, 1) << "a fixed setting wins";
+  EXPECT_EQ(kept.TopMargin, 99);
+  EXPECT_LT(kept.BottomMargin, 100) << "a choice the service never draws is drawn anew";
+  EXPECT_LT(kept.LeftMargin, 75);
+  EXPECT_EQ(kept.RightMargin, 20);
+
+  // The quote is kept while its file is, and drawn anew from the file when
+  // nothing was drawn yet, whatever the pick holds.
+  kvtest::TempHome home;
+  kvtest::WriteFile(home.DataFolder() / "files" / "Craft.txt", "Fresh quote.\n");
+  settings.SelectedQuotesFiles = "Craft";
+  previous.QuotesFile = "Craft";
+  previous.Quote = "Old quote.";
+  EXPECT_EQ(kv::settings::DrawPick(settings, home.DataFolder().string(), previous).Quote, "Old quote.");
+  previous.Drawn = false;
+  EXPECT_EQ(kv::settings::DrawPick(settings, home.DataFolder().string(), previous).Quote, "Fresh quote.");
+
+  // Nor are the alignment and the margins kept: twenty draws are not all 0.
+  int zeros = 0;
+  for (int i = 0; i < 20; ++i) {
+    kv::settings::PreviewPick drawn = kv::settings::DrawPick(settings, "", kv::settings::PreviewPick{});
+    zeros += drawn.HAlign == 0 && drawn.TopMargin == 0 && drawn.LeftMargin == 0;
+  }
+  EXPECT_LT(zeros, 20);
 }
 
 }  // namespace

@@ -56,8 +56,9 @@ class SettingsWindowTest : public testing::Test {
   }
 
   // Creates, loads and shows the window; answers the load's result.
-  kv::Status Open() {
-    window_ = std::make_unique<kv::settings::frmSettings>(Dialogs());
+  kv::Status Open() { return Open(Dialogs()); }
+  kv::Status Open(kv::settings::SettingsDialogs dialogs) {
+    window_ = std::make_unique<kv::settings::frmSettings>(std::move(dialogs));
     kv::Status loaded = window_->Load();
     window_->show();
     window_->activateWindow();
@@ -103,24 +104,27 @@ class SettingsWindowTest : public testing::Test {
     list->item(row)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
   }
 
-  static std::vector<std::string> Texts(const QListWidget* list) {
-    std::vector<std::string> texts;
-    for (int row = 0; row < list->count(); ++row) texts.push_back(list->item(row)->text().toStdString());
-    return texts;
-  }
-  static std::vector<std::string> Checked(const QListWidget* list) {
+  // The texts of the entries of a check list, all or only the ticked ones.
+  static std::vector<std::string> Texts(const QListWidget* list, bool onlyChecked = false) {
     std::vector<std::string> texts;
     for (int row = 0; row < list->count(); ++row) {
-      if (list->item(row)->checkState() == Qt::Checked) texts.push_back(list->item(row)->text().toStdString());
+      if (!onlyChecked || list->item(row)->checkState() == Qt::Checked) {
+        texts.push_back(list->item(row)->text().toStdString());
+      }
     }
     return texts;
   }
+  static std::vector<std::string> Checked(const QListWidget* list) { return Texts(list, true); }
   static std::vector<std::string> Items(const QComboBox* list) {
     std::vector<std::string> texts;
     for (int i = 0; i < list->count(); ++i) texts.push_back(list->itemText(i).toStdString());
     return texts;
   }
 
+  // Stores `names` as the numbered list Stem0, Stem1, ...
+  static void StoreList(const std::string& stem, const std::vector<std::string>& names) {
+    for (size_t i = 0; i < names.size(); ++i) StoreSetting(stem + std::to_string(i), names[i]);
+  }
   // The numbered list Stem0, Stem1, ... as the store holds it, up to the
   // first missing value.
   static std::vector<std::string> StoredList(const std::string& stem) {

@@ -1,8 +1,8 @@
 // The settings window's structure, its loading sequence, the check lists and
 // OK, Cancel and Apply, against the real store of a fresh home.
 
-#include <QLabel>
 #include <QGroupBox>
+#include <QLabel>
 #include <QTimer>
 
 #include "SettingsFixture.h"
@@ -15,95 +15,61 @@ using Names = std::vector<std::string>;
 
 class Window : public kvtest::SettingsWindowTest {};
 
-TEST_F(Window, ControlsSitWhereTheDesignPutsThem) {
-  AddBackground("A");
-  OpenCleanly();
-  EXPECT_EQ(window_->size(), QSize(675, 416))
-      << "5175 x 6240 twips at 15 twips a pixel, and the preview pane with its margin beside them";
-  EXPECT_EQ(Find<QWidget>("fraPreview")->geometry().topLeft(), QPoint(345, 12));
-  EXPECT_EQ(window_->windowTitle(), "Kvillo Setup");
-
-  struct Place {
-    const char* name;
-    QRect at;
-  };
-  for (Place place : {Place{"imgIcon", {8, 8, 32, 32}}, Place{"lblExplanation", {56, 12, 243, 29}},
-                      Place{"fraStartStop", {10, 50, 329, 81}}, Place{"fraFrequency", {10, 140, 329, 57}},
-                      Place{"fraVarious", {8, 208, 329, 166}}, Place{"cboVarious", {8, 0, 105, 21}},
-                      Place{"fraOptionPanel0", {8, 24, 313, 137}}, Place{"cmdOK", {104, 384, 73, 25}},
-                      Place{"cmdCancel", {184, 384, 73, 25}}, Place{"cmdApply", {264, 384, 73, 25}}}) {
-    EXPECT_EQ(Find<QWidget>(place.name)->geometry(), place.at) << place.name;
+TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsWhereTheDesignPutsThem) {
+  for (const char* name : {"Sea", "Sky"}) AddBackground(name);
+  for (const char* name : {"Craft", "Joys"}) AddQuotesFile(name);
+  for (auto [name, value] : {std::pair{"Frequency", "7"}, {"HAlign", "0"}, {"VAlign", "2"},
+                             {"BackgroundMode", "Center"},  // the older form, read as 2
+                             {"TopMargin", "-1"}, {"BottomMargin", "-7"}, {"LeftMargin", "25"},
+                             {"RightMargin", "100"}, {"FontSize", "70"}, {"AllowViolation", "0"},
+                             {"FontColor", "255"}, {"BackgroundColor", "16711680"}, {"SelectedQuotesFiles0", "Joys"}}) {
+    StoreSetting(name, value);
   }
+  OpenCleanly();
+  EXPECT_EQ(window_->size(), QSize(675, 416)) << "5175 x 6240 twips at 15 a pixel, and the preview pane beside them";
+  EXPECT_EQ(window_->windowTitle(), "Kvillo Setup");
+  for (auto [name, at] : {std::pair{"imgIcon", QRect(8, 8, 32, 32)}, {"lblExplanation", {56, 12, 243, 29}},
+                          {"fraStartStop", {10, 50, 329, 81}}, {"fraFrequency", {10, 140, 329, 57}},
+                          {"fraVarious", {8, 208, 329, 166}}, {"cboVarious", {8, 0, 105, 21}},
+                          {"cmdOK", {104, 384, 73, 25}}, {"cmdCancel", {184, 384, 73, 25}},
+                          {"cmdApply", {264, 384, 73, 25}}}) {
+    EXPECT_EQ(Find<QWidget>(name)->geometry(), at) << name;
+  }
+  EXPECT_EQ(Find<QWidget>("fraPreview")->geometry().topLeft(), QPoint(345, 12));
   // No service runs: only Start is usable in the service frame.
   EXPECT_EQ(Find<QGroupBox>("fraStartStop")->title(), "Kvillo status: Stopped");
-  EXPECT_TRUE(Find<QWidget>("cmdStart")->isEnabled());
-  for (const char* name : {"cmdStop", "cmdPause", "cmdResume"}) {
-    EXPECT_FALSE(Find<QWidget>(name)->isEnabled()) << name;
-  }
-  EXPECT_TRUE(Find<QWidget>("chkAutoStart")->isEnabled());
+  for (const char* name : {"cmdStop", "cmdPause", "cmdResume"}) EXPECT_FALSE(Button(name)->isEnabled()) << name;
+  EXPECT_TRUE(Button("cmdStart")->isEnabled());
   EXPECT_TRUE(Find<QTimer>("tmrServiceWatch")->isActive());
   EXPECT_EQ(Find<QTimer>("tmrServiceWatch")->interval(), 500);
-
   EXPECT_TRUE(Button("cmdOK")->isDefault()) << "Enter presses OK";
-
-  // Every caption fits its box: nothing is cut off.
-  for (QLabel* label : window_->findChildren<QLabel*>()) {
-    if (label->wordWrap() || label->text().isEmpty()) continue;
-    EXPECT_LE(label->sizeHint().width(), label->width()) << label->objectName().toStdString() << " is cut off";
+  // Every caption fits its box: nothing is cut off, and in the window's own
+  // fonts nothing needs to be drawn smaller.
+  for (QWidget* caption : window_->findChildren<QWidget*>()) {
+    auto* label = qobject_cast<QLabel*>(caption);
+    if (label ? label->wordWrap() || label->text().isEmpty() : !qobject_cast<QCheckBox*>(caption)) continue;
+    EXPECT_LE(caption->sizeHint().width(), caption->width()) << caption->objectName().toStdString() << " is cut off";
+    EXPECT_EQ(caption->font().pixelSize(), 11) << caption->objectName().toStdString() << " was made smaller";
   }
-  for (QCheckBox* box : window_->findChildren<QCheckBox*>()) {
-    EXPECT_LE(box->sizeHint().width(), box->width()) << box->objectName().toStdString() << " is cut off";
-  }
-}
 
-TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsAndNothingToApply) {
-  AddBackground("Sea");
-  AddBackground("Sky");
-  AddQuotesFile("Craft");
-  AddQuotesFile("Joys");
-  StoreSetting("Frequency", "7");
-  StoreSetting("HAlign", "0");
-  StoreSetting("VAlign", "2");
-  StoreSetting("BackgroundMode", "Center");  // the older form, read as 2
-  StoreSetting("TopMargin", "-1");
-  StoreSetting("BottomMargin", "-7");
-  StoreSetting("LeftMargin", "25");
-  StoreSetting("RightMargin", "100");
-  StoreSetting("FontSize", "70");
-  StoreSetting("AllowViolation", "0");
-  StoreSetting("FontColor", "255");  // red
-  StoreSetting("BackgroundColor", "16711680");  // blue
-  StoreSetting("SelectedQuotesFiles0", "Joys");
-  OpenCleanly();
-
+  // Page 0 shows; the others wait beyond the right edge, disabled.
   EXPECT_EQ(Items(List("cboVarious")), (Names{"Effects", "Quotes", "Font", "Background", "Position"}));
-  EXPECT_EQ(List("cboVarious")->currentIndex(), 0);
   for (int page = 0; page < 5; ++page) {
     QWidget* panel = Find<QWidget>(("fraOptionPanel" + std::to_string(page)).c_str());
     EXPECT_EQ(panel->isEnabled(), page == 0) << "page " << page;
-    EXPECT_EQ(panel->x(), page == 0 ? 8 : 352) << "page " << page << " at 120 or 5280 twips";
-    EXPECT_EQ(panel->y(), 24) << "360 twips below the top of fraVarious";
+    EXPECT_EQ(panel->pos(), QPoint(page == 0 ? 8 : 352, 24)) << "page " << page << " at 120 or 5280, 360 twips";
   }
   EXPECT_FALSE(ApplyEnabled()) << "loading is no edit";
-  EXPECT_EQ(CheckList("lstEffects")->count(), 5) << "the five effects, none ticked";
+  EXPECT_EQ(Checked(CheckList("lstEffects")).size(), 0u);
 
-  EXPECT_EQ(Items(List("cboFrequency")).size(), 9u);
-  EXPECT_EQ(List("cboFrequency")->currentText(), "Month");
-  EXPECT_EQ(List("cboHAlign")->currentText(), "Left");
-  EXPECT_EQ(List("cboVAlign")->currentText(), "Center");
-  EXPECT_EQ(Items(List("cboBackgroundMode")), (Names{"Tile", "Stretch", "Center"}));
-  EXPECT_EQ(List("cboBackgroundMode")->currentIndex(), 2);
-
-  EXPECT_EQ(List("cboFontSize")->count(), 63);
-  EXPECT_EQ(List("cboFontSize")->itemText(0), "8");
-  EXPECT_EQ(List("cboFontSize")->currentText(), "70");
+  EXPECT_EQ(List("cboFrequency")->count(), 9);
   EXPECT_EQ(List("cboMargin0")->count(), 102) << "Random, 0% ... 100%";
-  EXPECT_EQ(List("cboMargin0")->currentText(), "Random") << "TopMargin -1";
-  EXPECT_EQ(List("cboMargin1")->currentText(), "Random") << "BottomMargin -7";
-  EXPECT_EQ(List("cboMargin2")->currentText(), "25%") << "LeftMargin 25";
-  EXPECT_EQ(List("cboMargin3")->currentText(), "100%") << "RightMargin 100";
+  for (auto [name, text] : {std::pair{"cboFrequency", "Month"}, {"cboHAlign", "Left"}, {"cboVAlign", "Center"},
+                            {"cboBackgroundMode", "Center"}, {"cboFontSize", "70"}, {"cboMargin0", "Random"},
+                            {"cboMargin1", "Random"}, {"cboMargin2", "25%"}, {"cboMargin3", "100%"}}) {
+    EXPECT_EQ(List(name)->currentText(), text) << name;
+  }
   EXPECT_FALSE(Box("chkAllowViolation")->isChecked());
-
   EXPECT_EQ(Swatch("txtColor")->Color(), 0x0000FFu);
   EXPECT_EQ(Swatch("txtBackgroundColor")->Color(), 0xFF0000u);
 
@@ -117,10 +83,6 @@ TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsAndNothingToApply) {
   for (const char* name : {"lstBackGrounds", "lstQuotesFiles", "lstFont"}) {
     EXPECT_EQ(CheckList(name)->currentItem(), nullptr) << name << " has an entry highlighted";
   }
-  QWidget* quotesPage = Find<QWidget>("fraOptionPanel1");
-  EXPECT_TRUE(Box("chkUseQuotes")->isEnabledTo(quotesPage)) << "usable while the sibling is absent";
-  EXPECT_FALSE(Box("chkUseQuotes")->isChecked());
-  EXPECT_TRUE(CheckList("lstQuotesFiles")->isEnabledTo(quotesPage));
 
   // Choosing a page shows it, and only it.
   ShowPage(3);
@@ -130,52 +92,7 @@ TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsAndNothingToApply) {
   EXPECT_FALSE(CheckList("lstEffects")->hasFocus()) << "a hidden page's control takes no focus";
 }
 
-TEST_F(Window, CaseDifferingNamesAreMatchedExactlyAndOnePictureIsListedOnce) {
-  NotFirstRun();
-  // Two files of one name (the extension's case differs) are one picture,
-  // and names that differ only in letter case are different pictures.
-  AddBackground("Sea");
-  kvtest::WriteFile(data_ / "Backgrounds" / "Sea.BMP", "");
-  AddBackground("sky");
-  AddBackground("Sky");
-  AddBackground(" ");  // a blank name is no entry
-  StoreSetting("SelectedBackgrounds0", "Sea");
-  StoreSetting("SelectedBackgrounds1", "SKY");
-  StoreSetting("SelectedBackgrounds2", "Sky");
-  StoreSetting("SelectedBackgrounds3", "Gone");
-  OpenCleanly();
-
-  QListWidget* list = CheckList("lstBackGrounds");
-  ASSERT_EQ(Texts(list), (Names{"Sea", "Sky", "sky"}));
-  EXPECT_EQ(list->item(0)->checkState(), Qt::Checked);
-  EXPECT_EQ(list->item(1)->checkState(), Qt::Checked);
-  EXPECT_EQ(list->item(2)->checkState(), Qt::Unchecked) << "\"SKY\" and \"Sky\" match no \"sky\"";
-  EXPECT_FALSE(ApplyEnabled());
-
-  Names selection;
-  ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
-  EXPECT_EQ(selection, (Names{"Sea", "SKY", "Sky", "Gone"})) << "unchanged until a check mark changes";
-
-  // A check mark selects in list order; the names the list does not show
-  // are gone.
-  ShowPage(3);
-  SetChecked(list, 2, true);
-  EXPECT_TRUE(ApplyEnabled());
-  Button("cmdApply")->click();
-  EXPECT_EQ(StoredList("SelectedBackgrounds"), (Names{"Sea", "Sky", "sky"}));
-}
-
-TEST_F(Window, UseQuotesDisablesTheQuotesListWithoutCountingAsAnEdit) {
-  NotFirstRun();
-  OpenCleanly();
-  ShowPage(1);
-  Box("chkUseQuotes")->setChecked(true);
-  EXPECT_TRUE(window_->Settings()->UseQuotes());
-  EXPECT_FALSE(CheckList("lstQuotesFiles")->isEnabled());
-  EXPECT_FALSE(ApplyEnabled());
-}
-
-TEST_F(Window, EmptyDataFolderGivesEmptyListsAndKeepsTheSelection) {
+TEST_F(Window, CheckListsMatchNamesExactlySelectInListOrderAndKeepWhatTheyDoNotShow) {
   NotFirstRun();
   StoreSetting("SelectedBackgrounds0", "Gone");
   StoreSetting("SelectedQuotesFiles0", "Also gone");
@@ -186,25 +103,81 @@ TEST_F(Window, EmptyDataFolderGivesEmptyListsAndKeepsTheSelection) {
   Button("cmdOK")->click();
   EXPECT_EQ(StoredList("SelectedBackgrounds"), Names{"Gone"}) << "an unseen selection is kept";
   EXPECT_EQ(StoredList("SelectedQuotesFiles"), Names{"Also gone"});
-  EXPECT_EQ(StoredSetting("Frequency"), "0");
+
+  // Two files of one name (the extension's case differs) are one picture,
+  // and names that differ only in letter case are different pictures.
+  AddBackground("Sea");
+  kvtest::WriteFile(data_ / "Backgrounds" / "Sea.BMP", "");
+  AddBackground("sky");
+  AddBackground("Sky");
+  AddBackground(" ");  // a blank name is no entry
+  AddQuotesFile("Q1");
+  StoreList("SelectedBackgrounds", {"Sea", "SKY", "Sky", "Gone"});
+  OpenCleanly();
+  QListWidget* list = CheckList("lstBackGrounds");
+  ASSERT_EQ(Texts(list), (Names{"Sea", "Sky", "sky"}));
+  EXPECT_EQ(Checked(list), (Names{"Sea", "Sky"})) << "\"SKY\" and \"Sky\" match no \"sky\"";
+  Names selection;
+  ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
+  EXPECT_EQ(selection, (Names{"Sea", "SKY", "Sky", "Gone"})) << "unchanged until a check mark changes";
+
+  // A check mark selects in list order, not in the order of the clicks; the
+  // names the list does not show are gone.
+  ShowPage(3);
+  SetChecked(list, 2, true);
+  EXPECT_TRUE(ApplyEnabled());
+  ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
+  EXPECT_EQ(selection, (Names{"Sea", "Sky", "sky"}));
+  SetChecked(list, 0, false);
+  SetChecked(list, 1, false);
+  SetChecked(list, 0, true);
+  ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
+  EXPECT_EQ(selection, (Names{"Sea", "sky"}));
+  Button("cmdApply")->click();
+  EXPECT_EQ(StoredList("SelectedBackgrounds"), (Names{"Sea", "sky"}));
+
+  // With nothing ticked, the pictures and the quotes files are one empty
+  // name and the fonts "Arial", although no entry is called so.
+  SetChecked(list, 0, false);
+  SetChecked(list, 2, false);
+  ShowPage(2);
+  QList<QListWidgetItem*> dejaVu = CheckList("lstFont")->findItems("DejaVu Sans", Qt::MatchExactly);
+  ASSERT_EQ(dejaVu.size(), 1);
+  dejaVu[0]->setCheckState(Qt::Checked);
+  dejaVu[0]->setCheckState(Qt::Unchecked);
+  EXPECT_TRUE(Checked(CheckList("lstFont")).empty());
+  ShowPage(1);
+  SetChecked(CheckList("lstQuotesFiles"), 0, true);
+  SetChecked(CheckList("lstQuotesFiles"), 0, false);
+  Button("cmdApply")->click();
+  EXPECT_EQ(StoredList("SelectedFonts"), Names{"Arial"});
+  EXPECT_EQ(StoredList("SelectedBackgrounds"), Names{""});
+  EXPECT_EQ(StoredList("SelectedQuotesFiles"), Names{""});
 }
 
-TEST_F(Window, SiblingInstalledClearsAndLocksUseQuotesUntilTheNextSave) {
+TEST_F(Window, UseQuotesIsNoEditAndAnInstalledSiblingClearsAndLocksIt) {
   NotFirstRun();
   AddQuotesFile("Craft");
+  OpenCleanly();
+  QWidget* quotesPage = Find<QWidget>("fraOptionPanel1");
+  EXPECT_TRUE(Box("chkUseQuotes")->isEnabledTo(quotesPage)) << "usable while the sibling is absent";
+  ShowPage(1);
+  Box("chkUseQuotes")->setChecked(true);
+  EXPECT_TRUE(window_->Settings()->UseQuotes());
+  EXPECT_FALSE(CheckList("lstQuotesFiles")->isEnabled());
+  EXPECT_FALSE(ApplyEnabled());
+
   kvtest::Store("software\\Classes\\Lexora.Data", "", "");
   kvtest::Store("software\\Classes\\Lexora.Settings", "LexoraPath", data_.string());
   StoreSetting("UseQuotes", "1");
   OpenCleanly();
-
-  QWidget* quotesPage = Find<QWidget>("fraOptionPanel1");
+  quotesPage = Find<QWidget>("fraOptionPanel1");
   EXPECT_FALSE(Box("chkUseQuotes")->isChecked());
   EXPECT_FALSE(Box("chkUseQuotes")->isEnabledTo(quotesPage));
   EXPECT_TRUE(CheckList("lstQuotesFiles")->isEnabledTo(quotesPage));
   EXPECT_FALSE(window_->Settings()->UseQuotes()) << "cleared in memory";
   EXPECT_FALSE(ApplyEnabled());
   EXPECT_EQ(StoredSetting("UseQuotes"), "1") << "not yet saved";
-
   ShowPage(1);
   SetChecked(CheckList("lstQuotesFiles"), 0, true);
   Button("cmdApply")->click();
@@ -212,7 +185,7 @@ TEST_F(Window, SiblingInstalledClearsAndLocksUseQuotesUntilTheNextSave) {
   EXPECT_EQ(StoredList("SelectedQuotesFiles"), Names{"Craft"});
 }
 
-TEST_F(Window, CancelAndTheCloseButtonSaveNothing) {
+TEST_F(Window, CancelTheCloseButtonAndEscapeSaveNothing) {
   NotFirstRun();
   AddBackground("A");
   OpenCleanly();
@@ -228,7 +201,6 @@ TEST_F(Window, CancelAndTheCloseButtonSaveNothing) {
   EXPECT_EQ(StoredSetting("TopMargin"), "10");
   EXPECT_EQ(StoredList("SelectedBackgrounds"), Names{""});
 
-  // The title bar's close button, and Esc, are Cancel.
   for (bool escape : {false, true}) {
     OpenCleanly();
     Pick(List("cboFrequency"), 0);
@@ -238,7 +210,7 @@ TEST_F(Window, CancelAndTheCloseButtonSaveNothing) {
   }
 }
 
-TEST_F(Window, ApplyAndOkSaveExactlyTheEditedState) {
+TEST_F(Window, ApplyOkAndEnterSaveExactlyTheEditedState) {
   NotFirstRun();
   AddBackground("A");
   AddBackground("B");
@@ -264,36 +236,24 @@ TEST_F(Window, ApplyAndOkSaveExactlyTheEditedState) {
   EXPECT_FALSE(ApplyEnabled()) << "nothing left to apply";
   EXPECT_TRUE(window_->isVisible()) << "Apply keeps the window open";
   EXPECT_TRUE(Button("cmdOK")->hasFocus()) << "the focus moved to OK as Apply was disabled";
-  EXPECT_EQ(StoredSetting("HAlign"), "2");
-  EXPECT_EQ(StoredSetting("BottomMargin"), "35");
-  EXPECT_EQ(StoredSetting("BackgroundMode"), "0");
+  for (auto [name, value] : {std::pair{"HAlign", "2"}, {"BottomMargin", "35"}, {"BackgroundMode", "0"},
+                             // Everything else is the state loaded, written back unchanged.
+                             {"Frequency", "1"}, {"FontColor", "16777215"}, {"TopMargin", "10"}}) {
+    EXPECT_EQ(StoredSetting(name), value) << name;
+  }
   EXPECT_EQ(StoredList("SelectedBackgrounds"), Names{"B"});
-  // Everything else is the state loaded: written back unchanged.
-  EXPECT_EQ(StoredSetting("Frequency"), "1");
-  EXPECT_EQ(StoredSetting("FontColor"), "16777215");
-  EXPECT_EQ(StoredSetting("TopMargin"), "10");
   EXPECT_EQ(StoredList("SelectedFonts"), Names{"Arial"});
 
-  // OK saves the edits since, then closes.
+  // Enter presses OK without moving the focus: the choice shown in the list
+  // that has it is saved as if the list had been left.
   ShowPage(2);
-  Pick(List("cboFontSize"), 4);  // "12"
-  Button("cmdOK")->click();
-  EXPECT_FALSE(window_->isVisible());
-  EXPECT_EQ(StoredSetting("FontSize"), "12");
-}
-
-TEST_F(Window, EnterOnAChangedListSavesItsChoice) {
-  // Enter presses OK without moving the focus; the choice shown in the list
-  // that has the focus is saved as if it had been left.
-  NotFirstRun();
-  OpenCleanly();
-  QComboBox* frequency = List("cboFrequency");
-  frequency->setFocus(Qt::TabFocusReason);
-  frequency->setCurrentIndex(6);
+  QComboBox* size = List("cboFontSize");
+  size->setFocus(Qt::TabFocusReason);
+  size->setCurrentIndex(4);  // "12"
   ASSERT_FALSE(ApplyEnabled()) << "not committed before it loses the focus";
-  QTest::keyClick(frequency, Qt::Key_Return);
+  QTest::keyClick(size, Qt::Key_Return);
   EXPECT_FALSE(window_->isVisible()) << "Enter is OK";
-  EXPECT_EQ(StoredSetting("Frequency"), "6");
+  EXPECT_EQ(StoredSetting("FontSize"), "12");
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ TempHome::TempHome() {
   setenv("XDG_CONFIG_HOME", ConfigHome().c_str(), 1);
   setenv("XDG_DATA_HOME", DataHome().c_str(), 1);
   setenv("XDG_RUNTIME_DIR", RuntimeDir().c_str(), 1);
+  setenv("XDG_CACHE_HOME", (root_ / "cache").c_str(), 1);
   unsetenv("XDG_CURRENT_DESKTOP");
 }
 

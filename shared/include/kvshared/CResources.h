@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,9 @@ class KV_EXPORT CResources {
 
   CSettings* settings_ = nullptr;
   std::vector<std::string> QuotesFileNames_;
-  std::vector<std::string> FontNames_;
+  // Listed at the first question: listing every installed family costs the
+  // font configuration's whole load, which a caller that never asks skips.
+  mutable std::optional<std::vector<std::string>> FontNames_;
   std::vector<std::string> BackgroundNames_;
 };
 

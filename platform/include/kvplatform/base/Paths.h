@@ -20,6 +20,9 @@ std::filesystem::path ConfigHome();
 // $XDG_DATA_HOME, else ~/.local/share.
 std::filesystem::path DataHome();
 
+// $XDG_CACHE_HOME, else ~/.cache.
+std::filesystem::path CacheHome();
+
 // The per-user settings store: <config>/lexora/registry.sqlite.
 std::filesystem::path StoreFile();
 
