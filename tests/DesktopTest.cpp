@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "PictureFiles.h"
@@ -42,37 +43,14 @@ class Client {
 
   Atom AtomOf(const char* name) { return XInternAtom(display_, name, False); }
   Window Root() { return DefaultRootWindow(display_); }
+  Display* Get() { return display_; }
 
-  void SetCardinals(Window window, const char* name, std::vector<long> values) {
-    XChangeProperty(display_, window, AtomOf(name), XA_CARDINAL, 32, PropModeReplace,
+  void Set(Window window, const char* name, std::vector<long> values, Atom type = XA_CARDINAL) {
+    XChangeProperty(display_, window, AtomOf(name), type, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(values.data()), static_cast<int>(values.size()));
     XSync(display_, False);
   }
-
-  // A panel: a dock window along one edge with a partial strut, mapped
-  // until the window manager lists it. (The manager owns its selection a
-  // moment before it takes over mapping; a window mapped in between is
-  // mapped again.)
-  Window Dock(int x, int y, unsigned w, unsigned h, std::vector<long> strut) {
-    Window window = XCreateSimpleWindow(display_, Root(), x, y, w, h, 0, 0, 0x404040);
-    long type = static_cast<long>(AtomOf("_NET_WM_WINDOW_TYPE_DOCK"));
-    XChangeProperty(display_, window, AtomOf("_NET_WM_WINDOW_TYPE"), XA_ATOM, 32, PropModeReplace,
-                    reinterpret_cast<unsigned char*>(&type), 1);
-    SetCardinals(window, "_NET_WM_STRUT_PARTIAL", strut);
-    XMapWindow(display_, window);
-    // The test lists its docks itself, as a window manager publishes its
-    // clients: a real window manager on a loaded machine sometimes never
-    // managed a window mapped early in its life, which made this test fail
-    // by chance.
-    std::vector<long> clients = Cardinals(Root(), "_NET_CLIENT_LIST", XA_WINDOW);
-    clients.push_back(static_cast<long>(window));
-    XChangeProperty(display_, Root(), AtomOf("_NET_CLIENT_LIST"), XA_WINDOW, 32, PropModeReplace,
-                    reinterpret_cast<unsigned char*>(clients.data()), static_cast<int>(clients.size()));
-    XSync(display_, False);
-    return window;
-  }
-
-  std::vector<long> Cardinals(Window window, const char* name, Atom type) {
+  std::vector<long> Get(Window window, const char* name, Atom type) {
     Atom actual = None;
     int format = 0;
     unsigned long items = 0, after = 0;
@@ -86,14 +64,17 @@ class Client {
     return values;
   }
 
-  bool Listed(Window window) {
-    for (long client : Cardinals(Root(), "_NET_CLIENT_LIST", XA_WINDOW)) {
-      if (static_cast<Window>(client) == window) return true;
-    }
-    return false;
+  // A panel: a dock window along one edge with a partial strut, mapped and
+  // listed among the clients as a window manager lists it.
+  void Dock(int x, int y, unsigned w, unsigned h, std::vector<long> strut) {
+    Window window = XCreateSimpleWindow(display_, Root(), x, y, w, h, 0, 0, 0x404040);
+    Set(window, "_NET_WM_WINDOW_TYPE", {static_cast<long>(AtomOf("_NET_WM_WINDOW_TYPE_DOCK"))}, XA_ATOM);
+    Set(window, "_NET_WM_STRUT_PARTIAL", strut);
+    XMapWindow(display_, window);
+    std::vector<long> clients = Get(Root(), "_NET_CLIENT_LIST", XA_WINDOW);
+    clients.push_back(static_cast<long>(window));
+    Set(Root(), "_NET_CLIENT_LIST", clients, XA_WINDOW);
   }
-
-  Display* Get() { return display_; }
 
  private:
   Display* display_;
@@ -104,16 +85,13 @@ pid_t ServerPid(const std::string& display) {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  std::string path = "/tmp/.X11-unix/X" + display.substr(1);
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-  pid_t pid = 0;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    ucred credentials{};
-    socklen_t size = sizeof credentials;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0) pid = credentials.pid;
-  }
+  std::snprintf(address.sun_path, sizeof address.sun_path, "/tmp/.X11-unix/X%s", display.substr(1).c_str());
+  ucred credentials{};
+  socklen_t size = sizeof credentials;
+  bool known = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+               getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0;
   close(fd);
-  return pid;
+  return known ? credentials.pid : 0;
 }
 
 class Desktop : public testing::Test {
@@ -134,35 +112,26 @@ class Desktop : public testing::Test {
     return kv::render::RenderWallpaper("Sky", 0, mode, "DejaVu Sans", 32, 0xFFFFFF, quote, output_, 0, 0, 10, 10, 2,
                                        valign, true);
   }
+  // The taskbar once the screen's answer satisfies `wanted`: on a loaded
+  // machine the server may still be settling, so it is asked until then.
+  kv::platform::ScreenInfo ScreenWhen(const std::function<bool(const kv::platform::ScreenInfo&)>& wanted) {
+    kv::platform::ScreenInfo screen;
+    EXPECT_TRUE(kvtest::WaitFor([&] { return wanted(screen = QueryScreen()); }, std::chrono::seconds(60)));
+    return screen;
+  }
 
   kvtest::TempHome home_;
   kvtest::Xvfb xvfb_{1024, 768};
   std::string output_;
 };
 
-TEST_F(Desktop, TheScreenIsTheServersAndHasNoTaskbarWithoutPanels) {
-  kv::platform::ScreenInfo screen = QueryScreen();
-  EXPECT_EQ(screen.width, 1024);
-  EXPECT_EQ(screen.height, 768);
-  EXPECT_FALSE(screen.taskbar);
-}
-
 TEST_F(Desktop, ADockWindowsStrutIsTheTaskbarAndTheTextKeepsClearOfIt) {
   Client panel(xvfb_.Display());
   // A 30-pixel panel along the bottom: left, right, top, bottom, then the
   // ranges along each edge.
-  Window bottom = panel.Dock(0, 738, 1024, 30, {0, 0, 0, 30, 0, 0, 0, 0, 0, 0, 0, 1023});
-  ASSERT_TRUE(kvtest::WaitFor([&] { return panel.Listed(bottom); }, std::chrono::seconds(60)))
-      << "the dock is listed";
-  // The query runs as soon as the dock is listed; on a loaded machine the
-  // server may still be settling, so it is asked until it answers.
-  kv::platform::ScreenInfo screen;
-  ASSERT_TRUE(kvtest::WaitFor(
-      [&] {
-        screen = QueryScreen();
-        return screen.taskbar.has_value();
-      },
-      std::chrono::seconds(60)));
+  panel.Dock(0, 738, 1024, 30, {0, 0, 0, 30, 0, 0, 0, 0, 0, 0, 0, 1023});
+  auto screen = ScreenWhen([](const auto& s) { return s.taskbar.has_value(); });
+  ASSERT_TRUE(screen.taskbar);
   EXPECT_EQ(screen.taskbar->edge, kv::platform::kTaskbarBottom);
   EXPECT_EQ(screen.taskbar->rect.bottom - screen.taskbar->rect.top, 30);
 
@@ -185,34 +154,33 @@ TEST_F(Desktop, ADockWindowsStrutIsTheTaskbarAndTheTextKeepsClearOfIt) {
 
   // A wider panel on the right wins: the largest reservation is the taskbar.
   panel.Dock(964, 0, 60, 738, {0, 60, 0, 0, 0, 0, 0, 767, 0, 0, 0, 0});
-  ASSERT_TRUE(kvtest::WaitFor(
-      [&] {
-        auto taskbar = QueryScreen().taskbar;
-        return taskbar && taskbar->edge == kv::platform::kTaskbarRight;
-      },
-      std::chrono::seconds(60)));
+  ScreenWhen([](const auto& s) { return s.taskbar && s.taskbar->edge == kv::platform::kTaskbarRight; });
   ASSERT_EQ(*Draw("Right"), 1);
   EXPECT_EQ(kvtest::ReadBmp24(output_).width, 964);
   EXPECT_EQ(kvtest::ReadBmp24(output_).height, 768);
 }
 
 TEST_F(Desktop, WithoutDocksThePublishedWorkAreasTell) {
+  kv::platform::ScreenInfo screen = QueryScreen();
+  EXPECT_EQ(screen.width, 1024);
+  EXPECT_EQ(screen.height, 768);
+  EXPECT_FALSE(screen.taskbar) << "no panels, no work areas: no taskbar";
+
   Client manager(xvfb_.Display());
   // A work area 28 pixels short at the bottom, as a window manager publishes it.
-  manager.SetCardinals(manager.Root(), "_NET_WORKAREA", {0, 0, 1024, 740, 0, 0, 1024, 700});
-  auto screen = QueryScreen();
+  manager.Set(manager.Root(), "_NET_WORKAREA", {0, 0, 1024, 740, 0, 0, 1024, 700});
+  screen = QueryScreen();
   ASSERT_TRUE(screen.taskbar);
   EXPECT_EQ(screen.taskbar->edge, kv::platform::kTaskbarBottom);
   EXPECT_EQ(screen.taskbar->rect.top, 740);
-  manager.SetCardinals(manager.Root(), "_NET_CURRENT_DESKTOP", {1});
+  manager.Set(manager.Root(), "_NET_CURRENT_DESKTOP", {1});
   EXPECT_EQ(QueryScreen().taskbar->rect.top, 700) << "the current desktop's work area";
   // The per-monitor work areas come first: here a 25-pixel bar at the top.
-  manager.SetCardinals(manager.Root(), "_GTK_WORKAREAS_D0", {0, 25, 1024, 743});
+  manager.Set(manager.Root(), "_GTK_WORKAREAS_D0", {0, 25, 1024, 743});
   screen = QueryScreen();
   ASSERT_TRUE(screen.taskbar);
   EXPECT_EQ(screen.taskbar->edge, kv::platform::kTaskbarTop);
   EXPECT_EQ(screen.taskbar->rect.bottom - screen.taskbar->rect.top, 25);
-  // Top taskbar: the text moves down by it.
   kvtest::StoreSetting("WallpaperCommand", "true");
   ASSERT_EQ(*Draw("x", 0), 1);
   EXPECT_EQ(kvtest::ReadBmp24(output_).height, 743);
@@ -221,22 +189,19 @@ TEST_F(Desktop, WithoutDocksThePublishedWorkAreasTell) {
 TEST_F(Desktop, TheWallpaperBecomesTheRootWindowsPicture) {
   Client viewer(xvfb_.Display());
   ASSERT_EQ(*Draw("The root window shows this"), 1);
-  kvtest::Image file = kvtest::ReadBmp24(output_);
   kvtest::Image root = xvfb_.CaptureRoot();
   kvtest::SavePng(root, kvtest::ScreenshotDir() / "root-wallpaper.png");
-  ASSERT_EQ(root.width, file.width);
-  ASSERT_EQ(root.height, file.height);
-  EXPECT_TRUE(root.rgb == file.rgb) << "the root window shows the written file pixel for pixel";
-  std::vector<long> first = viewer.Cardinals(viewer.Root(), "_XROOTPMAP_ID", XA_PIXMAP);
+  EXPECT_TRUE(root.rgb == kvtest::ReadBmp24(output_).rgb) << "the root window shows the written file pixel for pixel";
+  std::vector<long> first = viewer.Get(viewer.Root(), "_XROOTPMAP_ID", XA_PIXMAP);
   ASSERT_EQ(first.size(), 1u);
-  EXPECT_EQ(viewer.Cardinals(viewer.Root(), "ESETROOT_PMAP_ID", XA_PIXMAP), first);
+  EXPECT_EQ(viewer.Get(viewer.Root(), "ESETROOT_PMAP_ID", XA_PIXMAP), first);
 
   // A second wallpaper replaces the first and frees its pixmap.
   ASSERT_EQ(*Draw("And now this one", 0, 0), 1);
   kvtest::Image second = xvfb_.CaptureRoot();
   EXPECT_TRUE(second.rgb == kvtest::ReadBmp24(output_).rgb);
   EXPECT_FALSE(second.rgb == root.rgb);
-  std::vector<long> now = viewer.Cardinals(viewer.Root(), "_XROOTPMAP_ID", XA_PIXMAP);
+  std::vector<long> now = viewer.Get(viewer.Root(), "_XROOTPMAP_ID", XA_PIXMAP);
   ASSERT_EQ(now.size(), 1u);
   EXPECT_NE(now, first);
   auto previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
@@ -247,12 +212,8 @@ TEST_F(Desktop, TheWallpaperBecomesTheRootWindowsPicture) {
       << "the old pixmap was freed, not leaked in the server";
   XSetErrorHandler(previous);
   // A stale id left by someone else is survived.
-  viewer.SetCardinals(viewer.Root(), "_XROOTPMAP_ID", {0x7654321});
-  XChangeProperty(viewer.Get(), viewer.Root(), viewer.AtomOf("_XROOTPMAP_ID"), XA_PIXMAP, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(std::vector<long>{0x7654321}.data()), 1);
-  XChangeProperty(viewer.Get(), viewer.Root(), viewer.AtomOf("ESETROOT_PMAP_ID"), XA_PIXMAP, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(std::vector<long>{0x7654321}.data()), 1);
-  XSync(viewer.Get(), False);
+  viewer.Set(viewer.Root(), "_XROOTPMAP_ID", {0x7654321}, XA_PIXMAP);
+  viewer.Set(viewer.Root(), "ESETROOT_PMAP_ID", {0x7654321}, XA_PIXMAP);
   ASSERT_EQ(*Draw("Third"), 1);
   EXPECT_TRUE(xvfb_.CaptureRoot().rgb == kvtest::ReadBmp24(output_).rgb);
 }

@@ -27,24 +27,12 @@ using Args = std::vector<std::string>;
 class Environment {
  public:
   ~Environment() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
+    for (const auto& [name, value] : saved_) value ? (void)setenv(name.c_str(), value->c_str(), 1) : (void)unsetenv(name.c_str());
   }
   void Set(const std::string& name, const std::optional<std::string>& value) {
-    if (!saved_.contains(name)) {
-      const char* old = getenv(name.c_str());
-      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
-    if (value) {
-      setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      unsetenv(name.c_str());
-    }
+    const char* old = getenv(name.c_str());
+    saved_.try_emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
+    value ? (void)setenv(name.c_str(), value->c_str(), 1) : (void)unsetenv(name.c_str());
   }
 
  private:
@@ -118,30 +106,37 @@ class Publish : public testing::Test {
   std::unique_ptr<kv::platform::Bitmap> bitmap_;
 };
 
-TEST_F(Publish, WritesAnExact24BitBitmapAndSetsNothingWithoutADesktop) {
+TEST_F(Publish, WritesAnExact24BitBitmapOrFailsChangingNothing) {
   ASSERT_TRUE(PublishOnce());
   kvtest::Image image = kvtest::ReadBmp24(file_);
   ASSERT_EQ(image.width, 6);
   ASSERT_EQ(image.height, 4);
   for (int y = 0; y < 4; ++y) {
-    for (int x = 0; x < 6; ++x) {
-      std::int32_t ref = x * 40 + y * 10;  // 0x00BBGGRR: red only
-      EXPECT_EQ(image.Pixel(x, y), static_cast<std::uint32_t>(ref) << 16);
-    }
+    for (int x = 0; x < 6; ++x) EXPECT_EQ(image.Pixel(x, y), static_cast<std::uint32_t>(x * 40 + y * 10) << 16);
   }
   EXPECT_TRUE(Recorded().empty()) << "no display, no desktop: the file alone";
   struct stat info {};
   ASSERT_EQ(stat(file_.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0644u) << "other programs of the desktop can read it";
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+
+  // A file that cannot be written is a failure, and the desktop is not told.
+  fs::create_directories(folder_ / "taken.bmp");
+  env_.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  auto failed = kv::service::PublishWallpaper(*bitmap_, (folder_ / "taken.bmp").string());
+  ASSERT_FALSE(failed);
+  EXPECT_NE(failed.error().message.find("taken.bmp"), std::string::npos) << failed.error().message;
+  EXPECT_TRUE(Recorded().empty()) << "the wallpaper is not set when the file was not written";
+  failed = kv::service::PublishWallpaper(*bitmap_, (home_.Root() / "missing folder" / "K.bmp").string());
+  ASSERT_FALSE(failed);
+  EXPECT_NE(failed.error().message.find("missing folder"), std::string::npos);
+  EXPECT_EQ(kvtest::ReadBmp24(file_).width, 6) << "the previous wallpaper stays";
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 2) << "no temporary file left";
 }
 
-TEST_F(Publish, GnomeFamilyDesktopsGetBothUrisAndCentredPlacement) {
+TEST_F(Publish, EachDesktopGetsItsOwnCommands) {
   for (auto [desktop, schema] : std::vector<std::pair<std::string, std::string>>{
-           {"ubuntu:GNOME", "org.gnome.desktop.background"},
-           {"Unity", "org.gnome.desktop.background"},
-           {"Budgie:GNOME", "org.gnome.desktop.background"},
-           {"X-Cinnamon", "org.cinnamon.desktop.background"}}) {
+           {"ubuntu:GNOME", "org.gnome.desktop.background"}, {"Unity", "org.gnome.desktop.background"},
+           {"Budgie:GNOME", "org.gnome.desktop.background"}, {"X-Cinnamon", "org.cinnamon.desktop.background"}}) {
     env_.Set("XDG_CURRENT_DESKTOP", desktop);
     ASSERT_TRUE(PublishOnce());
     EXPECT_EQ(Recorded(), (std::vector<Args>{{"gsettings", "set", schema, "picture-uri", Uri(file_)},
@@ -151,27 +146,33 @@ TEST_F(Publish, GnomeFamilyDesktopsGetBothUrisAndCentredPlacement) {
   }
   env_.Set("XDG_CURRENT_DESKTOP", "MATE");
   ASSERT_TRUE(PublishOnce());
-  EXPECT_EQ(Recorded(), (std::vector<Args>{
-                            {"gsettings", "set", "org.mate.background", "picture-filename", file_.string()},
-                            {"gsettings", "set", "org.mate.background", "picture-options", "centered"}}));
-}
-
-TEST_F(Publish, LoadersWithoutBitmapsGetAPngCopy) {
-  kvtest::WriteFile(home_.Root() / "no-loaders.cache", "\"/x/libpixbufloader-png.so\"\n\"png\" \"image/png\"\n");
-  env_.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  EXPECT_EQ(Recorded(), (std::vector<Args>{{"gsettings", "set", "org.mate.background", "picture-filename", file_.string()},
+                                           {"gsettings", "set", "org.mate.background", "picture-options", "centered"}}));
+  env_.Set("XDG_CURRENT_DESKTOP", "sway");
   ASSERT_TRUE(PublishOnce());
-  fs::path png = folder_ / "Kvillo.png";
-  ASSERT_EQ(Recorded().at(0).at(4), Uri(png));
-  std::string bytes = kvtest::ReadFile(png);
-  ASSERT_GT(bytes.size(), 24u);
-  EXPECT_EQ(bytes.substr(1, 3), "PNG");
-  EXPECT_EQ(static_cast<unsigned char>(bytes[19]), 6u) << "the PNG is 6 pixels wide";
-  EXPECT_EQ(static_cast<unsigned char>(bytes[23]), 4u);
-  EXPECT_TRUE(fs::exists(file_)) << "Kvillo.bmp stays the one canonical file";
+  EXPECT_EQ(Recorded(), (std::vector<Args>{{"swaymsg", "output * bg \"" + file_.string() + "\" center"}}));
 
-  kvtest::WriteFile(home_.Root() / "no-loaders.cache", "\"bmp\" \"image/bmp\"\n");
+  // XFCE: every last-image listed, and its style; a desktop that never
+  // showed a picture gets the property created.
+  env_.Set("XDG_CURRENT_DESKTOP", "XFCE");
+  const std::string a = "/backdrop/screen0/monitorVirtual-1/workspace0/", b = "/backdrop/screen0/monitorHDMI-1/workspace1/";
+  env_.Set("KV_OUT_xfconf_query", a + "last-image\n" + a + "image-style\n" + b + "last-image\n/desktop-icons/style");
   ASSERT_TRUE(PublishOnce());
-  EXPECT_EQ(Recorded().at(0).at(4), Uri(file_));
+  const std::string copy = (folder_ / "Kvillo-a.bmp").string();
+  const Args query{"xfconf-query", "-c", "xfce4-desktop"};
+  auto set = [&](const std::string& property, const char* type, const std::string& value) {
+    Args args = query;
+    args.insert(args.end(), {"-p", property, "-n", "-t", type, "-s", value});
+    return args;
+  };
+  EXPECT_EQ(Recorded(), (std::vector<Args>{{"xfconf-query", "-c", "xfce4-desktop", "-l"},
+                                           set(a + "last-image", "string", copy), set(a + "image-style", "int", "1"),
+                                           set(b + "last-image", "string", copy), set(b + "image-style", "int", "1")}));
+  env_.Set("KV_OUT_xfconf_query", "/desktop-icons/style");
+  ASSERT_TRUE(PublishOnce());
+  ASSERT_EQ(Recorded().size(), 3u);
+  EXPECT_EQ(Recorded()[1], set("/backdrop/screen0/monitor0/workspace0/last-image", "string",
+                               (folder_ / "Kvillo-b.bmp").string()));
 }
 
 TEST_F(Publish, DesktopsThatCacheThePathGetAlternatingRealCopies) {
@@ -185,9 +186,7 @@ TEST_F(Publish, DesktopsThatCacheThePathGetAlternatingRealCopies) {
     ASSERT_EQ(calls[0].size(), 4u);
     EXPECT_EQ(Args(calls[0].begin(), calls[0].begin() + 3), (Args{"plasma-apply-wallpaperimage", "-f", "pad"}));
     handed.push_back(calls[0][3]);
-    fs::path copy = calls[0][3];
-    ASSERT_TRUE(fs::is_regular_file(copy));
-    EXPECT_EQ(kvtest::ReadFile(copy), kvtest::ReadFile(file_)) << "the copy holds this round's wallpaper";
+    EXPECT_EQ(kvtest::ReadFile(calls[0][3]), kvtest::ReadFile(file_)) << "the copy holds this round's wallpaper";
   }
   EXPECT_EQ(handed, (std::vector<std::string>{(folder_ / "Kvillo-a.bmp").string(), (folder_ / "Kvillo-b.bmp").string(),
                                               (folder_ / "Kvillo-a.bmp").string()}));
@@ -201,13 +200,13 @@ TEST_F(Publish, DesktopsThatCacheThePathGetAlternatingRealCopies) {
   ASSERT_EQ(calls[1].size(), 7u);
   EXPECT_EQ(calls[1][0], "dbus-send");
   EXPECT_EQ(calls[1][5], "org.kde.PlasmaShell.evaluateScript");
-  EXPECT_NE(calls[1][6].find("string:"), std::string::npos);
+  EXPECT_TRUE(calls[1][6].starts_with("string:")) << calls[1][6];
   EXPECT_NE(calls[1][6].find(Uri(folder_ / "Kvillo-b.bmp")), std::string::npos) << calls[1][6];
   EXPECT_NE(calls[1][6].find("'FillMode', 6"), std::string::npos);
 
-  // LXQt without its desktop running: no command (it would take the place a
-  // starting desktop needs), the settings the desktop starts with keep the
-  // picture, and stderr says why nothing changed now.
+  // LXQt without its desktop running: no command (it would become the
+  // desktop's single instance), the settings the desktop starts with keep
+  // the picture, and stderr says why nothing changed now.
   env_.Set("XDG_CURRENT_DESKTOP", "LXQt");
   fs::path settings = home_.ConfigHome() / "pcmanfm-qt" / "lxqt" / "settings.conf";
   kvtest::WriteFile(settings, "[Behavior]\nSingleClick=false\n\n[Desktop]\nBgColor=#000000\nWallpaperMode=none\n\n"
@@ -215,7 +214,7 @@ TEST_F(Publish, DesktopsThatCacheThePathGetAlternatingRealCopies) {
   testing::internal::CaptureStderr();
   ASSERT_TRUE(PublishOnce());
   std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(Recorded(), std::vector<Args>{}) << "a command would become the desktop's single instance";
+  EXPECT_EQ(Recorded(), std::vector<Args>{});
   EXPECT_NE(err.find("pcmanfm-qt desktop is not running"), std::string::npos) << err;
   EXPECT_EQ(kvtest::ReadFile(settings), "[Behavior]\nSingleClick=false\n\n[Desktop]\nBgColor=#000000\n"
                                         "WallpaperMode=center\nWallpaper=" + (folder_ / "Kvillo-a.bmp").string() +
@@ -223,56 +222,23 @@ TEST_F(Publish, DesktopsThatCacheThePathGetAlternatingRealCopies) {
       << "only the two values changed, in their section";
 }
 
-TEST_F(Publish, XfceSetsEveryLastImageAndItsStyle) {
-  env_.Set("XDG_CURRENT_DESKTOP", "XFCE");
-  env_.Set("KV_OUT_xfconf_query",
-           "/backdrop/screen0/monitorVirtual-1/workspace0/last-image\n"
-           "/backdrop/screen0/monitorVirtual-1/workspace0/image-style\n"
-           "/backdrop/screen0/monitorHDMI-1/workspace1/last-image\n/desktop-icons/style");
-  ASSERT_TRUE(PublishOnce());
-  std::string copy = (folder_ / "Kvillo-a.bmp").string();
-  const std::string a = "/backdrop/screen0/monitorVirtual-1/workspace0/", b = "/backdrop/screen0/monitorHDMI-1/workspace1/";
-  auto calls = Recorded();
-  EXPECT_EQ(calls, (std::vector<Args>{
-                       {"xfconf-query", "-c", "xfce4-desktop", "-l"},
-                       {"xfconf-query", "-c", "xfce4-desktop", "-p", a + "last-image", "-n", "-t", "string", "-s", copy},
-                       {"xfconf-query", "-c", "xfce4-desktop", "-p", a + "image-style", "-n", "-t", "int", "-s", "1"},
-                       {"xfconf-query", "-c", "xfce4-desktop", "-p", b + "last-image", "-n", "-t", "string", "-s", copy},
-                       {"xfconf-query", "-c", "xfce4-desktop", "-p", b + "image-style", "-n", "-t", "int", "-s", "1"}}));
-  // A desktop that never showed a picture gets the property created.
-  env_.Set("KV_OUT_xfconf_query", "/desktop-icons/style");
-  ASSERT_TRUE(PublishOnce());
-  calls = Recorded();
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[1][4], "/backdrop/screen0/monitor0/workspace0/last-image");
-  EXPECT_EQ(calls[1][9], (folder_ / "Kvillo-b.bmp").string());
-}
-
-TEST_F(Publish, SwayGetsOneQuotedCommand) {
-  env_.Set("XDG_CURRENT_DESKTOP", "sway");
-  ASSERT_TRUE(PublishOnce());
-  EXPECT_EQ(Recorded(), (std::vector<Args>{{"swaymsg", "output * bg \"" + file_.string() + "\" center"}}));
-}
-
 TEST_F(Publish, SeveralMonitorsAreSpannedOrSetOnePerMonitor) {
   auto second = kv::platform::Bitmap::Create(3, 2);
   ASSERT_TRUE(second);
   kv::platform::Monitor primary{"DP-1", {0, 0, 6, 4}, true, std::nullopt};
   kv::platform::Monitor other{"HDMI/2", {6, 0, 9, 2}, false, std::nullopt};
-  auto publish = [&] {
+  auto publish = [&](const char* desktop) {
+    env_.Set("XDG_CURRENT_DESKTOP", desktop);
     fs::remove(record_);
     return kv::service::PublishMonitorWallpapers(*bitmap_, file_.string(), {{primary, bitmap_.get()}, {other, &*second}});
   };
-  env_.Set("XDG_CURRENT_DESKTOP", "GNOME");
-  ASSERT_TRUE(publish());
+  ASSERT_TRUE(publish("GNOME"));
   EXPECT_EQ(Recorded().at(2), (Args{"gsettings", "set", "org.gnome.desktop.background", "picture-options", "spanned"}));
   EXPECT_EQ(Recorded().at(0).back(), Uri(file_)) << "the whole screen's file";
-  env_.Set("XDG_CURRENT_DESKTOP", "MATE");
-  ASSERT_TRUE(publish());
+  ASSERT_TRUE(publish("MATE"));
   EXPECT_EQ(Recorded().at(1), (Args{"gsettings", "set", "org.mate.background", "picture-options", "spanned"}));
 
-  env_.Set("XDG_CURRENT_DESKTOP", "KDE");
-  ASSERT_TRUE(publish());
+  ASSERT_TRUE(publish("KDE"));
   ASSERT_EQ(Recorded().size(), 1u);
   const std::string script = Recorded()[0].back();
   EXPECT_NE(script.find("[0,0,'" + Uri(folder_ / "Kvillo-DP-1-a.bmp") + "']"), std::string::npos) << script;
@@ -287,25 +253,33 @@ TEST_F(Publish, TheUsersCommandComesFirstAndRunsWithoutAShell) {
   ASSERT_TRUE(PublishOnce());
   EXPECT_EQ(Recorded(), (std::vector<Args>{{"recorder", "--file", file_.string(), "two words", "100%", "$HOME;echo"}}))
       << "only the command ran, its arguments as written, nothing expanded by a shell";
-  EXPECT_FALSE(fs::exists(folder_ / "Kvillo.png")) << "no PNG copy unless the command asks for one";
+  fs::path png = folder_ / "Kvillo.png";
+  EXPECT_FALSE(fs::exists(png)) << "no PNG copy unless the command asks for one";
 
   // Setters that cannot read bitmaps take the PNG copy through %p.
   kvtest::StoreSetting("WallpaperCommand", "recorder %p --bmp=%f");
   ASSERT_TRUE(PublishOnce());
-  fs::path png = folder_ / "Kvillo.png";
   EXPECT_EQ(Recorded(), (std::vector<Args>{{"recorder", png.string(), "--bmp=" + file_.string()}}));
-  EXPECT_EQ(kvtest::ReadFile(png).substr(1, 3), "PNG");
+  std::string bytes = kvtest::ReadFile(png);
+  ASSERT_GT(bytes.size(), 24u);
+  EXPECT_EQ(bytes.substr(1, 3), "PNG");
+  EXPECT_EQ(static_cast<unsigned char>(bytes[19]) * 1000 + static_cast<unsigned char>(bytes[23]), 6004)
+      << "the PNG is 6 x 4 pixels";
 
   auto args = kv::platform::ExpandWallpaperCommand(R"(a\ b "c \"d\" \\ %p" '%f' x%fy)", "/w/K.bmp", "/w/K.png");
   ASSERT_TRUE(args);
   EXPECT_EQ(*args, (Args{"a b", "c \"d\" \\ /w/K.png", "%f", "x/w/K.bmpy"})) << "single quotes keep even %f";
-  EXPECT_FALSE(kv::platform::ExpandWallpaperCommand("set 'open", "f"));
-  EXPECT_FALSE(kv::platform::ExpandWallpaperCommand("say \"open", "f"));
-  EXPECT_FALSE(kv::platform::ExpandWallpaperCommand("   ", "f"));
-  // An empty stored command counts as none.
+  for (const char* bad : {"set 'open", "say \"open", "   "}) EXPECT_FALSE(kv::platform::ExpandWallpaperCommand(bad, "f"));
+
+  // An empty stored command counts as none; GNOME without loaders for
+  // bitmaps gets the PNG copy, with them the bitmap.
   kvtest::StoreSetting("WallpaperCommand", "");
+  kvtest::WriteFile(home_.Root() / "no-loaders.cache", "\"/x/libpixbufloader-png.so\"\n\"png\" \"image/png\"\n");
   ASSERT_TRUE(PublishOnce());
-  EXPECT_EQ(Recorded().at(0).at(0), "gsettings");
+  EXPECT_EQ(Recorded().at(0).at(4), Uri(png));
+  kvtest::WriteFile(home_.Root() / "no-loaders.cache", "\"bmp\" \"image/bmp\"\n");
+  ASSERT_TRUE(PublishOnce());
+  EXPECT_EQ(Recorded().at(0).at(4), Uri(file_));
   // The value is only read: a user who never set one still has none.
   kvtest::TempHome fresh;
   ASSERT_TRUE(kv::service::PublishWallpaper(*bitmap_, (fresh.Root() / "K.bmp").string()));
@@ -313,59 +287,34 @@ TEST_F(Publish, TheUsersCommandComesFirstAndRunsWithoutAShell) {
 }
 
 TEST_F(Publish, ARefusedMissingOrHungBackendIsOneLineAndStillDone) {
-  kvtest::StoreSetting("WallpaperCommand", "recorder %f");
+  // What stderr says of one publication with `command` stored.
+  auto errOf = [&](const std::string& command) {
+    kvtest::StoreSetting("WallpaperCommand", command);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(PublishOnce()) << command;
+    return testing::internal::GetCapturedStderr();
+  };
   env_.Set("KV_EXIT_recorder", "3");
-  testing::internal::CaptureStderr();
-  ASSERT_TRUE(PublishOnce());
-  std::string err = testing::internal::GetCapturedStderr();
+  std::string err = errOf("recorder %f");
   EXPECT_NE(err.find("exit status 3"), std::string::npos) << err;
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
   EXPECT_TRUE(fs::exists(file_));
-
-  kvtest::StoreSetting("WallpaperCommand", "no-such-tool-anywhere %f");
-  testing::internal::CaptureStderr();
-  ASSERT_TRUE(PublishOnce());
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("not installed"), std::string::npos);
-
-  kvtest::StoreSetting("WallpaperCommand", "unbalanced 'quote");
-  testing::internal::CaptureStderr();
-  ASSERT_TRUE(PublishOnce());
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("WallpaperCommand"), std::string::npos);
+  EXPECT_NE(errOf("no-such-tool-anywhere %f").find("not installed"), std::string::npos);
+  EXPECT_NE(errOf("unbalanced 'quote").find("WallpaperCommand"), std::string::npos);
 
   // A tool that hangs, with a helper of its own still holding its output.
   Tool("hang", "sleep 30 &\nexec sleep 30\n");
-  kvtest::StoreSetting("WallpaperCommand", "hang");
   env_.Set("KVILLO_COMMAND_TIMEOUT_MS", "300");
   auto start = std::chrono::steady_clock::now();
-  testing::internal::CaptureStderr();
-  ASSERT_TRUE(PublishOnce());
-  err = testing::internal::GetCapturedStderr();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "the hung tool was not waited for";
+  err = errOf("hang");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << "the hung tool was not waited for";
   EXPECT_NE(err.find("did not finish in time"), std::string::npos) << err;
 
   // A desktop whose tool is missing.
-  kvtest::StoreSetting("WallpaperCommand", "");
   fs::remove(tools_ / "gsettings");
   env_.Set("PATH", tools_.string());
   env_.Set("XDG_CURRENT_DESKTOP", "GNOME");
-  testing::internal::CaptureStderr();
-  ASSERT_TRUE(PublishOnce());
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("gsettings is not installed"), std::string::npos);
-}
-
-TEST_F(Publish, AFileThatCannotBeWrittenIsAFailureThatChangesNothing) {
-  kvtest::WriteFile(file_, "previous");
-  fs::create_directories(folder_ / "taken.bmp");
-  env_.Set("XDG_CURRENT_DESKTOP", "GNOME");
-  auto failed = kv::service::PublishWallpaper(*bitmap_, (folder_ / "taken.bmp").string());
-  ASSERT_FALSE(failed);
-  EXPECT_NE(failed.error().message.find("taken.bmp"), std::string::npos) << failed.error().message;
-  EXPECT_TRUE(Recorded().empty()) << "the wallpaper is not set when the file was not written";
-  failed = kv::service::PublishWallpaper(*bitmap_, (home_.Root() / "missing folder" / "K.bmp").string());
-  ASSERT_FALSE(failed);
-  EXPECT_NE(failed.error().message.find("missing folder"), std::string::npos);
-  EXPECT_EQ(kvtest::ReadFile(file_), "previous");
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 2) << "no temporary file left";
+  EXPECT_NE(errOf("").find("gsettings is not installed"), std::string::npos);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,11 +66,12 @@ struct Ink {
   int count = 0, left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1;
   double CentreX() const { return (left + right) / 2.0; }
 };
-Ink InkOf(const Bitmap& bitmap) {
+// The pixels that differ from black, or from `base` when one is given.
+Ink InkOf(const Bitmap& bitmap, const Bitmap* base = nullptr) {
   Ink ink;
   for (int y = 0; y < bitmap.Height(); ++y) {
     for (int x = 0; x < bitmap.Width(); ++x) {
-      if (bitmap.PixelAt(x, y) == 0) continue;
+      if (bitmap.PixelAt(x, y) == (base ? base->PixelAt(x, y) : 0)) continue;
       ++ink.count;
       ink.left = std::min(ink.left, x), ink.right = std::max(ink.right, x);
       ink.top = std::min(ink.top, y), ink.bottom = std::max(ink.bottom, y);
@@ -85,11 +85,7 @@ Ink InkOf(const Bitmap& bitmap) {
 Ink InkOfCluster(Drawn& drawn, std::int32_t index) {
   std::vector<std::int32_t> xs;
   for (std::int32_t i = 0; i <= drawn.last; ++i) xs.push_back(*drawn.text.GetCharacterX(i));
-  for (std::int32_t i = 0; i <= drawn.last; ++i) {
-    if (i != index) {
-      EXPECT_TRUE(drawn.text.SetCharacterX(i, -100000));
-    }
-  }
+  for (std::int32_t i = 0; i <= drawn.last; ++i) EXPECT_TRUE(i == index || drawn.text.SetCharacterX(i, -100000));
   drawn.bitmap.Fill(0);
   EXPECT_TRUE(drawn.text.PaintText());
   Ink ink = InkOf(drawn.bitmap);
@@ -213,19 +209,14 @@ TEST(Scripts, DevanagariFormsConjunctsAndMarksSitOnTheirBase) {
   SaveScreenshot(accented->bitmap, "combining-accent");
   ASSERT_EQ(accented->last, 0);
   EXPECT_EQ(*accented->text.GetCharacterWidth(0), *plain->text.GetCharacterWidth(0));
-  const Ink e = InkOf(plain->bitmap);
-  Ink accent;
-  for (int y = 0; y < 200; ++y) {
-    for (int x = 0; x < 900; ++x) {
-      if (accented->bitmap.PixelAt(x, y) == plain->bitmap.PixelAt(x, y)) continue;
-      ++accent.count, accent.left = std::min(accent.left, x), accent.right = std::max(accent.right, x);
-      accent.top = std::min(accent.top, y), accent.bottom = std::max(accent.bottom, y);
-    }
-  }
+  const Ink e = InkOf(plain->bitmap), accent = InkOf(accented->bitmap, &plain->bitmap);
   ASSERT_GT(accent.count, 5);
   EXPECT_LT(accent.bottom, e.top + 2) << "the accent sits above the letter";
   EXPECT_GE(accent.CentreX(), e.left) << "the accent is over the letter, not beside it";
   EXPECT_LE(accent.CentreX(), e.right);
+
+  // A quote that starts with a mark has no base for it: it is drawn all the same.
+  EXPECT_GT(InkOf(Draw("\u0301abc", "DejaVu Sans")->bitmap).count, 50);
 }
 
 TEST(Scripts, MissingCharactersComeFromFallbackFontsWithoutBoxes) {
@@ -263,32 +254,16 @@ TEST(Scripts, MissingCharactersComeFromFallbackFontsWithoutBoxes) {
 TEST(Scripts, AFaceThatIsOnlySubstitutedIsReportedOnce) {
   testing::internal::CaptureStderr();
   std::string used;
-  for (int i = 0; i < 3; ++i) {
-    auto font = kv::platform::Font::Open("Qwertz Imaginary Sans", 30, 300);
-    ASSERT_TRUE(font);
-    used = font->Family();
+  for (const char* face : {"Qwertz Imaginary Sans", "Qwertz Imaginary Sans", "Arial", "DejaVu Sans", "sans-serif"}) {
+    auto font = kv::platform::Font::Open(face, 30, 300);
+    ASSERT_TRUE(font) << face;
+    if (used.empty()) used = font->Family();
   }
-  ASSERT_TRUE(kv::platform::Font::Open("Arial", 30, 300));
-  ASSERT_TRUE(kv::platform::Font::Open("DejaVu Sans", 30, 300));
-  ASSERT_TRUE(kv::platform::Font::Open("sans-serif", 30, 300));
   const std::string written = testing::internal::GetCapturedStderr();
   EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1) << written;
   EXPECT_NE(written.find("\"Qwertz Imaginary Sans\" is not installed; \"" + used + "\" is used instead"),
             std::string::npos)
       << written;
-}
-
-TEST(Scripts, TheSampleQuotesInEveryScriptFit) {
-  std::ifstream file(std::string(KV_TEST_BIN_DIR) + "/files/Many Tongues.txt");
-  ASSERT_TRUE(file) << "the sample quotes file is copied beside the programs";
-  std::string line;
-  int number = 0;
-  while (std::getline(file, line)) {
-    auto drawn = Draw(line, "Arial", 32, 1000, 200);
-    EXPECT_GT(InkOf(drawn->bitmap).count, 500) << line;
-    SaveScreenshot(drawn->bitmap, "sample-" + std::to_string(++number));
-  }
-  EXPECT_GE(number, 6);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "Process.h"
 #include "StoreProbe.h"
@@ -16,73 +17,68 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::map<std::string, std::optional<std::string>> OnDisplay(const kvtest::Xvfb& x) {
-  return {{"DISPLAY", x.Display()}, {"QT_QPA_PLATFORM", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt},
-          {"KVILLO_TICK_MS", "200"}};
-}
+class System : public testing::Test {
+ protected:
+  void SetUp() override {
+    x_.StartWindowManager();
+    kvtest::StoreSetting("FirstTime", "1");
+  }
+  std::map<std::string, std::optional<std::string>> OnDisplay() const {
+    return {{"DISPLAY", x_.Display()}, {"QT_QPA_PLATFORM", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt},
+            {"KVILLO_TICK_MS", "200"}};
+  }
+  // Sends `key` to the window titled `title` until `gone` holds: a key sent
+  // before the window listens is lost. True when it held within a bound
+  // only a fault reaches.
+  bool KeyUntil(const std::string& title, const char* key, const std::function<bool()>& gone) const {
+    for (auto until = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < until;) {
+      kvtest::Run("/usr/bin/xdotool", {"search", "--name", "^" + title + "$", "key", "--window", "%1", key}, OnDisplay(),
+                  60s);
+      if (kvtest::WaitFor(gone, 5s)) return true;
+    }
+    return false;
+  }
 
-kvtest::ProcessResult Xdotool(const kvtest::Xvfb& x, const std::vector<std::string>& args) {
-  return kvtest::Run("/usr/bin/xdotool", args, OnDisplay(x), 60s);
-}
+  kvtest::TempHome home_;
+  kvtest::Xvfb x_{1024, 768};
+};
 
-TEST(System, FailurePathTellsTheUserAndOpensTheSettingsWindow) {
-  kvtest::TempHome home;
-  kvtest::Xvfb x(1024, 768);
-  x.StartWindowManager();
-  kvtest::StoreSetting("FirstTime", "1");
+TEST_F(System, FailurePathTellsTheUserAndOpensTheSettingsWindow) {
   kvtest::StoreSetting("Frequency", "0");
   kvtest::StoreSetting("FontSize", "5000");  // no quote fits at this size
-  kvtest::Child service(kvtest::BinDir() / "Kvillo", {}, OnDisplay(x));
-
-  ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow("Kvillo"); }, 60s)) << service.ErrSoFar();
-  kvtest::SavePng(x.CaptureRoot(), kvtest::ScreenshotDir() / "system-failure-message.png");
+  kvtest::Child service(kvtest::BinDir() / "Kvillo", {}, OnDisplay());
+  ASSERT_TRUE(kvtest::WaitFor([&] { return x_.HasWindow("Kvillo"); }, 60s)) << service.ErrSoFar();
+  kvtest::SavePng(x_.CaptureRoot(), kvtest::ScreenshotDir() / "system-failure-message.png");
   EXPECT_TRUE(service.Running()) << "the service waits for the user";
-  EXPECT_FALSE(x.HasWindow("Kvillo Setup")) << "the settings open only once the message is dismissed";
-
-  // A key sent before the dialog listens is lost, so it is sent again
-  // until the dialog goes, for as long as only a fault would take.
-  bool dismissed = false;
-  for (auto until = std::chrono::steady_clock::now() + 60s; !dismissed && std::chrono::steady_clock::now() < until;) {
-    Xdotool(x, {"search", "--name", "^Kvillo$", "key", "--window", "%1", "Return"});
-    dismissed = kvtest::WaitFor([&] { return !service.Running(); }, 5s);
-  }
-  ASSERT_TRUE(dismissed);
+  EXPECT_FALSE(x_.HasWindow("Kvillo Setup")) << "the settings open only once the message is dismissed";
+  ASSERT_TRUE(KeyUntil("Kvillo", "Return", [&] { return !service.Running(); }));
   // Qt's start-up with both cores busy by other work can take long.
-  ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow("Kvillo Setup"); }, 120s))
-      << "the settings window opens: " << x.DescribeWindow("Kvillo Setup") << "\n" << service.ErrSoFar();
+  ASSERT_TRUE(kvtest::WaitFor([&] { return x_.HasWindow("Kvillo Setup"); }, 120s))
+      << "the settings window opens: " << x_.DescribeWindow("Kvillo Setup") << "\n" << service.ErrSoFar();
   usleep(600'000);  // until it has painted
-  kvtest::SavePng(x.CaptureRoot(), kvtest::ScreenshotDir() / "system-settings-after-failure.png");
+  kvtest::SavePng(x_.CaptureRoot(), kvtest::ScreenshotDir() / "system-settings-after-failure.png");
   EXPECT_EQ(kvtest::StoredSetting("ServiceStatus"), "Running") << "the failure path writes no status";
-  bool closed = false;
-  for (auto until = std::chrono::steady_clock::now() + 60s; !closed && std::chrono::steady_clock::now() < until;) {
-    Xdotool(x, {"search", "--name", "^Kvillo Setup$", "key", "--window", "%1", "Escape"});
-    closed = kvtest::WaitFor([&] { return !x.HasWindow("Kvillo Setup"); }, 5s);
-  }
-  EXPECT_TRUE(closed);
+  EXPECT_TRUE(KeyUntil("Kvillo Setup", "Escape", [&] { return !x_.HasWindow("Kvillo Setup"); }));
 }
 
-TEST(System, StartWithoutTheServiceProgramIsReportedInTheFrame) {
-  kvtest::TempHome home;
-  kvtest::Xvfb x(800, 600);
-  x.StartWindowManager();
-  kvtest::StoreSetting("FirstTime", "1");
+TEST_F(System, StartWithoutTheServiceProgramIsReportedInTheFrame) {
   // The settings program alone in a folder, without Kvillo beside it.
-  fs::path folder = home.Root() / "alone";
+  fs::path folder = home_.Root() / "alone";
   fs::create_directories(folder);
   fs::copy_file(kvtest::BinDir() / "KvSettings", folder / "KvSettings");
   fs::copy_file(kvtest::BinDir() / "libkvshared.so", folder / "libkvshared.so");
-  kvtest::Child settings(folder / "KvSettings", {}, OnDisplay(x));
-  ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow("Kvillo Setup"); }, 60s)) << settings.ErrSoFar();
+  kvtest::Child settings(folder / "KvSettings", {}, OnDisplay());
+  ASSERT_TRUE(kvtest::WaitFor([&] { return x_.HasWindow("Kvillo Setup"); }, 60s)) << settings.ErrSoFar();
 
   // Start sits at (57, 81) in the window: the service frame at (10, 50),
   // the button at (12, 20) in it, 71 x 23 pixels.
-  Xdotool(x, {"search", "--name", "^Kvillo Setup$", "windowactivate", "--sync", "mousemove", "--window", "%1", "57",
-              "81", "click", "1"});
+  kvtest::Run("/usr/bin/xdotool", {"search", "--name", "^Kvillo Setup$", "windowactivate", "--sync", "mousemove",
+                                   "--window", "%1", "57", "81", "click", "1"}, OnDisplay(), 60s);
   ASSERT_TRUE(kvtest::WaitFor([&] { return settings.ErrSoFar().find("cannot start") != std::string::npos; }, 60s))
       << settings.ErrSoFar();
   EXPECT_NE(settings.ErrSoFar().find((folder / "Kvillo").string()), std::string::npos);
   usleep(600'000);
-  kvtest::SavePng(x.CaptureWindow("Kvillo Setup"), kvtest::ScreenshotDir() / "system-start-without-service.png");
+  kvtest::SavePng(x_.CaptureWindow("Kvillo Setup"), kvtest::ScreenshotDir() / "system-start-without-service.png");
   EXPECT_TRUE(settings.Running()) << "the window stays open and usable";
 }
 

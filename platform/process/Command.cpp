@@ -1,5 +1,7 @@
 #include "kvplatform/process/Command.h"
 
+#include "Launcher.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -109,7 +111,10 @@ Result<CommandOutcome> RunCommand(const std::vector<std::string>& args, std::chr
   for (auto& arg : copy) argv.push_back(arg.data());
   argv.push_back(nullptr);
   pid_t pid = -1;
-  int spawned = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+  // From the launcher thread: the program gets the priority the process
+  // was started with, not the idle priority the service renders at.
+  int spawned = ENOEXEC;
+  OnLauncher([&] { spawned = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ); });
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) {

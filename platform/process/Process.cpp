@@ -1,22 +1,18 @@
 #include "kvplatform/process/Process.h"
 
+#include "Launcher.h"
+
 #include <fcntl.h>
-#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <string_view>
-#include <thread>
 
 extern char** environ;
 
@@ -24,65 +20,13 @@ namespace kv::platform {
 
 namespace {
 
-// Lowering a process's priority cannot be undone without privileges, and a
-// program it starts would inherit the idle class. On Linux the nice value
-// and the scheduling class belong to each thread, and a child takes those of
-// the thread that forks it: so a thread made before the process lowers
-// itself keeps the normal priority and starts the programs.
-class Launcher {
- public:
-  Launcher() {
-    // Signals are for the program's own thread (its event loop takes them
-    // there); the launcher is made with all of them blocked.
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
-    thread_ = std::thread([this] { Serve(); });
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    thread_.detach();
-  }
-
-  // Runs `job` on the launcher's thread and waits until it has run.
-  void Run(const std::function<void()>& job) {
-    std::unique_lock lock(mutex_);
-    job_ = &job;
-    changed_.notify_all();
-    changed_.wait(lock, [this] { return job_ == nullptr; });
-  }
-
- private:
-  void Serve() {
-    std::unique_lock lock(mutex_);
-    while (true) {
-      changed_.wait(lock, [this] { return job_ != nullptr; });
-      (*job_)();
-      job_ = nullptr;
-      changed_.notify_all();
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  const std::function<void()>* job_ = nullptr;
-  std::thread thread_;
-};
-
-// Made once, by EnterIdlePriority; it lives as long as the process.
-std::atomic<Launcher*> launcher{nullptr};
-
 Result<pid_t> Spawn(const std::filesystem::path& program, const std::vector<std::string>& args);
 
 }  // namespace
 
 Result<pid_t> StartDetached(const std::filesystem::path& program, const std::vector<std::string>& args) {
-  Launcher* normal = launcher.load();
-  if (!normal) return Spawn(program, args);
   Result<pid_t> started = Fail("cannot start " + program.string());
-  std::function<void()> job = [&] { started = Spawn(program, args); };
-  // One program at a time: the launcher serves one job.
-  static std::mutex oneAtATime;
-  std::lock_guard lock(oneAtATime);
-  normal->Run(job);
+  OnLauncher([&] { started = Spawn(program, args); });
   return started;
 }
 
@@ -152,7 +96,7 @@ Result<pid_t> Spawn(const std::filesystem::path& program, const std::vector<std:
 }  // namespace
 
 void EnterIdlePriority() {
-  if (!launcher.load()) launcher.store(new Launcher());
+  MakeLauncher();
   // KVILLO_IDLE_PRIORITY=0 keeps the priority the program was started with:
   // the tests run the service on a machine kept busy on purpose, where an
   // idle-priority process gets no processor time at all.

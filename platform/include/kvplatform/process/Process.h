@@ -19,8 +19,8 @@ namespace kv::platform {
 [[nodiscard]] Result<pid_t> StartDetached(const std::filesystem::path& program, const std::vector<std::string>& args);
 
 // Lowers this process to the idle class: nice 19, and the idle scheduling
-// class where the system allows it. Programs started afterwards with
-// StartDetached still get the priority the process had before. With
+// class where the system allows it. Programs started afterwards, with
+// StartDetached or RunCommand, still get the priority the process had before. With
 // KVILLO_IDLE_PRIORITY=0 in the environment the priority stays as it is.
 void EnterIdlePriority();
 
