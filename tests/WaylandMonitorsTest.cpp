@@ -118,11 +118,12 @@ TEST(WaylandMonitorsTest, CompositorAnswersAreReadSafely) {
   using kv::platform::ParseHyprlandMonitors;
   using kv::platform::ParseSwayOutputs;
   // Hyprland's list: the focused monitor is the primary, a disabled one is
-  // left out, transform 1 is a quarter turn of the 2560x1440 mode.
+  // left out, transform 1 is a quarter turn of the 2560x1440 mode; escapes
+  // with digits, small and capital hex letters spell the name.
   const char* hyprland = R"([
     {"id": 0, "name": "DP-1", "width": 1920, "height": 1080, "x": 0, "y": 0, "scale": 1.0,
      "transform": 0, "focused": false, "disabled": false, "reserved": [0, 30, 0, 0]},
-    {"id": 1, "name": "\u0048DMI-A-1", "width": 2560, "height": 1440, "x": 1920, "y": -200, "scale": 1.5,
+    {"id": 1, "name": "\u0048D\u004dI\u002DA-1", "width": 2560, "height": 1440, "x": 1920, "y": -200, "scale": 1.5,
      "transform": 1, "focused": true},
     {"id": 2, "name": "DP-2", "width": 800, "height": 600, "x": 0, "y": 0, "disabled": true}
   ])";
