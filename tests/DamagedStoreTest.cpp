@@ -1,10 +1,15 @@
-// The programs facing a store they cannot use (held by another program, on
-// a full disk): they say so clearly, keep working on the defaults, and never
-// overwrite or lose what the store holds.
+// The programs as real processes in hostile conditions: a store held by
+// another program or on a full disk (they say so, work on the defaults and
+// lose nothing), two programs writing the store at once (no write fails,
+// none is lost, no list is mixed), and publishes killed at any moment (the
+// wallpaper is always a whole picture).
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <random>
 
 #include "Process.h"
 #include "StoreProbe.h"
@@ -14,18 +19,16 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using Env = std::map<std::string, std::optional<std::string>>;
 
-const std::map<std::string, std::optional<std::string>> kHeadless{
-    {"DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "640x400"}, {"KVILLO_TICK_MS", "100"}};
+const Env kHeadless{{"DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "640x400"}, {"KVILLO_TICK_MS", "100"}};
 
 // Another program holds the store so that nobody can even read it: a load
-// waits once, not once per value, then renders on the defaults, and nothing
-// is written over the real values.
+// waits once, not once per value, renders on the defaults, writes nothing.
 TEST(DamagedStore, StoreNobodyCanReadCostsOneWaitPerLoad) {
   kvtest::TempHome home;
-  kvtest::StoreSetting("FirstTime", "1");
-  kvtest::StoreSetting("FontSize", "33");
-  std::map<std::string, std::optional<std::string>> env = kHeadless;
+  kvtest::StoreSettings({{"FirstTime", "1"}, {"FontSize", "33"}});
+  Env env = kHeadless;
   env["KVILLO_STORE_TIMEOUT_MS"] = "1000";
   {
     kvtest::Child holder("/bin/sh", {"-c",
@@ -36,33 +39,27 @@ TEST(DamagedStore, StoreNobodyCanReadCostsOneWaitPerLoad) {
         << holder.ErrSoFar();
     auto started = std::chrono::steady_clock::now();
     auto preview = kvtest::Run(kvtest::BinDir() / "kvrender", {}, env, 120s);
-    auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(preview.exitCode, 0) << preview.err;
     EXPECT_NE(preview.err.find("locked by another program (waited 1"), std::string::npos) << preview.err;
     // About 30 values are read: a wait for each would take half a minute.
-    EXPECT_LT(took, 15s) << preview.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 15s) << preview.err;
   }  // the holder ends here, with everything it started
   EXPECT_EQ(kvtest::StoredSetting("FontSize"), "33") << "no default replaced a real value";
 }
 
 // The settings folder on a full disk: the store is still read, a write says
-// that the disk is full, and a log-on run renders once and ends. That holds
-// as well when the store's log holds a commit not yet copied into the file
-// (its writer died) and the log's index file is gone, as from a copy of the
-// folder: the log is read, not skipped.
+// the disk is full, and a log-on run renders once and ends; also when the
+// log holds a commit not yet copied into the file and its index is gone (a
+// copy of the folder): the log is read, not skipped.
 TEST(DamagedStore, FullDiskIsNamedAndTheLogOnRunStillEnds) {
-  // A small file system of its own for the settings folder, mounted in a
-  // namespace of the test's own (a user namespace makes that unprivileged).
-  const std::vector<std::string> isolated{"--user", "--map-root-user", "--mount", "/bin/sh", "-c"};
+  // A small file system of its own, mounted in a user namespace of the test's own.
   auto probe = kvtest::Run("/usr/bin/unshare", {"--user", "--map-root-user", "--mount", "true"});
   if (probe.exitCode != 0) GTEST_SKIP() << "no user namespaces here: " << probe.err;
   std::string script = R"sh(
     bin=$0 withLog=$1 key='software\Lexora\wallpaper' store="$XDG_CONFIG_HOME/lexora/registry.sqlite"
     mount -t tmpfs -o size=256k tmpfs "$XDG_CONFIG_HOME" || exit 99
-    if [ "$withLog" = 0 ]; then
-      "$bin/kvreg" set "$key" FirstTime 1 && "$bin/kvreg" set "$key" Frequency 8 || exit 98
-    else
-      "$bin/kvreg" set "$key" FirstTime 1 && "$bin/kvreg" set "$key" Frequency 1 || exit 98
+    "$bin/kvreg" set "$key" FirstTime 1 && "$bin/kvreg" set "$key" Frequency $((8 - 7 * withLog)) || exit 98
+    if [ "$withLog" = 1 ]; then
       python3 -c '
 import os, sqlite3, sys
 db = sqlite3.connect(sys.argv[1], isolation_level=None)
@@ -80,9 +77,9 @@ os._exit(0)' "$store" || exit 97
   )sh";
   for (const char* withLog : {"0", "1"}) {
     kvtest::TempHome home;
-    std::vector<std::string> args = isolated;
-    args.insert(args.end(), {script, kvtest::BinDir().string(), withLog});
-    auto run = kvtest::Run("/usr/bin/unshare", args, kHeadless, 180s);
+    auto run = kvtest::Run("/usr/bin/unshare",
+                           {"--user", "--map-root-user", "--mount", "/bin/sh", "-c", script, kvtest::BinDir().string(), withLog},
+                           kHeadless, 180s);
     ASSERT_EQ(run.exitCode, 0) << "log " << withLog << ": " << run.out << run.err;
     EXPECT_NE(run.out.find("get: 8\n"), std::string::npos) << "the store is read on a full disk: " << run.out;
     EXPECT_NE(run.out.find("the disk is full"), std::string::npos) << run.out;
@@ -92,6 +89,86 @@ os._exit(0)' "$store" || exit 97
     EXPECT_NE(run.out.find("log kept"), std::string::npos) << "the log's commit is not lost: " << run.out;
     EXPECT_TRUE(fs::exists(home.DataHome() / "kvillo" / "Kvillo.bmp")) << run.out;
   }
+}
+
+// The service's status writes and the settings program's whole saves at the
+// same time, with a third program loading the settings all the while.
+TEST(Contention, StatusWritesAndWholeSavesNeverCollide) {
+  kvtest::TempHome home;
+  kvtest::StoreSettings({{"FirstTime", "1"}, {"Path", home.DataFolder().string()}});
+  // Each save takes milliseconds, so thousands of them overlap the other
+  // writer and the loads many times over.
+  constexpr int kWrites = 2000;
+  fs::path tool = KV_STRESS_TOOL, done = home.Root() / "saves-done";
+  kvtest::Child checker(tool, {"check", done.string()});
+  kvtest::Child status(tool, {"status", std::to_string(kWrites)});
+  kvtest::Child saver(tool, {"save", std::to_string(kWrites)});
+  auto saved = saver.Wait(600s);
+  kvtest::WriteFile(done, "");
+  auto statused = status.Wait(600s);
+  auto checked = checker.Wait(600s);
+  ASSERT_TRUE(saved && statused && checked) << "a writer hung";
+  std::cout << "  " << statused->out << "  " << saved->out << "  " << checked->out;
+  for (const auto* run : {&*statused, &*saved, &*checked}) EXPECT_EQ(run->exitCode, 0) << run->out << run->err;
+
+  // Each writer's last write is what the store holds: nothing was lost.
+  EXPECT_EQ(kvtest::StoredSetting("ServiceStatus"), kWrites % 2 == 0 ? "Paused" : "Running");
+  EXPECT_EQ(kvtest::StoredSetting("SelectedFonts0"), "B1");
+  EXPECT_EQ(kvtest::StoredSetting("SelectedFonts1"), "B2");
+  EXPECT_EQ(kvtest::StoredSetting("SelectedFonts2").value_or("Not found"), "Not found") << "only the end marker";
+  EXPECT_EQ(kvtest::StoredSetting("FontSize"), std::to_string(8 + (kWrites - 1) % 60));
+}
+
+// A publish killed at any moment (kill -9, as a crash would end it) leaves
+// the wallpaper the old or the new whole picture, and no temporary files.
+TEST(CrashSafety, KilledPublishesNeverTearTheWallpaper) {
+  kvtest::TempHome home;
+  fs::path folder = home.DataHome() / "kvillo", wallpaper = folder / "Kvillo.bmp";
+  const Env env{{"DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "1280x720"}};
+  const std::string quotes[2] = {"The old wallpaper.", "The new wallpaper."};
+  auto args = [&](int i) { return std::vector<std::string>{"--quote", quotes[i], "--background", "Aurora", "--font", "DejaVu Sans"}; };
+  auto render = [&](int i, const fs::path& output) {
+    auto withOutput = args(i);
+    withOutput.insert(withOutput.end(), {"--output", output.string()});
+    return kvtest::Run(kvtest::BinDir() / "kvrender", withOutput, env, 30s).exitCode;
+  };
+  std::string pictures[2];  // the two whole pictures the file may hold
+  for (int i = 0; i < 2; ++i) {
+    fs::path reference = home.Root() / ("reference" + std::to_string(i) + ".bmp");
+    ASSERT_EQ(render(i, reference), 0);
+    pictures[i] = kvtest::ReadFile(reference);
+  }
+  ASSERT_NE(pictures[0], pictures[1]);
+  fs::create_directories(folder);
+  ASSERT_EQ(render(0, wallpaper), 0);
+  // How long one publish takes, so the kills fall all over it.
+  auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(render(1, wallpaper), 0);
+  auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+
+  std::mt19937 random(20261206);
+  int torn = 0, killed = 0, finished = 0;
+  for (int round = 0; round < 200; ++round) {
+    kvtest::Child child(kvtest::BinDir() / "kvrender", args(round % 2), env);
+    usleep(static_cast<useconds_t>(random() % static_cast<unsigned>(span.count() + 1)));
+    child.Signal(SIGKILL);
+    auto ended = child.Wait(60s);
+    ASSERT_TRUE(ended);
+    (ended->signal == SIGKILL ? killed : finished)++;
+    std::string now = kvtest::ReadFile(wallpaper);
+    torn += now != pictures[0] && now != pictures[1];
+  }
+  // A writer killed between naming its finished file and renaming it may
+  // leave that one name; the next publish clears it away.
+  ASSERT_EQ(render(0, wallpaper), 0);
+  std::vector<std::string> others;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path() != wallpaper) others.push_back(entry.path().filename().string());
+  }
+  std::cout << "  " << killed << " publishes killed, " << finished << " finished first, " << torn << " torn\n";
+  EXPECT_EQ(torn, 0);
+  EXPECT_TRUE(others.empty()) << testing::PrintToString(others);
+  EXPECT_GE(killed, 50) << "many kills must land inside a publish to prove anything";
 }
 
 }  // namespace

@@ -50,24 +50,24 @@ TEST(RegistryAccess, FirstReadStoresTheDefaultAndValuesComeBackWhole) {
 }
 
 TEST(RegistryAccess, EachThreadHasItsOwnGlobalObject) {
+  kvtest::TempHome home;
   CStatics* mine = &Statics();
   EXPECT_EQ(mine, &Statics());
   CStatics* theirs = nullptr;
-  std::thread([&] { theirs = &Statics(); }).join();
-  EXPECT_NE(mine, theirs);
-
-  kvtest::TempHome home;
   std::string fromThread;
   std::thread([&] {
-    ASSERT_TRUE(Statics().SaveRegistrySetting(kApp, kSection, "FromThread", "yes"));
-    fromThread = *Statics().GetRegistrySetting(kApp, kSection, "FromThread");
+    theirs = &Statics();
+    if (Statics().SaveRegistrySetting(kApp, kSection, "FromThread", "yes")) {
+      fromThread = Statics().GetRegistrySetting(kApp, kSection, "FromThread").value_or("");
+    }
   }).join();
+  EXPECT_NE(mine, theirs);
   EXPECT_EQ(fromThread, "yes");
   EXPECT_EQ(*Statics().GetRegistrySetting(kApp, kSection, "FromThread"), "yes");
 }
 
-// Runs `body` in a child process as an ordinary user (file modes do not
-// bind root); true when it found no problem (it prints any it finds).
+// Runs `body` in a child process as an ordinary user (file modes do not bind
+// root); true when it found no problem (it prints any it finds).
 template <class Body>
 bool AsOrdinaryUser(const kvtest::TempHome& home, Body body) {
   pid_t child = fork();
@@ -82,9 +82,9 @@ bool AsOrdinaryUser(const kvtest::TempHome& home, Body body) {
   return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// A store that was read-only for a while (restored from a backup with the
-// wrong mode, say) is read meanwhile; once it may be written again, the
-// program that read it saves again, and so does every program after it.
+// A store read-only for a while (restored with the wrong mode) is read
+// meanwhile; once writable again, the program that read it saves again, and
+// so does every program after it.
 TEST(RegistryAccess, StoreIsWritableAgainAfterAReadOnlySpell) {
   kvtest::TempHome home;
   kvtest::StoreSetting("FontSize", "20");

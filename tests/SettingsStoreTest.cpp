@@ -1,13 +1,15 @@
 // Loading and saving the whole settings object, with the numbered lists,
-// their markers, the first run and the older background-mode names.
+// their markers, the first run and the older background-mode names; and the
+// sibling quotes application: absent, present or half installed.
 
 #include <gtest/gtest.h>
 
-#include <tuple>
+#include <memory>
 
 #include "StoreProbe.h"
 #include "TempHome.h"
 #include "kvplatform/base/Paths.h"
+#include "kvplatform/store/Store.h"
 #include "kvshared/CResources.h"
 #include "kvshared/CSettings.h"
 #include "kvshared/CStatics.h"
@@ -17,14 +19,24 @@ namespace {
 
 using kv::CResources;
 using kv::CSettings;
+using kv::Statics;
 using kvtest::StoredSetting;
+using kvtest::StoredSettings;
 using kvtest::StoreSetting;
+using kvtest::StoreSettings;
 using Names = std::vector<std::string>;
 constexpr auto kApp = kv::CStatics::REGAPPLICATION;
 constexpr auto kSection = kv::CStatics::REGSECTION;
+constexpr std::string_view kDataKey = "software\\Classes\\Lexora.Data";
+constexpr std::string_view kSiblingKey = "software\\Classes\\Lexora.Settings";
 
-// A test home whose data folder holds the pictures A and B, already past
-// the first run unless a test asks for it.
+CResources Catalog() {
+  auto catalog = CResources::Create();
+  EXPECT_TRUE(catalog) << catalog.error().message;
+  return std::move(*catalog);
+}
+
+// A test home whose data folder holds the pictures A and B.
 class SettingsStore : public testing::Test {
  protected:
   void SetUp() override {
@@ -32,22 +44,23 @@ class SettingsStore : public testing::Test {
     kvtest::WriteFile(home_.DataFolder() / "Backgrounds" / "B.bmp", "");
     StoreSetting("Path", home_.DataFolder().string());
   }
-
-  CResources Catalog() {
-    auto catalog = CResources::Create();
-    EXPECT_TRUE(catalog) << catalog.error().message;
-    return std::move(*catalog);
-  }
-
-  void Load(CSettings& settings) {
+  // A loaded settings object; past the first run unless the store says otherwise.
+  static std::unique_ptr<CSettings> Loaded(bool firstRun = false) {
+    if (!firstRun && !StoredSetting("FirstTime")) StoreSetting("FirstTime", "1");
+    auto settings = std::make_unique<CSettings>();
     CResources catalog = Catalog();
-    auto loaded = settings.LoadSettings(&catalog);
-    ASSERT_TRUE(loaded) << loaded.error().message;
+    auto loaded = settings->LoadSettings(&catalog);
+    EXPECT_TRUE(loaded) << loaded.error().message;
+    return settings;
   }
-
-  static Names Fonts(const CSettings& settings) {
+  static Names Fonts(const CSettings& s) { return List(s, &CSettings::GetSelectedFonts); }
+  static Names Backgrounds(const CSettings& s) { return List(s, &CSettings::GetSelectedBackgrounds); }
+  static Names Quotes(const CSettings& s) { return List(s, &CSettings::GetSelectedQuotesFiles); }
+  static Names Effects(const CSettings& s) { return List(s, &CSettings::GetSelectedEffects); }
+  template <class Get>
+  static Names List(const CSettings& settings, Get get) {
     Names names;
-    EXPECT_TRUE(settings.GetSelectedFonts(names));
+    EXPECT_TRUE((settings.*get)(names));
     return names;
   }
 
@@ -55,157 +68,103 @@ class SettingsStore : public testing::Test {
 };
 
 TEST_F(SettingsStore, FirstLoadStoresEveryDefaultAndSelectsAllBackgrounds) {
-  CSettings settings;
-  Load(settings);
-
-  for (auto [name, loaded, expected] : std::vector<std::tuple<const char*, std::string, const char*>>{
-           {"FontColor", settings.FontColor(), "16777215"}, {"Frequency", settings.Frequency(), "4"},
-           {"HAlign", settings.HAlign(), "3"}, {"VAlign", settings.VAlign(), "3"},
-           {"TopMargin", settings.TopMargin(), "10"},
-           {"BottomMargin", settings.BottomMargin(), "10"}, {"LeftMargin", settings.LeftMargin(), "10"},
-           {"RightMargin", settings.RightMargin(), "10"}, {"BackgroundColor", settings.BackgroundColor(), "0"},
-           {"BackgroundMode", settings.BackgroundMode(), "1"}, {"FontSize", settings.FontSize(), "40"},
-           {"Language", settings.Language(), "100"}}) {
-    EXPECT_EQ(loaded, expected) << name;
-  }
-  EXPECT_TRUE(settings.AllowViolation());
-  EXPECT_FALSE(settings.UseQuotes());
-  EXPECT_EQ(settings.ApplicationPath(), home_.DataFolder().string());
-  EXPECT_EQ(Fonts(settings), Names{"Arial"});
-  Names backgrounds, quotes;
-  ASSERT_TRUE(settings.GetSelectedBackgrounds(backgrounds));
-  ASSERT_TRUE(settings.GetSelectedQuotesFiles(quotes));
-  EXPECT_EQ(backgrounds, (Names{"A", "B"}));
-  EXPECT_EQ(quotes, Names{""});
-
-  for (auto [name, stored] : {std::pair{"FirstTime", "1"}, {"FontSize", "40"}, {"UseQuotes", "0"},
-                               {"SelectedBackgrounds0", "A"}, {"SelectedBackgrounds1", "B"},
-                               {"SelectedFonts0", "Arial"}, {"SelectedQuotesFiles0", ""}}) {
-    EXPECT_EQ(StoredSetting(name), stored) << name;
-  }
-  for (const char* name : {"SelectedBackgrounds2", "SelectedFonts1", "SelectedQuotesFiles1"}) {
-    EXPECT_FALSE(StoredSetting(name)) << name;
-  }
-  EXPECT_FALSE(StoredSetting("LANGUAGE")) << "the language is not the wallpaper's to store";
+  auto settings = Loaded(true);
+  EXPECT_EQ((Names{settings->FontColor(), settings->Frequency(), settings->HAlign(), settings->VAlign(), settings->TopMargin(),
+                   settings->BottomMargin(), settings->LeftMargin(), settings->RightMargin(), settings->BackgroundColor(),
+                   settings->BackgroundMode(), settings->FontSize(), settings->Language()}),
+            (Names{"16777215", "4", "3", "3", "10", "10", "10", "10", "0", "1", "40", "100"}));
+  EXPECT_TRUE(settings->AllowViolation());
+  EXPECT_FALSE(settings->UseQuotes());
+  EXPECT_EQ(settings->ApplicationPath(), home_.DataFolder().string());
+  EXPECT_EQ(Fonts(*settings), Names{"Arial"});
+  EXPECT_EQ(Backgrounds(*settings), (Names{"A", "B"}));
+  EXPECT_EQ(Quotes(*settings), Names{""});
+  EXPECT_EQ(StoredSettings({"FirstTime", "FontSize", "UseQuotes", "SelectedBackgrounds0", "SelectedBackgrounds1",
+                            "SelectedFonts0", "SelectedQuotesFiles0", "SelectedBackgrounds2", "SelectedFonts1",
+                            "SelectedQuotesFiles1", "LANGUAGE"}),
+            (Names{"1", "40", "0", "A", "B", "Arial", "", "(none)", "(none)", "(none)", "(none)"}))
+      << "no end markers yet; the language is not the wallpaper's to store";
 
   // The next load reads the same and leaves the end markers behind.
-  CSettings again;
-  Load(again);
-  EXPECT_EQ(Fonts(again), Names{"Arial"});
-  EXPECT_EQ(StoredSetting("SelectedFonts1"), "Not found");
-  EXPECT_EQ(StoredSetting("SelectedBackgrounds2"), "Not found");
-  EXPECT_EQ(StoredSetting("SelectedQuotesFiles1"), "Not found");
-  ASSERT_TRUE(again.GetSelectedBackgrounds(backgrounds));
-  EXPECT_EQ(backgrounds, (Names{"A", "B"})) << "the first run happens once";
+  auto again = Loaded();
+  EXPECT_EQ(Fonts(*again), Names{"Arial"});
+  EXPECT_EQ(StoredSettings({"SelectedFonts1", "SelectedBackgrounds2", "SelectedQuotesFiles1"}),
+            (Names{"Not found", "Not found", "Not found"}));
+  EXPECT_EQ(Backgrounds(*again), (Names{"A", "B"})) << "the first run happens once";
 }
 
 TEST_F(SettingsStore, ListsRoundTripThroughMarkersAndGaps) {
-  StoreSetting("FirstTime", "1");
-  StoreSetting("SelectedFonts0", "DejaVu Sans");
-  StoreSetting("SelectedFonts1", "Liberation Serif");
-  StoreSetting("SelectedFonts2", "Liberation Mono");
-  CSettings settings;
-  Load(settings);
-  EXPECT_EQ(Fonts(settings), (Names{"DejaVu Sans", "Liberation Serif", "Liberation Mono"}));
+  StoreSettings({{"SelectedFonts0", "DejaVu Sans"}, {"SelectedFonts1", "Liberation Serif"},
+                 {"SelectedFonts2", "Liberation Mono"}});
+  auto settings = Loaded();
+  EXPECT_EQ(Fonts(*settings), (Names{"DejaVu Sans", "Liberation Serif", "Liberation Mono"}));
   EXPECT_EQ(StoredSetting("SelectedFonts3"), "Not found");
-
-  ASSERT_TRUE(settings.SetSelectedFonts({"Liberation Sans", "DejaVu Serif"}));
-  ASSERT_TRUE(settings.SaveSettings());
-  EXPECT_EQ(StoredSetting("SelectedFonts0"), "Liberation Sans");
-  EXPECT_EQ(StoredSetting("SelectedFonts1"), "DejaVu Serif");
-  EXPECT_FALSE(StoredSetting("SelectedFonts2"));
-  EXPECT_FALSE(StoredSetting("SelectedFonts3")) << "the old entries and the marker are gone";
+  ASSERT_TRUE(settings->SetSelectedFonts({"Liberation Sans", "DejaVu Serif"}));
+  ASSERT_TRUE(settings->SaveSettings());
+  EXPECT_EQ(StoredSettings({"SelectedFonts0", "SelectedFonts1", "SelectedFonts2", "SelectedFonts3"}),
+            (Names{"Liberation Sans", "DejaVu Serif", "(none)", "(none)"})) << "the old entries and the marker are gone";
 
   // A stored "Not found" ends the list; a gap ends it too.
-  StoreSetting("SelectedBackgrounds0", "A");
-  StoreSetting("SelectedBackgrounds1", "Not found");
-  StoreSetting("SelectedBackgrounds2", "B");
-  StoreSetting("SelectedQuotesFiles0", "Q0");
-  StoreSetting("SelectedQuotesFiles2", "Q2");
-  CSettings gaps;
-  Load(gaps);
-  Names backgrounds, quotes;
-  ASSERT_TRUE(gaps.GetSelectedBackgrounds(backgrounds));
-  ASSERT_TRUE(gaps.GetSelectedQuotesFiles(quotes));
-  EXPECT_EQ(backgrounds, Names{"A"});
-  EXPECT_EQ(quotes, Names{"Q0"});
+  StoreSettings({{"SelectedBackgrounds0", "A"}, {"SelectedBackgrounds1", "Not found"}, {"SelectedBackgrounds2", "B"},
+                 {"SelectedQuotesFiles0", "Q0"}, {"SelectedQuotesFiles2", "Q2"}});
+  auto gaps = Loaded();
+  EXPECT_EQ(Backgrounds(*gaps), Names{"A"});
+  EXPECT_EQ(Quotes(*gaps), Names{"Q0"});
   EXPECT_EQ(StoredSetting("SelectedQuotesFiles1"), "Not found") << "the load marks the gap";
-  ASSERT_TRUE(gaps.SaveSettings());
-  EXPECT_EQ(StoredSetting("SelectedQuotesFiles0"), "Q0");
-  EXPECT_FALSE(StoredSetting("SelectedQuotesFiles1"));
-  EXPECT_FALSE(StoredSetting("SelectedQuotesFiles2")) << "the marker closed the gap, so the save clears past it";
+  ASSERT_TRUE(gaps->SaveSettings());
+  EXPECT_EQ(StoredSettings({"SelectedQuotesFiles0", "SelectedQuotesFiles1", "SelectedQuotesFiles2"}),
+            (Names{"Q0", "(none)", "(none)"})) << "the marker closed the gap, so the save clears past it";
 }
 
-// Settings newer than the first versions are stored only once chosen, so
-// an older program's store is left as it was; a newer version's values
-// survive a save by this one.
+// Settings newer than the first versions are stored only once chosen, so an
+// older program's store is left as it was; a newer version's values survive.
 TEST_F(SettingsStore, NewerSettingsAreStoredOnlyOnceChosenAndKeepUnknownValues) {
-  StoreSetting("FirstTime", "1");
-  CSettings settings;
-  Load(settings);
-  Names effects;
-  ASSERT_TRUE(settings.GetSelectedEffects(effects));
-  EXPECT_EQ(effects, Names{""}) << "no list reads as none";
-  EXPECT_EQ(settings.QuoteMonitors(), "primary");
-  ASSERT_TRUE(settings.SaveSettings());
-  EXPECT_FALSE(StoredSetting("SelectedEffects0")) << "neither the load nor a save stores a list nobody ticked";
-  EXPECT_FALSE(StoredSetting("QuoteMonitors")) << "neither the load nor a save stores the default";
-
-  ASSERT_TRUE(settings.SetSelectedEffects({"Shadow", "Sparkle"}));
-  settings.QuoteMonitors("each");
-  ASSERT_TRUE(settings.SaveSettings());
+  auto settings = Loaded();
+  EXPECT_EQ(Effects(*settings), Names{""}) << "no list reads as none";
+  EXPECT_EQ(settings->QuoteMonitors(), "primary");
+  ASSERT_TRUE(settings->SaveSettings());
+  EXPECT_EQ(StoredSettings({"SelectedEffects0", "QuoteMonitors"}), (Names{"(none)", "(none)"}))
+      << "neither the load nor a save stores a list nobody ticked, or the default";
+  ASSERT_TRUE(settings->SetSelectedEffects({"Shadow", "Sparkle"}));
+  settings->QuoteMonitors("each");
+  ASSERT_TRUE(settings->SaveSettings());
   EXPECT_EQ(StoredSetting("QuoteMonitors"), "each");
-  settings.QuoteMonitors("primary");
-  ASSERT_TRUE(settings.SaveSettings());
+  settings->QuoteMonitors("primary");
+  ASSERT_TRUE(settings->SaveSettings());
   EXPECT_EQ(StoredSetting("QuoteMonitors"), "primary") << "once stored, going back to the default is stored too";
 
   StoreSetting("QuoteMonitors", "largest");
-  CSettings again;
-  Load(again);
-  ASSERT_TRUE(again.GetSelectedEffects(effects));
-  EXPECT_EQ(effects, (Names{"Shadow", "Sparkle"}));
-  EXPECT_EQ(again.QuoteMonitors(), "largest");
+  auto again = Loaded();
+  EXPECT_EQ(Effects(*again), (Names{"Shadow", "Sparkle"}));
+  EXPECT_EQ(again->QuoteMonitors(), "largest");
   EXPECT_FALSE(StoredSetting("SelectedEffects2")) << "reading stores no marker";
-  ASSERT_TRUE(again.SaveSettings());
-  EXPECT_EQ(StoredSetting("SelectedEffects1"), "Sparkle");
-  EXPECT_EQ(StoredSetting("QuoteMonitors"), "largest");
-
+  ASSERT_TRUE(again->SaveSettings());
+  EXPECT_EQ(StoredSettings({"SelectedEffects1", "QuoteMonitors"}), (Names{"Sparkle", "largest"}));
   // Unticking everything rewrites the stored list as one empty name.
-  ASSERT_TRUE(again.SetSelectedEffects({""}));
-  ASSERT_TRUE(again.SaveSettings());
-  EXPECT_EQ(StoredSetting("SelectedEffects0"), "");
-  EXPECT_FALSE(StoredSetting("SelectedEffects1"));
-  EXPECT_FALSE(again.SetSelectedEffects({})) << "an empty list is refused";
+  ASSERT_TRUE(again->SetSelectedEffects({""}));
+  ASSERT_TRUE(again->SaveSettings());
+  EXPECT_EQ(StoredSettings({"SelectedEffects0", "SelectedEffects1"}), (Names{"", "(none)"}));
+  EXPECT_FALSE(again->SetSelectedEffects({})) << "an empty list is refused";
 }
 
 TEST_F(SettingsStore, OlderModeNamesAndFlagsConvert) {
-  StoreSetting("FirstTime", "1");
-  StoreSetting("BackgroundMode", "Stretch");
-  StoreSetting("AllowViolation", "0");
-  StoreSetting("UseQuotes", "1");
-  CSettings settings;
-  Load(settings);
-  EXPECT_EQ(settings.BackgroundMode(), "1");
+  StoreSettings({{"BackgroundMode", "Stretch"}, {"AllowViolation", "0"}, {"UseQuotes", "1"}});
+  auto settings = Loaded();
+  EXPECT_EQ(settings->BackgroundMode(), "1");
   EXPECT_EQ(StoredSetting("BackgroundMode"), "Stretch") << "the converted value waits for the next save";
-  EXPECT_FALSE(settings.AllowViolation());
-  EXPECT_FALSE(settings.UseQuotes()) << "without the sibling the stored flag is ignored";
-  ASSERT_TRUE(settings.SaveSettings());
-  EXPECT_EQ(StoredSetting("BackgroundMode"), "1");
-  EXPECT_EQ(StoredSetting("UseQuotes"), "0");
-
+  EXPECT_FALSE(settings->AllowViolation());
+  EXPECT_FALSE(settings->UseQuotes()) << "without the sibling the stored flag is ignored";
+  ASSERT_TRUE(settings->SaveSettings());
+  EXPECT_EQ(StoredSettings({"BackgroundMode", "UseQuotes"}), (Names{"1", "0"}));
   for (auto [stored, loaded] : {std::pair{"Tile", "0"}, {"Center", "2"}, {"stretch", "stretch"}, {"7", "7"}}) {
     StoreSetting("BackgroundMode", stored);
-    CSettings other;
-    Load(other);
-    EXPECT_EQ(other.BackgroundMode(), loaded) << stored;
+    EXPECT_EQ(Loaded()->BackgroundMode(), loaded) << stored;
   }
-
-  settings.AllowViolation(true);
-  settings.UseQuotes(true);
-  EXPECT_TRUE(settings.AllowViolation());
-  ASSERT_TRUE(settings.SaveSettings());
-  EXPECT_EQ(StoredSetting("AllowViolation"), "1");
-  EXPECT_EQ(StoredSetting("UseQuotes"), "1");
+  settings->AllowViolation(true);
+  settings->UseQuotes(true);
+  EXPECT_TRUE(settings->AllowViolation());
+  ASSERT_TRUE(settings->SaveSettings());
+  EXPECT_EQ(StoredSettings({"AllowViolation", "UseQuotes"}), (Names{"1", "1"}));
 }
 
 TEST_F(SettingsStore, MisuseFailsWithoutChangingAnything) {
@@ -214,22 +173,17 @@ TEST_F(SettingsStore, MisuseFailsWithoutChangingAnything) {
   EXPECT_FALSE(fresh.GetSelectedFonts(names)) << "a get before any load";
   EXPECT_FALSE(fresh.SaveSettings()) << "a save before any load would wipe the store";
   EXPECT_FALSE(StoredSetting("FontSize"));
-
-  StoreSetting("FirstTime", "1");
-  CSettings settings;
-  Load(settings);
-  EXPECT_FALSE(settings.SetSelectedFonts({}));
-  EXPECT_EQ(Fonts(settings), Names{"Arial"}) << "an empty list changes nothing";
+  auto settings = Loaded();
+  EXPECT_FALSE(settings->SetSelectedFonts({}));
+  EXPECT_EQ(Fonts(*settings), Names{"Arial"}) << "an empty list changes nothing";
 
   // A first run without a catalog fails after loading; it is repeated next time.
   StoreSetting("FirstTime", "0");
   CSettings noCatalog;
-  auto loaded = noCatalog.LoadSettings(nullptr);
-  EXPECT_FALSE(loaded);
+  EXPECT_FALSE(noCatalog.LoadSettings(nullptr));
   EXPECT_EQ(noCatalog.FontSize(), "40") << "the settings are loaded all the same";
   EXPECT_EQ(StoredSetting("FirstTime"), "0");
-  CSettings retry;
-  Load(retry);
+  (void)Loaded(true);
   EXPECT_EQ(StoredSetting("FirstTime"), "1");
 }
 
@@ -244,8 +198,8 @@ TEST_F(SettingsStore, DamagedStoreLoadsDefaultsAndIsNeverWritten) {
   (void)settings.LoadSettings(&catalog);
   settings.FontSize("55");
   auto saved = settings.SaveSettings();
-  auto read = kv::Statics().GetRegistrySetting(kApp, kSection, "FontSize", "40");
-  auto written = kv::Statics().SaveRegistrySetting(kApp, kSection, "FontSize", "12");
+  auto read = Statics().GetRegistrySetting(kApp, kSection, "FontSize", "40");
+  auto written = Statics().SaveRegistrySetting(kApp, kSection, "FontSize", "12");
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(settings.FontColor(), "16777215");
   EXPECT_TRUE(settings.UnreadableSettings().contains("FontColor"));
@@ -257,6 +211,61 @@ TEST_F(SettingsStore, DamagedStoreLoadsDefaultsAndIsNeverWritten) {
   EXPECT_NE(err.find("defaults"), std::string::npos) << err;
   EXPECT_EQ(err.find(file), err.rfind(file)) << "reported once: " << err;
   EXPECT_EQ(kvtest::ReadFile(home_.StoreFile()), garbage);
+}
+
+TEST(Sibling, AbsentMeansTheStoredPathOrTheLibraryFolderHalfInstalledFails) {
+  kvtest::TempHome home;
+  EXPECT_FALSE(Statics().IsLexoraInstalled());
+  EXPECT_EQ(*Statics().GetApplicationPath(), kvtest::BinDir().string()) << "the folder of libkvshared.so";
+  EXPECT_EQ(StoredSetting("Path"), kvtest::BinDir().string()) << "and it is stored";
+  StoreSetting("Path", "/somewhere/else");
+  EXPECT_EQ(*Statics().GetApplicationPath(), "/somewhere/else") << "a stored path wins, even when stale";
+
+  kvtest::Store(kDataKey, "", "");
+  auto path = Statics().GetApplicationPath();
+  ASSERT_FALSE(path);
+  EXPECT_NE(path.error().message.find("Lexora.Settings"), std::string::npos) << path.error().message;
+  kvtest::Store(kSiblingKey, "Other", "value");
+  path = Statics().GetApplicationPath();
+  ASSERT_FALSE(path);
+  EXPECT_NE(path.error().message.find("LexoraPath"), std::string::npos) << path.error().message;
+  CSettings settings;
+  EXPECT_FALSE(settings.LoadSettings(nullptr));
+  EXPECT_FALSE(CResources::Create());
+}
+
+TEST(Sibling, InstalledProvidesDataFolderQuotesFlagAndLanguage) {
+  kvtest::TempHome home;
+  std::string siblingData = home.DataFolder().string();
+  kvtest::WriteFile(home.DataFolder() / "Backgrounds" / "FromSibling.bmp", "");
+  StoreSettings({{"Path", "/not/used/while/installed"}, {"FirstTime", "1"}, {"UseQuotes", "1"}});
+  kvtest::Store(kDataKey, "", "");
+  kvtest::Store(kSiblingKey, "LexoraPath", siblingData);
+  kvtest::Store("software\\Lexora", "LANGUAGE", "300");
+  EXPECT_TRUE(Statics().IsLexoraInstalled());
+  EXPECT_EQ(*Statics().GetApplicationPath(), siblingData);
+
+  CSettings settings;
+  CResources catalog = Catalog();
+  ASSERT_TRUE(settings.LoadSettings(&catalog));
+  EXPECT_EQ(settings.ApplicationPath(), siblingData);
+  EXPECT_TRUE(settings.UseQuotes());
+  EXPECT_EQ(settings.Language(), "300");
+  Names backgrounds;
+  ASSERT_TRUE(catalog.GetAvailableBackgrounds(backgrounds));
+  EXPECT_EQ(backgrounds, Names{"FromSibling"});
+
+  // Without a language the library answers "100" and stores nothing.
+  ASSERT_TRUE((*kv::platform::Store::Open(home.StoreFile()))->OpenKey("software\\Lexora")->DeleteValue("LANGUAGE"));
+  CSettings noLanguage;
+  ASSERT_TRUE(noLanguage.LoadSettings(&catalog));
+  EXPECT_EQ(noLanguage.Language(), "100");
+  EXPECT_FALSE(kvtest::StoredValue("software\\Lexora", "LANGUAGE"));
+
+  // Removing the sibling turns the library back to its own data folder.
+  kvtest::DeleteStoredKey(kDataKey);
+  EXPECT_FALSE(Statics().IsLexoraInstalled());
+  EXPECT_EQ(*Statics().GetApplicationPath(), "/not/used/while/installed");
 }
 
 }  // namespace

@@ -1,17 +1,18 @@
-// Store text round trip: whatever a key path, value name and text hold,
-// the store gives back exactly the text, under any ASCII letter case of the
-// path and the name.
+// Store text round trip: whatever a key path, value name and text hold, the
+// store gives back exactly the text, under any ASCII letter case of the path
+// and the name.
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 
-#include "kvplatform/store/Store.h"
 #include "kvplatform/base/Text.h"
+#include "kvplatform/store/Store.h"
 
 namespace {
 
@@ -20,20 +21,17 @@ void Check(bool condition) {
 }
 
 std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  for (char& c : text) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
   return text;
 }
 
 kv::platform::Store& TheStore() {
+  static const std::filesystem::path folder = "/dev/shm/kvfuzz-store-" + std::to_string(getpid());
   static std::shared_ptr<kv::platform::Store> store = [] {
-    std::filesystem::path folder = "/dev/shm/kvfuzz-store-" + std::to_string(getpid());
     std::filesystem::remove_all(folder);
-    static const std::filesystem::path removed = folder;
-    std::atexit([] { std::filesystem::remove_all(removed); });
+    std::atexit([] { std::filesystem::remove_all(folder); });
     auto opened = kv::platform::Store::Open(folder / "registry.sqlite");
-    if (!opened) std::abort();
+    Check(opened.has_value());
     return *opened;
   }();
   return *store;
@@ -44,21 +42,19 @@ kv::platform::Store& TheStore() {
 // Input: key path, NUL, value name, NUL, data (the rest, NULs included).
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
   std::string input(reinterpret_cast<const char*>(bytes), size);
-  size_t first = input.find('\0');
-  std::string path = first == std::string::npos ? input : input.substr(0, first);
-  std::string rest = first == std::string::npos ? std::string() : input.substr(first + 1);
-  size_t second = rest.find('\0');
-  std::string name = second == std::string::npos ? rest : rest.substr(0, second);
-  std::string data = second == std::string::npos ? std::string() : rest.substr(second + 1);
+  size_t first = std::min(input.find('\0'), input.size());
+  std::string path = input.substr(0, first), rest = input.substr(std::min(first + 1, input.size()));
+  size_t second = std::min(rest.find('\0'), rest.size());
+  std::string name = rest.substr(0, second), data = rest.substr(std::min(second + 1, rest.size()));
 
   kv::platform::Store& store = TheStore();
-  if (kv::platform::NormalizeKeyPath(path).empty()) {
+  std::string top = kv::platform::NormalizeKeyPath(path);
+  if (top.empty()) {
     Check(!store.CreateKey(path));
     return 0;
   }
   auto key = store.CreateKey(path);
-  Check(key.has_value());
-  Check(key->SetValue(name, data).has_value());
+  Check(key.has_value() && key->SetValue(name, data).has_value());
   auto again = store.OpenKey(Upper(path));
   Check(again.has_value());
   auto read = again->QueryValue(Upper(name));
@@ -69,9 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
   Check(gone.has_value() && !gone->has_value());
   // Deleting the path's first key takes its parents along, so the store
   // stays small however many inputs run.
-  std::string top = kv::platform::NormalizeKeyPath(path);
-  top = top.substr(0, top.find('\\'));
-  Check(store.DeleteKey(Upper(top)).value_or(false));
+  Check(store.DeleteKey(Upper(top.substr(0, top.find('\\')))).value_or(false));
   Check(!store.KeyExists(path).value_or(true));
   return 0;
 }

@@ -34,11 +34,6 @@ const fs::path& Folder() {
   return folder;
 }
 
-void Write(const fs::path& file, const std::string& bytes) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
 std::optional<std::string> Read(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return std::nullopt;
@@ -51,36 +46,31 @@ std::optional<std::string> Read(const fs::path& file) {
 // length, the store file, then the log when flag bit 0 is set.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
   if (size < 3) return 0;
-  std::string input(reinterpret_cast<const char*>(bytes), size);
-  bool withLog = (input[0] & 1) != 0;
-  size_t length = static_cast<std::uint8_t>(input[1]) | static_cast<size_t>(static_cast<std::uint8_t>(input[2])) << 8;
-  std::string rest = input.substr(3);
+  std::string rest(reinterpret_cast<const char*>(bytes) + 3, size - 3);
+  bool withLog = (bytes[0] & 1) != 0;
+  size_t length = bytes[1] | static_cast<size_t>(bytes[2]) << 8;
   std::string main = withLog ? rest.substr(0, std::min(length, rest.size())) : rest;
   std::string log = withLog ? rest.substr(main.size()) : std::string();
 
-  fs::path file = Folder() / "registry.sqlite";
-  fs::path logFile = file.string() + "-wal";
+  fs::path file = Folder() / "registry.sqlite", logFile = file.string() + "-wal";
   for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file.string() + suffix);
-  Write(file, main);
-  if (withLog) Write(logFile, log);
+  std::ofstream(file, std::ios::binary) << main;
+  if (withLog) std::ofstream(logFile, std::ios::binary) << log;
 
-  {
-    auto store = kv::platform::Store::Open(file);
-    if (!store) {
-      // An empty log holds nothing: SQLite may remove it, or leave one it made.
-      Check(Read(file) == main);
-      auto logNow = Read(logFile);
-      Check(log.empty() ? !logNow || logNow->empty() : logNow == log);
-      return 0;
-    }
-    auto key = (*store)->CreateKey("software\\Lexora\\wallpaper");
-    if (key) {
-      (void)key->QueryValue("FontSize");
-      (void)key->SetValue("FontSize", "40");
-      (void)key->ListValues();
-      (void)key->ListSubkeys();
-    }
-    (void)(*store)->DeleteKey("software\\Lexora");
+  auto store = kv::platform::Store::Open(file);
+  if (!store) {
+    // An empty log holds nothing: SQLite may remove it, or leave one it made.
+    Check(Read(file) == main);
+    auto logNow = Read(logFile);
+    Check(log.empty() ? !logNow || logNow->empty() : logNow == log);
+    return 0;
   }
+  if (auto key = (*store)->CreateKey("software\\Lexora\\wallpaper")) {
+    (void)key->QueryValue("FontSize");
+    (void)key->SetValue("FontSize", "40");
+    (void)key->ListValues();
+    (void)key->ListSubkeys();
+  }
+  (void)(*store)->DeleteKey("software\\Lexora");
   return 0;
 }

@@ -3,27 +3,19 @@
 // cannot load, and names with odd characters. It opens, shows what it can,
 // and never writes over a value the user did not change.
 
-#include <stdlib.h>
-
 #include <QGroupBox>
 
 #include "SettingsFixture.h"
 #include "kvplatform/base/Paths.h"
-#include "kvplatform/store/Store.h"
 
 namespace {
 
+using kvtest::Names;
 using kvtest::StoredSetting;
+using kvtest::StoredSettings;
 using kvtest::StoreSetting;
-using Names = std::vector<std::string>;
 
-class BadInput : public kvtest::SettingsWindowTest {
- protected:
-  void SetUp() override {
-    SettingsWindowTest::SetUp();
-    NotFirstRun();
-  }
-};
+class BadInput : public kvtest::SettingsWindowTest {};
 
 TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
   const std::vector<std::pair<std::string, std::string>> stored{
@@ -63,9 +55,7 @@ TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
   Button("cmdApply")->click();
   ASSERT_TRUE(warnings_.empty()) << warnings_.front();
   for (const auto& [name, value] : stored) {
-    if (name != "LeftMargin") {
-      EXPECT_EQ(StoredSetting(name), value) << name;
-    }
+    if (name != "LeftMargin") { EXPECT_EQ(StoredSetting(name), value) << name; }
   }
 
   // Choosing replaces them; a neutral swatch takes any colour.
@@ -75,8 +65,7 @@ TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
   QTest::mouseClick(Swatch("txtColor"), Qt::LeftButton);
   EXPECT_EQ(offeredColors_.back(), QColor(255, 255, 255)) << "a neutral swatch opens the dialog on white";
   Button("cmdOK")->click();
-  EXPECT_EQ(StoredSetting("Frequency"), "5");
-  EXPECT_EQ(StoredSetting("FontColor"), "0");
+  EXPECT_EQ(StoredSettings({"Frequency", "FontColor"}), (Names{"5", "0"}));
 
   // The sizes run from 8 to 70: a size just outside them shows no item and
   // is saved back as it was; the smallest and the largest are items.
@@ -129,30 +118,6 @@ TEST_F(BadInput, AStoreThatIsNoDatabaseOpensWithDefaultsAndRefusesToSave) {
   EXPECT_EQ(kvtest::ReadFile(file), garbage) << "the file is left exactly as it was";
 }
 
-TEST_F(BadInput, ALockedStoreFailsTheSaveUntilItIsFree) {
-  setenv("KVILLO_STORE_TIMEOUT_MS", "300", 1);
-  OpenCleanly();
-  ShowPage(4);
-  Pick(List("cboVAlign"), 0);
-
-  {
-    auto other = kv::platform::Store::Open(kv::platform::StoreFile());
-    ASSERT_TRUE(other) << other.error().message;
-    auto holding = (*other)->Begin();
-    ASSERT_TRUE(holding) << holding.error().message;
-    Button("cmdApply")->click();
-    ASSERT_EQ(warnings_.size(), 1u);
-    EXPECT_NE(warnings_[0].find("locked"), std::string::npos) << warnings_[0];
-    EXPECT_TRUE(ApplyEnabled());
-    EXPECT_EQ(StoredSetting("VAlign"), "3");
-  }
-  Button("cmdApply")->click();
-  EXPECT_EQ(warnings_.size(), 1u) << (warnings_.size() > 1 ? warnings_.back() : "");
-  EXPECT_FALSE(ApplyEnabled());
-  EXPECT_EQ(StoredSetting("VAlign"), "0");
-  unsetenv("KVILLO_STORE_TIMEOUT_MS");
-}
-
 TEST_F(BadInput, SettingsThatCannotBeLoadedAreShownAsNothingAndNeverSaved) {
   // The sibling is half installed: its data folder cannot be read.
   kvtest::Store("software\\Classes\\Lexora.Data", "", "");
@@ -167,8 +132,7 @@ TEST_F(BadInput, SettingsThatCannotBeLoadedAreShownAsNothingAndNeverSaved) {
   EXPECT_TRUE(Button("cmdCancel")->isEnabled());
   Button("cmdOK")->click();
   EXPECT_FALSE(window_->isVisible());
-  EXPECT_EQ(StoredSetting("FontColor"), "255");
-  EXPECT_FALSE(StoredSetting("Frequency")) << "nothing was stored";
+  EXPECT_EQ(StoredSettings({"FontColor", "Frequency"}), (Names{"255", "(none)"})) << "nothing was stored";
 }
 
 TEST_F(BadInput, MissingStringTableTextLeavesItsListsEmptyAndTheRestWorking) {
@@ -190,8 +154,7 @@ TEST_F(BadInput, MissingStringTableTextLeavesItsListsEmptyAndTheRestWorking) {
   ShowPage(4);
   Pick(List("cboMargin0"), 0);
   Button("cmdOK")->click();
-  EXPECT_EQ(StoredSetting("TopMargin"), "-1");
-  EXPECT_EQ(StoredSetting("Frequency"), "4");
+  EXPECT_EQ(StoredSettings({"TopMargin", "Frequency"}), (Names{"-1", "4"}));
 }
 
 TEST_F(BadInput, NamesWithOddCharactersArrivePerByteAsTheFilesAreNamed) {
@@ -199,20 +162,17 @@ TEST_F(BadInput, NamesWithOddCharactersArrivePerByteAsTheFilesAreNamed) {
   for (const std::string& name : names) AddBackground(name);
   OpenCleanly();
   QListWidget* list = CheckList("lstBackGrounds");
-  Names shown = Texts(list);
-  std::sort(shown.begin(), shown.end());
-  Names expected{" padded ", "<b>bold", "Caf\xc3\xa9 & Co", "caf\xc3\xa9 latin", "tab\there"};
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(shown, expected) << "shown readably, the Latin-1 name decoded";
+  auto sorted = [](Names unsorted) {
+    std::sort(unsorted.begin(), unsorted.end());
+    return unsorted;
+  };
+  EXPECT_EQ(sorted(Texts(list)), sorted({" padded ", "<b>bold", "Caf\xc3\xa9 & Co", "caf\xc3\xa9 latin", "tab\there"}))
+      << "shown readably, the Latin-1 name decoded";
 
   ShowPage(3);
   for (int row = 0; row < list->count(); ++row) SetChecked(list, row, true);
   Button("cmdOK")->click();
-  Names stored = StoredList("SelectedBackgrounds");
-  std::sort(stored.begin(), stored.end());
-  Names files = names;
-  std::sort(files.begin(), files.end());
-  EXPECT_EQ(stored, files) << "saved byte for byte, so the service finds the files";
+  EXPECT_EQ(sorted(StoredList("SelectedBackgrounds")), sorted(names)) << "saved byte for byte, so the service finds them";
 
   OpenCleanly();
   EXPECT_EQ(Checked(CheckList("lstBackGrounds")).size(), names.size()) << "and checked again";

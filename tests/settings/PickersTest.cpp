@@ -13,16 +13,13 @@
 
 namespace {
 
+using kvtest::Names;
 using kvtest::StoredSetting;
+using kvtest::StoredSettings;
 using kvtest::StoreSetting;
 
 class Pickers : public kvtest::SettingsWindowTest {
  protected:
-  void SetUp() override {
-    SettingsWindowTest::SetUp();
-    NotFirstRun();
-  }
-
   void Click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center()); }
 
   // Runs `check` on the modal window that `action` opens, once it shows, and
@@ -55,48 +52,73 @@ class Pickers : public kvtest::SettingsWindowTest {
   }
 };
 
-TEST_F(Pickers, ColourDialogChangesTheSwatchUnlessItWouldMatchTheOther) {
-  StoreSetting("FontColor", "16777215");
-  StoreSetting("BackgroundColor", "0");
-  OpenCleanly();
-  kv::settings::ColorSwatch* font = Swatch("txtColor");
-  kv::settings::ColorSwatch* background = Swatch("txtBackgroundColor");
-
-  // Cancelled: nothing changes.
+TEST_F(Pickers, AltShortcutsAndColourDialogsChangeASwatchUnlessItWouldMatchTheOther) {
+  OpenCleanly();  // white text on black, the defaults
+  // The background may not become the text's colour: refused silently.
   ShowPage(3);
-  Click(background);
-  ASSERT_EQ(offeredColors_.size(), 1u);
-  EXPECT_EQ(offeredColors_[0], QColor(0, 0, 0)) << "opened on the swatch's own colour";
-  EXPECT_FALSE(ApplyEnabled());
-
-  // The background may not become the text's colour.
-  answers_.push_back(QColor(255, 255, 255));
-  Click(background);
-  EXPECT_EQ(background->Color(), 0u);
+  answers_.insert(answers_.end(), {QColor(255, 255, 255), QColor(0, 0, 0)});
+  Click(Swatch("txtBackgroundColor"));
+  EXPECT_EQ(Swatch("txtBackgroundColor")->Color(), 0u);
   EXPECT_EQ(window_->Settings()->BackgroundColor(), "0");
-  EXPECT_FALSE(ApplyEnabled()) << "refused silently";
-
+  EXPECT_FALSE(ApplyEnabled());
   // Its own colour again is an edit, rewriting the same value.
-  answers_.push_back(QColor(0, 0, 0));
-  Click(background);
+  Click(Swatch("txtBackgroundColor"));
   EXPECT_TRUE(ApplyEnabled());
   Button("cmdApply")->click();
-  ASSERT_FALSE(ApplyEnabled());
 
-  // A new colour, stored as the decimal 0x00BBGGRR.
+  ShowPage(4);
+  List("cboMargin3")->setFocus(Qt::TabFocusReason);
+  // Alt+C shows the about box from any page, even on a control's focus.
+  bool shown = WithModal([&] { ReleaseKey(Qt::Key_C, Qt::AltModifier); }, [](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), kv::settings::AboutTitle());
+    EXPECT_TRUE(box->windowTitle().endsWith(u'.'));
+    EXPECT_EQ(box->text().count(u'\n'), 4) << "five lines";
+    EXPECT_TRUE(box->text().contains(QStringLiteral("\n\n"))) << "an empty line before the credit";
+    EXPECT_EQ(box->icon(), QMessageBox::Information);
+    EXPECT_EQ(box->buttons().size(), 1);
+    box->accept();
+  });
+  ASSERT_TRUE(shown) << "Alt+C shows the about box";
+  EXPECT_EQ(offeredColors_.size(), 2u) << "the about box comes first: Alt+C is not the font colour";
+  // Other shift states, C alone, and a key press show nothing.
+  auto close = [](QWidget* modal) { modal->close(); };
+  for (auto modifiers : {Qt::AltModifier | Qt::ShiftModifier, Qt::AltModifier | Qt::ControlModifier, Qt::KeyboardModifiers()}) {
+    EXPECT_FALSE(WithModal([&] { ReleaseKey(Qt::Key_C, modifiers); }, close));
+  }
+  EXPECT_FALSE(WithModal([&] { QTest::keyPress(KeyTarget(), Qt::Key_C, Qt::AltModifier); }, close));
+  // Alt+B opens the background colour's dialog from another page, on its
+  // own colour; cancelled, it changes nothing.
+  ReleaseKey(Qt::Key_B, Qt::AltModifier);
+  ASSERT_EQ(offeredColors_.size(), 3u);
+  EXPECT_EQ(offeredColors_, std::vector<QColor>(3, QColor(0, 0, 0))) << "every dialog opened on the swatch's colour";
+  EXPECT_FALSE(ApplyEnabled());
+  answers_.push_back(QColor(0, 0, 128));
+  ReleaseKey(Qt::Key_B, Qt::AltModifier | Qt::ShiftModifier);
+  EXPECT_EQ(offeredColors_.size(), 3u) << "Alt+Shift+B is nothing";
+  ReleaseKey(Qt::Key_B, Qt::AltModifier);
+  EXPECT_EQ(Swatch("txtBackgroundColor")->Color(), 0x800000u);
+  EXPECT_TRUE(ApplyEnabled());
+  // Alt+V moves to the page selector; other letters do nothing.
+  ReleaseKey(Qt::Key_V, Qt::AltModifier);
+  EXPECT_TRUE(List("cboVarious")->hasFocus());
+  ReleaseKey(Qt::Key_X, Qt::AltModifier);
+  EXPECT_TRUE(List("cboVarious")->hasFocus());
+
+  // A new colour, stored as the decimal 0x00BBGGRR; the text's colour may
+  // not become the background's either.
   ShowPage(2);
-  answers_.push_back(QColor(0x12, 0x34, 0x56));
+  kv::settings::ColorSwatch* font = Swatch("txtColor");
+  answers_.insert(answers_.end(), {QColor(0x12, 0x34, 0x56), QColor(0, 0, 128)});
   Click(font);
   EXPECT_EQ(font->Color(), 0x563412u);
   EXPECT_TRUE(ApplyEnabled());
   EXPECT_EQ(window_->Settings()->FontColor(), std::to_string(0x563412));
-  // And the text's colour may not become the background's.
-  answers_.push_back(QColor(0, 0, 0));
   Click(font);
   EXPECT_EQ(font->Color(), 0x563412u);
   Button("cmdOK")->click();
-  EXPECT_EQ(StoredSetting("FontColor"), "5649426");
-  EXPECT_EQ(StoredSetting("BackgroundColor"), "0");
+  EXPECT_EQ(StoredSettings({"FontColor", "BackgroundColor"}), (Names{"5649426", "8388608"}));
 
   // The real dialog opens on the swatch's colour, and its choice is taken.
   kv::settings::SettingsDialogs real = Dialogs();
@@ -104,14 +126,13 @@ TEST_F(Pickers, ColourDialogChangesTheSwatchUnlessItWouldMatchTheOther) {
   ASSERT_TRUE(Open(real));
   ShowPage(2);
   QColor offered;
-  ASSERT_TRUE(WithModal([&] { Click(Swatch("txtColor")); },
-                        [&](QWidget* modal) {
-                          auto* dialog = qobject_cast<QColorDialog*>(modal);
-                          ASSERT_NE(dialog, nullptr) << "the colour dialog";
-                          offered = dialog->currentColor();
-                          dialog->setCurrentColor(QColor(10, 20, 30));
-                          dialog->accept();
-                        }));
+  ASSERT_TRUE(WithModal([&] { Click(Swatch("txtColor")); }, [&](QWidget* modal) {
+    auto* dialog = qobject_cast<QColorDialog*>(modal);
+    ASSERT_NE(dialog, nullptr) << "the colour dialog";
+    offered = dialog->currentColor();
+    dialog->setCurrentColor(QColor(10, 20, 30));
+    dialog->accept();
+  }));
   EXPECT_EQ(offered, QColor(0x12, 0x34, 0x56));
   EXPECT_EQ(Swatch("txtColor")->Color(), 0x1E140Au);
   EXPECT_EQ(window_->Settings()->FontColor(), std::to_string(0x1E140A));
@@ -151,17 +172,12 @@ TEST_F(Pickers, FontPreviewShowsTheHighlightedFontWholeAtTheChosenSizeAndPassesT
       << "the window's colours, not the colour settings";
 
   QListWidget* fonts = CheckList("lstFont");
-  auto row = [&](const char* family) {
-    for (int i = 0; i < fonts->count(); ++i) {
-      if (fonts->item(i)->text() == family) return i;
-    }
-    ADD_FAILURE() << family << " is not installed";
-    return 0;
-  };
-  fonts->setCurrentRow(row("DejaVu Serif"));
+  QList<QListWidgetItem*> serif = fonts->findItems("DejaVu Serif", Qt::MatchExactly);
+  ASSERT_EQ(serif.size(), 1);
+  fonts->setCurrentItem(serif[0]);
   EXPECT_EQ(QFontInfo(preview->font()).family(), "DejaVu Serif") << "the real face, through fontconfig";
   EXPECT_FALSE(preview->font().italic());
-  EXPECT_EQ(fonts->item(row("DejaVu Serif"))->checkState(), Qt::Unchecked) << "highlighting is no check";
+  EXPECT_EQ(serif[0]->checkState(), Qt::Unchecked) << "highlighting is no check";
   EXPECT_FALSE(ApplyEnabled());
 
   fonts->setFocus(Qt::TabFocusReason);
@@ -205,54 +221,6 @@ TEST_F(Pickers, FontPreviewShowsTheHighlightedFontWholeAtTheChosenSizeAndPassesT
   Button("cmdOK")->setFocus(Qt::TabFocusReason);
   QTest::keyClick(Button("cmdOK"), Qt::Key_Backtab, Qt::ShiftModifier);
   EXPECT_TRUE(List("cboBackgroundMode")->hasFocus()) << QApplication::focusWidget()->objectName().toStdString();
-}
-
-TEST_F(Pickers, AltShortcutsReachTheSwatchesThePageSelectorAndTheAboutBox) {
-  OpenCleanly();
-  ShowPage(4);
-  List("cboMargin3")->setFocus(Qt::TabFocusReason);
-
-  // Alt+C shows the about box from any page, even on a control's focus.
-  bool shown = WithModal([&] { ReleaseKey(Qt::Key_C, Qt::AltModifier); }, [](QWidget* modal) {
-    auto* box = qobject_cast<QMessageBox*>(modal);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->windowTitle(), kv::settings::AboutTitle());
-    EXPECT_TRUE(box->windowTitle().endsWith(u'.'));
-    EXPECT_EQ(box->text().count(u'\n'), 4) << "five lines";
-    EXPECT_TRUE(box->text().contains(QStringLiteral("\n\n"))) << "an empty line before the credit";
-    EXPECT_EQ(box->icon(), QMessageBox::Information);
-    EXPECT_EQ(box->buttons().size(), 1);
-    box->accept();
-  });
-  ASSERT_TRUE(shown) << "Alt+C shows the about box";
-  EXPECT_TRUE(offeredColors_.empty()) << "the about box comes first: Alt+C is not the font colour";
-
-  // Other shift states, C alone, and a key press show nothing.
-  auto close = [](QWidget* modal) { modal->close(); };
-  for (auto modifiers : {Qt::AltModifier | Qt::ShiftModifier, Qt::AltModifier | Qt::ControlModifier,
-                         Qt::KeyboardModifiers()}) {
-    EXPECT_FALSE(WithModal([&] { ReleaseKey(Qt::Key_C, modifiers); }, close));
-  }
-  EXPECT_FALSE(WithModal([&] { QTest::keyPress(KeyTarget(), Qt::Key_C, Qt::AltModifier); }, close));
-
-  // Alt+B opens the background colour's dialog from another page, opened on
-  // its colour; cancelled, it changes nothing.
-  ReleaseKey(Qt::Key_B, Qt::AltModifier);
-  ASSERT_EQ(offeredColors_.size(), 1u);
-  EXPECT_EQ(offeredColors_[0], QColor(0, 0, 0));
-  EXPECT_FALSE(ApplyEnabled());
-  answers_.push_back(QColor(0, 0, 128));
-  ReleaseKey(Qt::Key_B, Qt::AltModifier | Qt::ShiftModifier);
-  EXPECT_EQ(offeredColors_.size(), 1u) << "Alt+Shift+B is nothing";
-  ReleaseKey(Qt::Key_B, Qt::AltModifier);
-  EXPECT_EQ(Swatch("txtBackgroundColor")->Color(), 0x800000u);
-  EXPECT_TRUE(ApplyEnabled());
-
-  // Alt+V moves to the page selector.
-  ReleaseKey(Qt::Key_V, Qt::AltModifier);
-  EXPECT_TRUE(List("cboVarious")->hasFocus());
-  ReleaseKey(Qt::Key_X, Qt::AltModifier);
-  EXPECT_TRUE(List("cboVarious")->hasFocus()) << "other keys do nothing";
 }
 
 }  // namespace

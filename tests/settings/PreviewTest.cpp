@@ -17,9 +17,10 @@
 namespace {
 
 namespace fs = std::filesystem;
+using kvtest::Names;
 using kvtest::StoredSetting;
 using kvtest::StoreSetting;
-using Names = std::vector<std::string>;
+using kvtest::StoreSettings;
 
 // A render normally takes a fraction of a second; only a fault waits this long.
 constexpr int kWaitMs = 60000;
@@ -31,11 +32,8 @@ class Preview : public kvtest::SettingsWindowTest {
     // A small screen of its own, whatever display the test runs beside.
     unsetenv("DISPLAY");
     setenv("KVILLO_SCREEN", "640x360", 1);
-    NotFirstRun();
     kvtest::WriteFile(data_ / "files" / "Craft.txt", "Measure twice, cut once.\n");
-    StoreSetting("SelectedQuotesFiles0", "Craft");
-    StoreSetting("BackgroundColor", "0");
-    StoreSetting("FontColor", "16777215");
+    StoreSetting("SelectedQuotesFiles0", "Craft");  // white on black, the defaults
   }
 
   kv::settings::PreviewPane* Pane() { return window_->Preview(); }
@@ -59,56 +57,37 @@ class Preview : public kvtest::SettingsWindowTest {
     int count = 0;
     for (int y = 0; y < image.height(); ++y) {
       for (int x = 0; x < image.width(); ++x) {
-        QRgb pixel = image.pixel(x, y);
-        count += text ? qRed(pixel) > 200 && qGreen(pixel) > 200 && qBlue(pixel) > 200
-                      : (pixel & 0xFFFFFF) == (color & 0xFFFFFF);
+        QRgb p = image.pixel(x, y);
+        count += text ? qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) > 200 : (p & 0xFFFFFF) == color;
       }
     }
     return count;
   }
-  static int CountTextPixels(const QImage& image) { return CountPixels(image, 0, true); }
+  QRgb Corner() { return Pane()->ShownPicture().pixel(2, 2) & 0xFFFFFF; }
 
   fs::path Wallpaper() const { return home_.DataHome() / "kvillo" / "Kvillo.bmp"; }
 };
 
-TEST_F(Preview, ShowsTheEditedColoursWithoutSavingAnything) {
+TEST_F(Preview, ShowsTheEditedColoursUnsavedAndOnlyTheNewestWhileTheWindowAnswers) {
   OpenCleanly();
   WaitForPreview(0);
   QImage first = Pane()->ShownPicture();
   ASSERT_EQ(first.width(), 320);
   EXPECT_EQ(first.height(), 180) << "the screen's proportions";
   EXPECT_EQ(first.pixel(2, 2) & 0xFFFFFF, 0x000000u) << "the stored black background";
-  EXPECT_GT(CountTextPixels(first), 20) << "the quote, in white";
+  EXPECT_GT(CountPixels(first, 0, true), 20) << "the quote, in white";
 
   ChooseBackgroundColor(QColor(0, 0, 255));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return (Pane()->ShownPicture().pixel(2, 2) & 0xFFFFFF) == 0x0000FFu; }, kWaitMs))
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Corner() == 0x0000FFu; }, kWaitMs))
       << "the preview never showed the edited, unsaved blue background";
   QImage second = Pane()->ShownPicture();
   EXPECT_GT(CountPixels(second, 0x0000FF), 320 * 180 / 2);
-  EXPECT_GT(CountTextPixels(second), 20) << "the same quote over it";
+  EXPECT_GT(CountPixels(second, 0, true), 20) << "the same quote over it";
 
   // The preview neither saves the settings nor makes a wallpaper.
   EXPECT_EQ(StoredSetting("BackgroundColor"), "0");
   EXPECT_FALSE(fs::exists(Wallpaper()));
   EXPECT_FALSE(fs::exists(Wallpaper().parent_path() / "Kvillo-a.bmp"));
-}
-
-TEST_F(Preview, AQuoteThatNeverFitsShowsTheServicesMessage) {
-  std::string longLine;
-  for (int i = 0; i < 400; ++i) longLine += "unbreakable ";
-  kvtest::WriteFile(data_ / "files" / "Craft.txt", longLine + "\n");
-  StoreSetting("FontSize", "70");
-  StoreSetting("AllowViolation", "0");
-  OpenCleanly();
-  WaitForPreview(0);
-  EXPECT_TRUE(Pane()->ShownPicture().isNull());
-  EXPECT_EQ(Pane()->ShownMessage().toStdString(), kv::service::kFailureMessage);
-  EXPECT_FALSE(fs::exists(Wallpaper()));
-}
-
-TEST_F(Preview, TheWindowAnswersWhileARenderRunsAndOnlyTheNewestIsShown) {
-  OpenCleanly();
-  WaitForPreview(0);
 
   // The next render is held on the worker until the test lets it go.
   std::promise<void> release;
@@ -137,11 +116,23 @@ TEST_F(Preview, TheWindowAnswersWhileARenderRunsAndOnlyTheNewestIsShown) {
   WaitForPreview(shown);
   // The held render and the red one were overtaken: once the green one is
   // shown, nothing older comes after it.
-  ASSERT_TRUE(QTest::qWaitFor([&] { return (Pane()->ShownPicture().pixel(2, 2) & 0xFFFFFF) == 0x00FF00u; }, kWaitMs));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Corner() == 0x00FF00u; }, kWaitMs));
   QTest::qWait(500);
-  EXPECT_EQ(Pane()->ShownPicture().pixel(2, 2) & 0xFFFFFF, 0x00FF00u) << "a stale render replaced the newest";
+  EXPECT_EQ(Corner(), 0x00FF00u) << "a stale render replaced the newest";
   EXPECT_LE(entered.load(), 2) << "the red request, overtaken before it started, was never rendered";
   Pane()->SetRenderHook({});
+}
+
+TEST_F(Preview, AQuoteThatNeverFitsShowsTheServicesMessage) {
+  std::string longLine;
+  for (int i = 0; i < 400; ++i) longLine += "unbreakable ";
+  kvtest::WriteFile(data_ / "files" / "Craft.txt", longLine + "\n");
+  StoreSettings({{"FontSize", "70"}, {"AllowViolation", "0"}});
+  OpenCleanly();
+  WaitForPreview(0);
+  EXPECT_TRUE(Pane()->ShownPicture().isNull());
+  EXPECT_EQ(Pane()->ShownMessage().toStdString(), kv::service::kFailureMessage);
+  EXPECT_FALSE(fs::exists(Wallpaper()));
 }
 
 TEST_F(Preview, AddedFilesAreCopiedUnderFreeNamesAndTicked) {
@@ -202,28 +193,23 @@ TEST_F(Preview, AddedFilesAreCopiedUnderFreeNamesAndTicked) {
 }
 
 TEST(PreviewPick, KeepsItsRandomChoicesWhileTheSettingsStayRandomAndDrawsTheRest) {
+  // Random alignments and margins keep their drawn values; a fixed setting
+  // wins, and a drawn value the service never draws (margins below 100 top
+  // and bottom, below 75 left and right) is drawn anew.
   kv::service::SettingsSnapshot settings;
-  settings.HAlign = 3;  // random
+  settings.HAlign = 3;
   settings.VAlign = 1;
-  settings.TopMargin = -1;     // random: below 100, as the service draws it
-  settings.BottomMargin = 150;  // random too
-  settings.LeftMargin = -1;    // random: below 75
+  settings.TopMargin = settings.LeftMargin = -1;
+  settings.BottomMargin = 150;
   settings.RightMargin = 20;
   kv::settings::PreviewPick previous;
   previous.Drawn = true;
-  previous.HAlign = 2;
-  previous.VAlign = 0;
-  previous.TopMargin = 99;
-  previous.BottomMargin = 100;
-  previous.LeftMargin = 75;
-  previous.RightMargin = 5;
+  std::tie(previous.HAlign, previous.VAlign, previous.TopMargin, previous.BottomMargin, previous.LeftMargin,
+           previous.RightMargin) = std::tuple(2, 0, 99, 100, 75, 5);
   kv::settings::PreviewPick kept = kv::settings::DrawPick(settings, "", previous);
-  EXPECT_EQ(kept.HAlign, 2);
-  EXPECT_EQ(kept.VAlign, 1) << "a fixed setting wins";
-  EXPECT_EQ(kept.TopMargin, 99);
-  EXPECT_LT(kept.BottomMargin, 100) << "a choice the service never draws is drawn anew";
+  EXPECT_EQ(std::tuple(kept.HAlign, kept.VAlign, kept.TopMargin, kept.RightMargin), std::tuple(2, 1, 99, 20));
+  EXPECT_LT(kept.BottomMargin, 100);
   EXPECT_LT(kept.LeftMargin, 75);
-  EXPECT_EQ(kept.RightMargin, 20);
 
   // The quote is kept while its file is, and drawn anew from the file when
   // nothing was drawn yet, whatever the pick holds.

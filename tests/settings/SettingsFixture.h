@@ -1,7 +1,8 @@
 #pragma once
 
-// A settings window on the real store of a fresh home, with a data folder of
-// its own, and dialogs that the test answers instead of a person.
+// A settings window on the real store of a fresh home past its first run,
+// with a data folder of its own, and dialogs the test answers instead of a
+// person.
 
 #include <gtest/gtest.h>
 
@@ -24,13 +25,15 @@
 
 namespace kvtest {
 
+using Names = std::vector<std::string>;
+
 class SettingsWindowTest : public testing::Test {
  protected:
   void SetUp() override {
     data_ = home_.DataFolder();
     StoreSetting("Path", data_.string());
+    StoreSetting("FirstTime", "1");  // so that no background is selected behind the test's back
   }
-
   void TearDown() override {
     window_.reset();
     QApplication::processEvents();
@@ -38,9 +41,6 @@ class SettingsWindowTest : public testing::Test {
 
   void AddBackground(const std::string& name) { WriteFile(data_ / "Backgrounds" / (name + ".bmp"), ""); }
   void AddQuotesFile(const std::string& name) { WriteFile(data_ / "files" / (name + ".txt"), "A quote.\n"); }
-
-  // Past the first run, so that no background is selected behind the test's back.
-  void NotFirstRun() { StoreSetting("FirstTime", "1"); }
 
   kv::settings::SettingsDialogs Dialogs() {
     kv::settings::SettingsDialogs dialogs;
@@ -56,7 +56,6 @@ class SettingsWindowTest : public testing::Test {
   }
 
   // Creates, loads and shows the window; answers the load's result.
-  kv::Status Open() { return Open(Dialogs()); }
   kv::Status Open(kv::settings::SettingsDialogs dialogs) {
     window_ = std::make_unique<kv::settings::frmSettings>(std::move(dialogs));
     kv::Status loaded = window_->Load();
@@ -65,7 +64,7 @@ class SettingsWindowTest : public testing::Test {
     EXPECT_TRUE(QTest::qWaitForWindowActive(window_.get()));
     return loaded;
   }
-
+  kv::Status Open() { return Open(Dialogs()); }
   void OpenCleanly() {
     kv::Status loaded = Open();
     ASSERT_TRUE(loaded) << loaded.error().message;
@@ -83,7 +82,14 @@ class SettingsWindowTest : public testing::Test {
   QCheckBox* Box(const char* name) { return Find<QCheckBox>(name); }
   kv::settings::ColorSwatch* Swatch(const char* name) { return Find<kv::settings::ColorSwatch>(name); }
   bool ApplyEnabled() { return Button("cmdApply")->isEnabled(); }
-
+  // The usable service buttons, as "Start" or "Stop Pause".
+  std::string ServiceButtons() {
+    std::string usable;
+    for (std::string name : {"Start", "Stop", "Pause", "Resume"}) {
+      if (Button(("cmd" + name).c_str())->isEnabled()) usable += (usable.empty() ? "" : " ") + name;
+    }
+    return usable;
+  }
   void ShowPage(int page) { List("cboVarious")->setCurrentIndex(page); }
 
   // Gives `control` the focus and then moves it on, as the Tab key does.
@@ -92,49 +98,38 @@ class SettingsWindowTest : public testing::Test {
     ASSERT_TRUE(control->hasFocus()) << control->objectName().toStdString() << " takes no focus";
     Button("cmdCancel")->setFocus(Qt::TabFocusReason);
   }
-
   // Picks item `index` of `list` and leaves it.
   void Pick(QComboBox* list, int index) {
     list->setFocus(Qt::TabFocusReason);
     list->setCurrentIndex(index);
     Button("cmdCancel")->setFocus(Qt::TabFocusReason);
   }
-
   void SetChecked(QListWidget* list, int row, bool checked) {
     list->item(row)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
   }
 
   // The texts of the entries of a check list, all or only the ticked ones.
-  static std::vector<std::string> Texts(const QListWidget* list, bool onlyChecked = false) {
-    std::vector<std::string> texts;
+  static Names Texts(const QListWidget* list, bool onlyChecked = false) {
+    Names texts;
     for (int row = 0; row < list->count(); ++row) {
-      if (!onlyChecked || list->item(row)->checkState() == Qt::Checked) {
-        texts.push_back(list->item(row)->text().toStdString());
-      }
+      if (!onlyChecked || list->item(row)->checkState() == Qt::Checked) texts.push_back(list->item(row)->text().toStdString());
     }
     return texts;
   }
-  static std::vector<std::string> Checked(const QListWidget* list) { return Texts(list, true); }
-  static std::vector<std::string> Items(const QComboBox* list) {
-    std::vector<std::string> texts;
-    for (int i = 0; i < list->count(); ++i) texts.push_back(list->itemText(i).toStdString());
-    return texts;
-  }
+  static Names Checked(const QListWidget* list) { return Texts(list, true); }
 
   // Stores `names` as the numbered list Stem0, Stem1, ...
-  static void StoreList(const std::string& stem, const std::vector<std::string>& names) {
+  static void StoreList(const std::string& stem, const Names& names) {
     for (size_t i = 0; i < names.size(); ++i) StoreSetting(stem + std::to_string(i), names[i]);
   }
-  // The numbered list Stem0, Stem1, ... as the store holds it, up to the
-  // first missing value.
-  static std::vector<std::string> StoredList(const std::string& stem) {
-    std::vector<std::string> names;
+  // The numbered list as the store holds it, up to the first missing value.
+  static Names StoredList(const std::string& stem) {
+    Names names;
     for (int i = 0;; ++i) {
       auto value = StoredSetting(stem + std::to_string(i));
-      if (!value) break;
+      if (!value) return names;
       names.push_back(*value);
     }
-    return names;
   }
 
   TempHome home_;
@@ -142,7 +137,7 @@ class SettingsWindowTest : public testing::Test {
   std::unique_ptr<kv::settings::frmSettings> window_;
   std::deque<QColor> answers_;
   std::vector<QColor> offeredColors_;
-  std::vector<std::string> warnings_;
+  Names warnings_;
 };
 
 }  // namespace kvtest

@@ -9,22 +9,22 @@
 
 namespace {
 
+using kvtest::Names;
 using kvtest::StoredSetting;
+using kvtest::StoredSettings;
 using kvtest::StoreSetting;
-using Names = std::vector<std::string>;
+using kvtest::StoreSettings;
 
 class Window : public kvtest::SettingsWindowTest {};
 
 TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsWhereTheDesignPutsThem) {
   for (const char* name : {"Sea", "Sky"}) AddBackground(name);
   for (const char* name : {"Craft", "Joys"}) AddQuotesFile(name);
-  for (auto [name, value] : {std::pair{"Frequency", "7"}, {"HAlign", "0"}, {"VAlign", "2"},
-                             {"BackgroundMode", "Center"},  // the older form, read as 2
-                             {"TopMargin", "-1"}, {"BottomMargin", "-7"}, {"LeftMargin", "25"},
-                             {"RightMargin", "100"}, {"FontSize", "70"}, {"AllowViolation", "0"},
-                             {"FontColor", "255"}, {"BackgroundColor", "16711680"}, {"SelectedQuotesFiles0", "Joys"}}) {
-    StoreSetting(name, value);
-  }
+  StoreSettings({{"FirstTime", "0"}, {"Frequency", "7"}, {"HAlign", "0"}, {"VAlign", "2"},
+                 {"BackgroundMode", "Center"},  // the older form, read as 2
+                 {"TopMargin", "-1"}, {"BottomMargin", "-7"}, {"LeftMargin", "25"}, {"RightMargin", "100"},
+                 {"FontSize", "70"}, {"AllowViolation", "0"}, {"FontColor", "255"}, {"BackgroundColor", "16711680"},
+                 {"SelectedQuotesFiles0", "Joys"}});
   OpenCleanly();
   EXPECT_EQ(window_->size(), QSize(675, 416)) << "5175 x 6240 twips at 15 a pixel, and the preview pane beside them";
   EXPECT_EQ(window_->windowTitle(), "Kvillo Setup");
@@ -38,13 +38,11 @@ TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsWhereTheDesignPutsThem) 
   EXPECT_EQ(Find<QWidget>("fraPreview")->geometry().topLeft(), QPoint(345, 12));
   // No service runs: only Start is usable in the service frame.
   EXPECT_EQ(Find<QGroupBox>("fraStartStop")->title(), "Kvillo status: Stopped");
-  for (const char* name : {"cmdStop", "cmdPause", "cmdResume"}) EXPECT_FALSE(Button(name)->isEnabled()) << name;
-  EXPECT_TRUE(Button("cmdStart")->isEnabled());
+  EXPECT_EQ(ServiceButtons(), "Start");
   EXPECT_TRUE(Find<QTimer>("tmrServiceWatch")->isActive());
   EXPECT_EQ(Find<QTimer>("tmrServiceWatch")->interval(), 500);
   EXPECT_TRUE(Button("cmdOK")->isDefault()) << "Enter presses OK";
-  // Every caption fits its box: nothing is cut off, and in the window's own
-  // fonts nothing needs to be drawn smaller.
+  // Every caption fits its box, in the window's own fonts, none made smaller.
   for (QWidget* caption : window_->findChildren<QWidget*>()) {
     auto* label = qobject_cast<QLabel*>(caption);
     if (label ? label->wordWrap() || label->text().isEmpty() : !qobject_cast<QCheckBox*>(caption)) continue;
@@ -53,8 +51,10 @@ TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsWhereTheDesignPutsThem) 
   }
 
   // Page 0 shows; the others wait beyond the right edge, disabled.
-  EXPECT_EQ(Items(List("cboVarious")), (Names{"Effects", "Quotes", "Font", "Background", "Position"}));
+  QComboBox* pages = List("cboVarious");
+  ASSERT_EQ(pages->count(), 5);
   for (int page = 0; page < 5; ++page) {
+    EXPECT_EQ(pages->itemText(page), (QStringList{"Effects", "Quotes", "Font", "Background", "Position"}[page]));
     QWidget* panel = Find<QWidget>(("fraOptionPanel" + std::to_string(page)).c_str());
     EXPECT_EQ(panel->isEnabled(), page == 0) << "page " << page;
     EXPECT_EQ(panel->pos(), QPoint(page == 0 ? 8 : 352, 24)) << "page " << page << " at 120 or 5280, 360 twips";
@@ -93,9 +93,7 @@ TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsWhereTheDesignPutsThem) 
 }
 
 TEST_F(Window, CheckListsMatchNamesExactlySelectInListOrderAndKeepWhatTheyDoNotShow) {
-  NotFirstRun();
-  StoreSetting("SelectedBackgrounds0", "Gone");
-  StoreSetting("SelectedQuotesFiles0", "Also gone");
+  StoreSettings({{"SelectedBackgrounds0", "Gone"}, {"SelectedQuotesFiles0", "Also gone"}});
   OpenCleanly();
   EXPECT_EQ(CheckList("lstBackGrounds")->count(), 0) << "the catalog's one empty name is no entry";
   EXPECT_EQ(CheckList("lstQuotesFiles")->count(), 0);
@@ -104,13 +102,10 @@ TEST_F(Window, CheckListsMatchNamesExactlySelectInListOrderAndKeepWhatTheyDoNotS
   EXPECT_EQ(StoredList("SelectedBackgrounds"), Names{"Gone"}) << "an unseen selection is kept";
   EXPECT_EQ(StoredList("SelectedQuotesFiles"), Names{"Also gone"});
 
-  // Two files of one name (the extension's case differs) are one picture,
-  // and names that differ only in letter case are different pictures.
-  AddBackground("Sea");
+  // Two files of one name (the extension's case differs) are one picture;
+  // names that differ only in letter case are different pictures.
+  for (const char* name : {"Sea", "sky", "Sky", " "}) AddBackground(name);  // a blank name is no entry
   kvtest::WriteFile(data_ / "Backgrounds" / "Sea.BMP", "");
-  AddBackground("sky");
-  AddBackground("Sky");
-  AddBackground(" ");  // a blank name is no entry
   AddQuotesFile("Q1");
   StoreList("SelectedBackgrounds", {"Sea", "SKY", "Sky", "Gone"});
   OpenCleanly();
@@ -128,9 +123,7 @@ TEST_F(Window, CheckListsMatchNamesExactlySelectInListOrderAndKeepWhatTheyDoNotS
   EXPECT_TRUE(ApplyEnabled());
   ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
   EXPECT_EQ(selection, (Names{"Sea", "Sky", "sky"}));
-  SetChecked(list, 0, false);
-  SetChecked(list, 1, false);
-  SetChecked(list, 0, true);
+  for (auto [row, checked] : {std::pair{0, false}, {1, false}, {0, true}}) SetChecked(list, row, checked);
   ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
   EXPECT_EQ(selection, (Names{"Sea", "sky"}));
   Button("cmdApply")->click();
@@ -156,11 +149,9 @@ TEST_F(Window, CheckListsMatchNamesExactlySelectInListOrderAndKeepWhatTheyDoNotS
 }
 
 TEST_F(Window, UseQuotesIsNoEditAndAnInstalledSiblingClearsAndLocksIt) {
-  NotFirstRun();
   AddQuotesFile("Craft");
   OpenCleanly();
-  QWidget* quotesPage = Find<QWidget>("fraOptionPanel1");
-  EXPECT_TRUE(Box("chkUseQuotes")->isEnabledTo(quotesPage)) << "usable while the sibling is absent";
+  EXPECT_TRUE(Box("chkUseQuotes")->isEnabledTo(Find<QWidget>("fraOptionPanel1"))) << "usable while the sibling is absent";
   ShowPage(1);
   Box("chkUseQuotes")->setChecked(true);
   EXPECT_TRUE(window_->Settings()->UseQuotes());
@@ -171,7 +162,7 @@ TEST_F(Window, UseQuotesIsNoEditAndAnInstalledSiblingClearsAndLocksIt) {
   kvtest::Store("software\\Classes\\Lexora.Settings", "LexoraPath", data_.string());
   StoreSetting("UseQuotes", "1");
   OpenCleanly();
-  quotesPage = Find<QWidget>("fraOptionPanel1");
+  QWidget* quotesPage = Find<QWidget>("fraOptionPanel1");
   EXPECT_FALSE(Box("chkUseQuotes")->isChecked());
   EXPECT_FALSE(Box("chkUseQuotes")->isEnabledTo(quotesPage));
   EXPECT_TRUE(CheckList("lstQuotesFiles")->isEnabledTo(quotesPage));
@@ -185,9 +176,9 @@ TEST_F(Window, UseQuotesIsNoEditAndAnInstalledSiblingClearsAndLocksIt) {
   EXPECT_EQ(StoredList("SelectedQuotesFiles"), Names{"Craft"});
 }
 
-TEST_F(Window, CancelTheCloseButtonAndEscapeSaveNothing) {
-  NotFirstRun();
+TEST_F(Window, CancelCloseAndEscapeSaveNothingApplyOkAndEnterSaveTheEditedState) {
   AddBackground("A");
+  AddBackground("B");
   OpenCleanly();
   ShowPage(4);
   Pick(List("cboHAlign"), 1);
@@ -197,10 +188,8 @@ TEST_F(Window, CancelTheCloseButtonAndEscapeSaveNothing) {
   ASSERT_TRUE(ApplyEnabled());
   Button("cmdCancel")->click();
   EXPECT_FALSE(window_->isVisible()) << "Cancel closes the window";
-  EXPECT_EQ(StoredSetting("HAlign"), "3");
-  EXPECT_EQ(StoredSetting("TopMargin"), "10");
+  EXPECT_EQ(StoredSettings({"HAlign", "TopMargin"}), (Names{"3", "10"}));
   EXPECT_EQ(StoredList("SelectedBackgrounds"), Names{""});
-
   for (bool escape : {false, true}) {
     OpenCleanly();
     Pick(List("cboFrequency"), 0);
@@ -208,16 +197,10 @@ TEST_F(Window, CancelTheCloseButtonAndEscapeSaveNothing) {
     EXPECT_FALSE(window_->isVisible());
     EXPECT_EQ(StoredSetting("Frequency"), "4");
   }
-}
-
-TEST_F(Window, ApplyOkAndEnterSaveExactlyTheEditedState) {
-  NotFirstRun();
-  AddBackground("A");
-  AddBackground("B");
-  OpenCleanly();
 
   // OK with nothing to apply closes without saving: a value changed behind
   // the window's back stays.
+  OpenCleanly();
   StoreSetting("Frequency", "1");
   Button("cmdOK")->click();
   EXPECT_FALSE(window_->isVisible());

@@ -26,6 +26,12 @@ std::optional<std::string> StoredValue(std::string_view key, std::string_view na
 
 std::optional<std::string> StoredSetting(std::string_view name) { return StoredValue(kSettingsKey, name); }
 
+std::vector<std::string> StoredSettings(std::initializer_list<std::string_view> names) {
+  std::vector<std::string> values;
+  for (std::string_view name : names) values.push_back(StoredSetting(name).value_or("(none)"));
+  return values;
+}
+
 void Store(std::string_view key, std::string_view name, std::string_view data) {
   auto created = OpenStore()->CreateKey(key);
   if (!created) throw std::runtime_error(created.error().message);
@@ -33,6 +39,10 @@ void Store(std::string_view key, std::string_view name, std::string_view data) {
 }
 
 void StoreSetting(std::string_view name, std::string_view data) { Store(kSettingsKey, name, data); }
+
+void StoreSettings(std::initializer_list<std::pair<std::string_view, std::string_view>> values) {
+  for (auto [name, data] : values) Store(kSettingsKey, name, data);
+}
 
 void DeleteStoredKey(std::string_view key) {
   if (auto deleted = OpenStore()->DeleteKey(key); !deleted) throw std::runtime_error(deleted.error().message);
