@@ -110,7 +110,6 @@ TEST(Contention, StatusWritesAndWholeSavesNeverCollide) {
   ASSERT_TRUE(saved && statused && checked) << "a writer hung";
   std::cout << "  " << statused->out << "  " << saved->out << "  " << checked->out;
   for (const auto* run : {&*statused, &*saved, &*checked}) EXPECT_EQ(run->exitCode, 0) << run->out << run->err;
-
   // Each writer's last write is what the store holds: nothing was lost.
   EXPECT_EQ(kvtest::StoredSetting("ServiceStatus"), kWrites % 2 == 0 ? "Paused" : "Running");
   EXPECT_EQ(kvtest::StoredSetting("SelectedFonts0"), "B1");

@@ -84,7 +84,6 @@ TEST_F(SettingsStore, FirstLoadStoresEveryDefaultAndSelectsAllBackgrounds) {
                             "SelectedQuotesFiles1", "LANGUAGE"}),
             (Names{"1", "40", "0", "A", "B", "Arial", "", "(none)", "(none)", "(none)", "(none)"}))
       << "no end markers yet; the language is not the wallpaper's to store";
-
   // The next load reads the same and leaves the end markers behind.
   auto again = Loaded();
   EXPECT_EQ(Fonts(*again), Names{"Arial"});
@@ -103,7 +102,6 @@ TEST_F(SettingsStore, ListsRoundTripThroughMarkersAndGaps) {
   ASSERT_TRUE(settings->SaveSettings());
   EXPECT_EQ(StoredSettings({"SelectedFonts0", "SelectedFonts1", "SelectedFonts2", "SelectedFonts3"}),
             (Names{"Liberation Sans", "DejaVu Serif", "(none)", "(none)"})) << "the old entries and the marker are gone";
-
   // A stored "Not found" ends the list; a gap ends it too.
   StoreSettings({{"SelectedBackgrounds0", "A"}, {"SelectedBackgrounds1", "Not found"}, {"SelectedBackgrounds2", "B"},
                  {"SelectedQuotesFiles0", "Q0"}, {"SelectedQuotesFiles2", "Q2"}});
@@ -176,7 +174,6 @@ TEST_F(SettingsStore, MisuseFailsWithoutChangingAnything) {
   auto settings = Loaded();
   EXPECT_FALSE(settings->SetSelectedFonts({}));
   EXPECT_EQ(Fonts(*settings), Names{"Arial"}) << "an empty list changes nothing";
-
   // A first run without a catalog fails after loading; it is repeated next time.
   StoreSetting("FirstTime", "0");
   CSettings noCatalog;
@@ -254,14 +251,12 @@ TEST(Sibling, InstalledProvidesDataFolderQuotesFlagAndLanguage) {
   Names backgrounds;
   ASSERT_TRUE(catalog.GetAvailableBackgrounds(backgrounds));
   EXPECT_EQ(backgrounds, Names{"FromSibling"});
-
   // Without a language the library answers "100" and stores nothing.
   ASSERT_TRUE((*kv::platform::Store::Open(home.StoreFile()))->OpenKey("software\\Lexora")->DeleteValue("LANGUAGE"));
   CSettings noLanguage;
   ASSERT_TRUE(noLanguage.LoadSettings(&catalog));
   EXPECT_EQ(noLanguage.Language(), "100");
   EXPECT_FALSE(kvtest::StoredValue("software\\Lexora", "LANGUAGE"));
-
   // Removing the sibling turns the library back to its own data folder.
   kvtest::DeleteStoredKey(kDataKey);
   EXPECT_FALSE(Statics().IsLexoraInstalled());

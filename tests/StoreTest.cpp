@@ -88,7 +88,6 @@ TEST(Store, KeysAndValuesFollowRegistryRules) {
     EXPECT_TRUE(*store->KeyExists(std::string("software\\Lexora\\") + kept)) << kept << ": only starts alike";
   }
   EXPECT_FALSE(*store->DeleteKey(kKey));
-
   // A handle whose key was deleted by someone else still writes.
   ASSERT_TRUE(key->SetValue("FontSize", "42"));
   EXPECT_EQ(*store->OpenKey(kKey)->QueryValue("FontSize"), "42");
@@ -144,7 +143,6 @@ TEST(Store, TransactionsCommitWholeOrNothingAndSnapshotsStayStable) {
   EXPECT_TRUE(*readerKey.CompareAndSet("b2", std::nullopt, "fresh"));
   EXPECT_FALSE(*readerKey.CompareAndSet("b2", std::nullopt, "again"));
   EXPECT_EQ(*readerKey.QueryValue("b2"), "fresh");
-
   // Another connection opening (another program's) never resets the journal
   // under this one: its next write is not lost.
   ASSERT_TRUE(OpenOrDie(home.StoreFile()));
@@ -275,7 +273,6 @@ TEST(Store, DamagedStoreAndItsLogAreNeverWritten) {
   EXPECT_EQ(get.err.find('\n'), get.err.size() - 1) << "one line: " << get.err;
   EXPECT_EQ(kvtest::ReadFile(file), bytes) << "nothing was folded into the damaged file";
   EXPECT_EQ(kvtest::ReadFile(Log(file)), log) << "the log is kept as it was";
-
   // A blank database whose header asks for a newer writer is refused, and
   // keeps the log beside it too, whatever that holds.
   fs::remove(file);
@@ -288,7 +285,6 @@ TEST(Store, DamagedStoreAndItsLogAreNeverWritten) {
   EXPECT_FALSE(Store::Open(file));
   EXPECT_EQ(kvtest::ReadFile(file), bytes);
   EXPECT_EQ(kvtest::ReadFile(Log(file)), log) << "the log of a store that refuses writes is kept";
-
   // An empty file holds nothing to lose and becomes the store.
   kvtest::WriteFile(file, "");
   fs::remove(Log(file));
@@ -324,7 +320,6 @@ TEST(Store, ForeignDatabasesAreLeftAloneAndEarlierStoresKept) {
     ASSERT_FALSE(opened) << what;
     EXPECT_EQ(opened.error().code, ErrorCode::Corrupt);
   }
-
   // A store as earlier builds made it: the same tables, no mark.
   fs::remove(file);
   Sql(file,

@@ -1,16 +1,22 @@
-// The editing rules: what each control commits into the settings, when, and
-// that every commit enables Apply.
+// The editing rules (what each control commits into the settings, when, and
+// that every commit enables Apply), and bad input: stored values that fit no
+// list entry, colours that are no colours, a store it cannot read or write,
+// settings it cannot load, odd names. The window opens, shows what it can,
+// and never writes over a value the user did not change.
 
 #include <QAbstractItemView>
+#include <QGroupBox>
 #include <QScrollBar>
 #include <QWheelEvent>
 
 #include "SettingsFixture.h"
+#include "kvplatform/base/Paths.h"
 
 namespace {
 
 using kvtest::Names;
 using kvtest::StoredSetting;
+using kvtest::StoredSettings;
 using kvtest::StoreSetting;
 
 class Editing : public kvtest::SettingsWindowTest {};
@@ -19,7 +25,6 @@ TEST_F(Editing, ListsCommitTheirItemWhenTheyLoseTheFocusEvenUnchanged) {
   StoreSetting("HAlign", "2");
   OpenCleanly();
   const kv::CSettings* settings = window_->Settings();
-
   // Opening the drop-down and switching windows are no visits; leaving the
   // list is, and commits it even unchanged.
   ShowPage(4);
@@ -34,7 +39,6 @@ TEST_F(Editing, ListsCommitTheirItemWhenTheyLoseTheFocusEvenUnchanged) {
   EXPECT_TRUE(ApplyEnabled()) << "leaving it commits";
   Button("cmdApply")->click();
   EXPECT_EQ(StoredSetting("HAlign"), "2") << "the same value rewritten";
-
   // A change is no commit until the list is left.
   QComboBox* frequency = List("cboFrequency");
   frequency->setFocus(Qt::TabFocusReason);
@@ -58,7 +62,6 @@ TEST_F(Editing, ListsCommitTheirItemWhenTheyLoseTheFocusEvenUnchanged) {
   EXPECT_EQ(settings->TopMargin(), "100");
   EXPECT_EQ(settings->BackgroundMode(), "2");
   EXPECT_EQ(settings->FontSize(), "8");
-
   // The check box, too, commits when it is left.
   ShowPage(4);
   QCheckBox* allow = Box("chkAllowViolation");
@@ -105,7 +108,6 @@ TEST_F(Editing, EffectsAndQuoteMonitorsSaveTheirNamesAndKeepUnknownOnes) {
   EXPECT_TRUE(ApplyEnabled());
   Button("cmdOK")->click();
   EXPECT_EQ(StoredSetting("QuoteMonitors"), "each");
-
   // A value of a newer version shows no item and is saved back unchanged.
   StoreSetting("QuoteMonitors", "largest");
   OpenCleanly();
@@ -128,7 +130,6 @@ TEST_F(Editing, DropDownsTurnOnlyWithTheFocusAndOpenAFewRowsHigh) {
   OpenCleanly();
   QComboBox* frequency = List("cboFrequency");
   Button("cmdCancel")->setFocus(Qt::TabFocusReason);
-
   // The pointer resting on a list that has no focus changes nothing.
   TurnWheel(frequency);
   EXPECT_EQ(frequency->currentText(), "Hour") << "the list shows a value nothing would save";
@@ -136,7 +137,6 @@ TEST_F(Editing, DropDownsTurnOnlyWithTheFocusAndOpenAFewRowsHigh) {
   TurnWheel(List("cboMargin0"));
   EXPECT_EQ(List("cboMargin0")->currentText(), "10%");
   EXPECT_FALSE(ApplyEnabled());
-
   // A long list opens twelve rows high, with a scroll bar; a short one whole.
   for (QComboBox* list : {List("cboMargin0"), frequency}) {
     list->setFocus(Qt::TabFocusReason);
@@ -148,13 +148,169 @@ TEST_F(Editing, DropDownsTurnOnlyWithTheFocusAndOpenAFewRowsHigh) {
     EXPECT_EQ(rows->verticalScrollBar()->isVisible(), list->count() > 12) << list->objectName().toStdString();
     list->hidePopup();
   }
-
   // With the focus, the wheel picks, and leaving the list commits the pick.
   frequency->setFocus(Qt::TabFocusReason);
   TurnWheel(frequency);
   EXPECT_EQ(frequency->currentText(), "Day");
   Button("cmdOK")->click();
   EXPECT_EQ(StoredSetting("Frequency"), "5");
+}
+
+class BadInput : public kvtest::SettingsWindowTest {};
+
+TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
+  const std::vector<std::pair<std::string, std::string>> stored{
+      {"Frequency", "99"}, {"HAlign", "left"}, {"VAlign", ""},
+      {"BackgroundMode", "stretch"},  // only the exact older names are converted
+      {"FontSize", "71"},             // one above the largest size
+      {"TopMargin", "ten"}, {"FontColor", "blue"}, {"BackgroundColor", "-5"},
+      {"BottomMargin", "150"},  // outside 0 .. 100: random, to the service as here
+      {"LeftMargin", " 25 "}};  // read as 25, as the service reads it
+  for (const auto& [name, value] : stored) StoreSetting(name, value);
+  AddQuotesFile("Craft");
+  OpenCleanly();
+
+  for (const char* name : {"cboFrequency", "cboHAlign", "cboVAlign", "cboBackgroundMode", "cboFontSize", "cboMargin0"}) {
+    EXPECT_EQ(List(name)->currentIndex(), -1) << name << " shows no item";
+    EXPECT_GT(List(name)->count(), 0) << name << " still offers its items";
+  }
+  EXPECT_EQ(List("cboMargin1")->currentText(), "Random");
+  EXPECT_EQ(List("cboMargin2")->currentText(), "25%");
+  EXPECT_EQ(Swatch("txtColor")->Color(), std::nullopt) << "a neutral swatch";
+  EXPECT_EQ(Swatch("txtBackgroundColor")->Color(), std::nullopt);
+  EXPECT_NE(Swatch("txtColor")->toolTip().indexOf("blue"), -1) << "which says what was stored";
+  EXPECT_EQ(Find<QLineEdit>("txtFontPreview")->font().pixelSize(), window_->font().pixelSize())
+      << "no size chosen: the window's own";
+  // Passing through a list without an item commits nothing.
+  for (auto [page, name] : {std::pair{0, "cboFrequency"}, {4, "cboHAlign"}, {4, "cboVAlign"}, {4, "cboMargin0"},
+                            {3, "cboBackgroundMode"}, {2, "cboFontSize"}}) {
+    ShowPage(page);
+    Visit(List(name));
+  }
+  EXPECT_FALSE(ApplyEnabled());
+  // A save for another edit writes the unshown values back as they were.
+  ShowPage(1);
+  SetChecked(CheckList("lstQuotesFiles"), 0, true);
+  Button("cmdApply")->click();
+  ASSERT_TRUE(warnings_.empty()) << warnings_.front();
+  for (const auto& [name, value] : stored) {
+    if (name != "LeftMargin") { EXPECT_EQ(StoredSetting(name), value) << name; }
+  }
+  // Choosing replaces them; a neutral swatch takes any colour.
+  Pick(List("cboFrequency"), 5);
+  ShowPage(2);
+  answers_.push_back(QColor(0, 0, 0));
+  QTest::mouseClick(Swatch("txtColor"), Qt::LeftButton);
+  EXPECT_EQ(offeredColors_.back(), QColor(255, 255, 255)) << "a neutral swatch opens the dialog on white";
+  Button("cmdOK")->click();
+  EXPECT_EQ(StoredSettings({"Frequency", "FontColor"}), (Names{"5", "0"}));
+  // The sizes run from 8 to 70: a size just outside them shows no item and
+  // is saved back as it was; the smallest and the largest are items.
+  for (auto [size, item] : {std::pair{"7", -1}, {"8", 0}, {"70", 62}, {"71", -1}}) {
+    StoreSetting("FontSize", size);
+    OpenCleanly();
+    QComboBox* sizes = List("cboFontSize");
+    ASSERT_EQ(sizes->count(), 63);
+    EXPECT_EQ(sizes->currentIndex(), item) << "stored " << size;
+    EXPECT_EQ(sizes->itemText(item < 0 ? 0 : item), item < 0 ? "8" : size);
+    ShowPage(2);
+    Visit(sizes);
+    Pick(List("cboFrequency"), 1);
+    Button("cmdOK")->click();
+    EXPECT_EQ(StoredSetting("FontSize"), size);
+  }
+}
+
+TEST_F(BadInput, AStoreThatIsNoDatabaseOpensWithDefaultsAndRefusesToSave) {
+  std::filesystem::path file = kv::platform::StoreFile();
+  const std::string garbage = "this is no settings store, just some text\n";
+  kvtest::WriteFile(file, garbage);
+  AddBackground("A");
+
+  kv::Status loaded = Open();
+  ASSERT_FALSE(loaded) << "the load tells what went wrong";
+  EXPECT_NE(loaded.error().message.find(file.string()), std::string::npos) << loaded.error().message;
+  EXPECT_NE(loaded.error().message.find("defaults"), std::string::npos) << loaded.error().message;
+  // The defaults are shown, and the window is usable.
+  EXPECT_EQ(List("cboFrequency")->currentText(), "Hour");
+  EXPECT_EQ(List("cboMargin0")->currentText(), "10%");
+  EXPECT_EQ(Swatch("txtColor")->Color(), 0xFFFFFFu);
+  EXPECT_GT(CheckList("lstBackGrounds")->count(), 0)
+      << "without a readable \"Path\" the data folder is the library's, with its sample pictures";
+  EXPECT_TRUE(Find<QWidget>("fraVarious")->isEnabled());
+  // A save fails, says why, and keeps the edits and Apply.
+  Pick(List("cboFrequency"), 0);
+  Button("cmdApply")->click();
+  ASSERT_EQ(warnings_.size(), 1u);
+  EXPECT_NE(warnings_[0].find("The settings were not saved"), std::string::npos) << warnings_[0];
+  EXPECT_NE(warnings_[0].find(file.string()), std::string::npos) << warnings_[0];
+  EXPECT_TRUE(ApplyEnabled());
+  EXPECT_EQ(window_->Settings()->Frequency(), "0");
+  // OK fails the same way and leaves the window open.
+  Button("cmdOK")->click();
+  EXPECT_EQ(warnings_.size(), 2u);
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_EQ(kvtest::ReadFile(file), garbage) << "the file is left exactly as it was";
+}
+
+TEST_F(BadInput, SettingsThatCannotBeLoadedAreShownAsNothingAndNeverSaved) {
+  // The sibling is half installed: its data folder cannot be read.
+  kvtest::Store("software\\Classes\\Lexora.Data", "", "");
+  StoreSetting("FontColor", "255");
+  kv::Status loaded = Open();
+  ASSERT_FALSE(loaded);
+  EXPECT_NE(loaded.error().message.find("Lexora"), std::string::npos) << loaded.error().message;
+  EXPECT_FALSE(Find<QGroupBox>("fraVarious")->isEnabled()) << "nothing to edit";
+  EXPECT_FALSE(Find<QGroupBox>("fraFrequency")->isEnabled());
+  EXPECT_EQ(List("cboFrequency")->currentIndex(), -1);
+  EXPECT_EQ(Swatch("txtColor")->Color(), std::nullopt);
+  EXPECT_TRUE(Button("cmdCancel")->isEnabled());
+  Button("cmdOK")->click();
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_EQ(StoredSettings({"FontColor", "Frequency"}), (Names{"255", "(none)"})) << "nothing was stored";
+}
+
+TEST_F(BadInput, MissingStringTableTextLeavesItsListsEmptyAndTheRestWorking) {
+  std::string_view partial =
+      "113=Effects///Quotes///Font///Background///Position[0|0]\n"
+      "114=Tile///Stretch///Center[0|0]\n";
+  window_ = std::make_unique<kv::settings::frmSettings>(Dialogs());
+  kv::Status loaded = window_->Load(kv::settings::StringTable::Parse(partial, "a partial table"));
+  ASSERT_FALSE(loaded);
+  EXPECT_NE(loaded.error().message.find("124"), std::string::npos) << loaded.error().message;
+  window_->show();
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  EXPECT_EQ(List("cboVarious")->count(), 5);
+  EXPECT_EQ(List("cboBackgroundMode")->currentText(), "Stretch");
+  EXPECT_EQ(List("cboFrequency")->count(), 0);
+  Visit(List("cboFrequency"));
+  EXPECT_FALSE(ApplyEnabled()) << "an empty list commits nothing";
+  ShowPage(4);
+  Pick(List("cboMargin0"), 0);
+  Button("cmdOK")->click();
+  EXPECT_EQ(StoredSettings({"TopMargin", "Frequency"}), (Names{"-1", "4"}));
+}
+
+TEST_F(BadInput, NamesWithOddCharactersArrivePerByteAsTheFilesAreNamed) {
+  const Names names{"Caf\xc3\xa9 & Co", "caf\xe9 latin", "<b>bold", "tab\there", " padded "};
+  for (const std::string& name : names) AddBackground(name);
+  OpenCleanly();
+  QListWidget* list = CheckList("lstBackGrounds");
+  auto sorted = [](Names unsorted) {
+    std::sort(unsorted.begin(), unsorted.end());
+    return unsorted;
+  };
+  EXPECT_EQ(sorted(Texts(list)), sorted({" padded ", "<b>bold", "Caf\xc3\xa9 & Co", "caf\xc3\xa9 latin", "tab\there"}))
+      << "shown readably, the Latin-1 name decoded";
+
+  ShowPage(3);
+  for (int row = 0; row < list->count(); ++row) SetChecked(list, row, true);
+  Button("cmdOK")->click();
+  EXPECT_EQ(sorted(StoredList("SelectedBackgrounds")), sorted(names)) << "saved byte for byte, so the service finds them";
+
+  OpenCleanly();
+  EXPECT_EQ(Checked(CheckList("lstBackGrounds")).size(), names.size()) << "and checked again";
 }
 
 }  // namespace

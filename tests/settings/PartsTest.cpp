@@ -84,7 +84,6 @@ TEST(Localisation, FillsTheListsKeepsTheirPositionsWidensThemAndStopsAtBadTexts)
               (QStringList{"Effects", "Position", "Hour", "Random", "Random", "Tile", "Kvillo Setup"}));
     EXPECT_EQ(lists.frequency->width(), 100) << "[0|0] widens nothing";
   }
-
   // A second run keeps the positions chosen, and widens again.
   Lists lists;
   StringTable wide = TableWith(
@@ -140,7 +139,6 @@ TEST(LineControl, KeepsItsPropertiesAndDrawsAnEtchedLineThatTheCaptionInterrupts
   line.BorderStyle(-2);
   EXPECT_TRUE(line.isEnabled()) << "the stored Enabled does not disable the control";
   EXPECT_EQ(changed.count(), 4);
-
   // Saved and read back by name; values equal to their defaults left out.
   QFont hostFont = host.font();
   QVariantMap bag;
@@ -152,7 +150,6 @@ TEST(LineControl, KeepsItsPropertiesAndDrawsAnEtchedLineThatTheCaptionInterrupts
   EXPECT_EQ(restored.Label()->text(), "   Padded   ") << "exactly as saved, no blanks added";
   EXPECT_EQ(std::tuple(restored.ForeColor(), restored.BorderStyle()), std::tuple(0x123456u, -2));
   EXPECT_EQ(restored.Font(), hostFont) << "a missing font is the host's";
-
   // Two lines, dark over white, from edge to edge, but under the caption.
   QColor shadow = line.palette().color(QPalette::Dark);
   line.Caption("Alignment");

@@ -21,7 +21,6 @@ using kvtest::StoreSetting;
 class Pickers : public kvtest::SettingsWindowTest {
  protected:
   void Click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center()); }
-
   // Runs `check` on the modal window that `action` opens, once it shows, and
   // closes it; answers whether one showed.
   template <class Check>
@@ -105,7 +104,6 @@ TEST_F(Pickers, AltShortcutsAndColourDialogsChangeASwatchUnlessItWouldMatchTheOt
   EXPECT_TRUE(List("cboVarious")->hasFocus());
   ReleaseKey(Qt::Key_X, Qt::AltModifier);
   EXPECT_TRUE(List("cboVarious")->hasFocus());
-
   // A new colour, stored as the decimal 0x00BBGGRR; the text's colour may
   // not become the background's either.
   ShowPage(2);
@@ -119,7 +117,6 @@ TEST_F(Pickers, AltShortcutsAndColourDialogsChangeASwatchUnlessItWouldMatchTheOt
   EXPECT_EQ(font->Color(), 0x563412u);
   Button("cmdOK")->click();
   EXPECT_EQ(StoredSettings({"FontColor", "BackgroundColor"}), (Names{"5649426", "8388608"}));
-
   // The real dialog opens on the swatch's colour, and its choice is taken.
   kv::settings::SettingsDialogs real = Dialogs();
   real.chooseColor = kv::settings::StandardColorChooser();
@@ -183,7 +180,6 @@ TEST_F(Pickers, FontPreviewShowsTheHighlightedFontWholeAtTheChosenSizeAndPassesT
   fonts->setFocus(Qt::TabFocusReason);
   QTest::keyClick(fonts, Qt::Key_Down);
   EXPECT_EQ(preview->font().family(), fonts->currentItem()->text()) << "the keyboard moves the highlight too";
-
   // The whole sample shows, centred, at every size: one too large for the
   // box is drawn smaller, the chosen size staying the preview's.
   for (int size : {70, 40, 8}) {
@@ -199,7 +195,6 @@ TEST_F(Pickers, FontPreviewShowsTheHighlightedFontWholeAtTheChosenSizeAndPassesT
       EXPECT_LE(gaps.left + gaps.right, preview->width() / 3) << "size " << size << ": shrunk more than needed";
     }
   }
-
   // The focus passing through the preview leaves it as it was: nothing
   // selected, nothing scrolled.
   QImage before = preview->grab().toImage();
@@ -212,7 +207,6 @@ TEST_F(Pickers, FontPreviewShowsTheHighlightedFontWholeAtTheChosenSizeAndPassesT
   EXPECT_TRUE(List("cboFontSize")->hasFocus());
   Swatch("txtColor")->setFocus(Qt::TabFocusReason);
   EXPECT_TRUE(Button("cmdOK")->hasFocus()) << "a swatch never keeps the focus";
-
   // Shift+Tab goes on backwards past them, so it can always leave.
   List("cboFontSize")->setFocus(Qt::TabFocusReason);
   QTest::keyClick(List("cboFontSize"), Qt::Key_Backtab, Qt::ShiftModifier);

@@ -37,7 +37,6 @@ class Preview : public kvtest::SettingsWindowTest {
   }
 
   kv::settings::PreviewPane* Pane() { return window_->Preview(); }
-
   // Waits until the pane has shown more than `count` previews.
   void WaitForPreview(int count) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return Pane()->ShownCount() > count; }, kWaitMs))
@@ -50,7 +49,6 @@ class Preview : public kvtest::SettingsWindowTest {
     auto* swatch = Swatch("txtBackgroundColor");
     QTest::mouseClick(swatch, Qt::LeftButton, {}, swatch->rect().center());
   }
-
   // The pixels of the preview that are exactly `color`, or with `text`, those
   // of the white text, shrunk with the picture.
   static int CountPixels(const QImage& image, QRgb color, bool text = false) {
@@ -83,12 +81,10 @@ TEST_F(Preview, ShowsTheEditedColoursUnsavedAndOnlyTheNewestWhileTheWindowAnswer
   QImage second = Pane()->ShownPicture();
   EXPECT_GT(CountPixels(second, 0x0000FF), 320 * 180 / 2);
   EXPECT_GT(CountPixels(second, 0, true), 20) << "the same quote over it";
-
   // The preview neither saves the settings nor makes a wallpaper.
   EXPECT_EQ(StoredSetting("BackgroundColor"), "0");
   EXPECT_FALSE(fs::exists(Wallpaper()));
   EXPECT_FALSE(fs::exists(Wallpaper().parent_path() / "Kvillo-a.bmp"));
-
   // The next render is held on the worker until the test lets it go.
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
@@ -100,7 +96,6 @@ TEST_F(Preview, ShowsTheEditedColoursUnsavedAndOnlyTheNewestWhileTheWindowAnswer
   Button("cmdShuffle")->click();
   ASSERT_TRUE(QTest::qWaitFor([&] { return entered.load() == 1; }, kWaitMs)) << "the render never started";
   const int shown = Pane()->ShownCount();
-
   // While it is held, the window goes on working: timers fire, pages
   // change, colours are chosen.
   bool fired = false;
@@ -182,7 +177,6 @@ TEST_F(Preview, AddedFilesAreCopiedUnderFreeNamesAndTicked) {
   Button("cmdAddQuotesFiles")->click();
   EXPECT_EQ(kvtest::ReadFile(data_ / "files" / "Craft (2).txt"), "Joy is in the making.\n");
   EXPECT_EQ(Checked(CheckList("lstQuotesFiles")), (Names{"Craft", "Craft (2)"}));
-
   // A cancelled dialog changes nothing; Apply stores the ticks.
   picks.push_back({});
   Button("cmdAddQuotesFiles")->click();
@@ -210,7 +204,6 @@ TEST(PreviewPick, KeepsItsRandomChoicesWhileTheSettingsStayRandomAndDrawsTheRest
   EXPECT_EQ(std::tuple(kept.HAlign, kept.VAlign, kept.TopMargin, kept.RightMargin), std::tuple(2, 1, 99, 20));
   EXPECT_LT(kept.BottomMargin, 100);
   EXPECT_LT(kept.LeftMargin, 75);
-
   // The quote is kept while its file is, and drawn anew from the file when
   // nothing was drawn yet, whatever the pick holds.
   kvtest::TempHome home;
@@ -221,7 +214,6 @@ TEST(PreviewPick, KeepsItsRandomChoicesWhileTheSettingsStayRandomAndDrawsTheRest
   EXPECT_EQ(kv::settings::DrawPick(settings, home.DataFolder().string(), previous).Quote, "Old quote.");
   previous.Drawn = false;
   EXPECT_EQ(kv::settings::DrawPick(settings, home.DataFolder().string(), previous).Quote, "Fresh quote.");
-
   // Nor are the alignment and the margins kept: twenty draws are not all 0.
   int zeros = 0;
   for (int i = 0; i < 20; ++i) {

@@ -58,17 +58,25 @@ TEST(SettingsProgram, WithoutADisplayOrWithADeadOneItSaysSoInOneLineAndEnds) {
 }
 
 // One screenshot of every page, reached as a user does (Alt+V to the page
-// selector, then the arrow key), and of the about box (Alt+C). Escape closes
-// the window, saving nothing, and the program ends.
-TEST(SettingsProgram, OpensUnderXWithEveryPageAndClosesOnEscape) {
+// selector, then the arrow key), and of the about box (Alt+C). A second
+// window would save its own copy of every setting over the first one's
+// edits: it is refused, and says so. Escape closes the window, saving
+// nothing, and the program ends. At twice the pixel density every twip
+// becomes twice as many pixels.
+TEST(SettingsProgram, ShowsEveryPageRefusesASecondWindowClosesOnEscapeAndScales) {
   kvtest::TempHome home;
-  kvtest::Xvfb x(1024, 768);
+  kvtest::Xvfb x(1400, 1000);
   x.StartWindowManager();
+  auto activate = [&](const std::string& title) {
+    return kvtest::WaitFor([&] {
+      Xdotool(x, {"search", "--name", "^" + title + "$", "windowactivate", "--sync"});
+      return ActiveWindow(x) == title + "\n";
+    }, 30s);
+  };
   Child settings(kProgram, {}, OnDisplay(x.Display()));
-  ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow(kTitle) || !settings.Running(); }, 20s)) << settings.ErrSoFar();
+  ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow(kTitle) || !settings.Running(); }, 30s)) << settings.ErrSoFar();
   ASSERT_TRUE(settings.Running()) << settings.ErrSoFar();
-  ASSERT_EQ(Xdotool(x, {"search", "--sync", "--name", "^" + kTitle + "$", "windowactivate", "--sync"}).exitCode, 0);
-
+  ASSERT_TRUE(activate(kTitle));
   std::filesystem::create_directories(kvtest::ScreenshotDir());
   Image previous = SettledCapture(x, kTitle);
   ASSERT_EQ(previous.width, 675) << "5175 twips at 15 twips a pixel, and the preview pane beside them";
@@ -84,58 +92,43 @@ TEST(SettingsProgram, OpensUnderXWithEveryPageAndClosesOnEscape) {
     EXPECT_FALSE(Same(shot, previous)) << page << " shows a page of its own";
     previous = std::move(shot);
   }
-
   const std::string about = "Lexora Studio, makers of the Lexora Quote Screensaver.";
   ASSERT_EQ(Xdotool(x, {"keydown", "alt", "key", "c", "keyup", "alt"}).exitCode, 0);
-  ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow(about); }, 10s)) << "no about box";
+  ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow(about); }, 30s)) << "no about box";
   kvtest::SavePng(SettledCapture(x, about), kvtest::ScreenshotDir() / "settings-about.png");
-  ASSERT_TRUE(kvtest::WaitFor([&] { return ActiveWindow(x) == about + "\n"; }, 10s));
+  ASSERT_TRUE(kvtest::WaitFor([&] { return ActiveWindow(x) == about + "\n"; }, 30s));
   ASSERT_EQ(Xdotool(x, {"key", "Return"}).exitCode, 0);
-  ASSERT_TRUE(kvtest::WaitFor([&] { return !x.HasWindow(about) && ActiveWindow(x) == kTitle + "\n"; }, 10s));
-
-  std::string fontColor = kvtest::StoredSetting("FontColor").value_or("");
-  ASSERT_EQ(Xdotool(x, {"key", "--clearmodifiers", "Escape"}).exitCode, 0);
-  auto ended = settings.Wait(10s);
-  ASSERT_TRUE(ended) << "Escape closes the window and the program ends";
-  EXPECT_EQ(ended->exitCode, 0) << ended->err;
-  EXPECT_EQ(ended->err, "") << "nothing is logged in normal operation";
-  EXPECT_EQ(kvtest::StoredSetting("FontColor").value_or(""), fontColor);
-}
-
-// At twice the pixel density every twip becomes twice as many pixels. A
-// second settings window would save its own copy of every setting over the
-// first one's edits: it is refused, and says so.
-TEST(SettingsProgram, ScalesWithThePixelRatioAndRefusesASecondWindow) {
-  kvtest::TempHome home;
-  kvtest::Xvfb x(1400, 1000);
-  x.StartWindowManager();
-  Env env = OnDisplay(x.Display());
-  env["QT_SCALE_FACTOR"] = "2";
-  Child first(kProgram, {}, env);
-  ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow(kTitle) || !first.Running(); }, 20s)) << first.ErrSoFar();
-  Image shot = SettledCapture(x, kTitle);
-  EXPECT_EQ(shot.width, 1350);
-  EXPECT_EQ(shot.height, 832);
+  ASSERT_TRUE(kvtest::WaitFor([&] { return !x.HasWindow(about) && ActiveWindow(x) == kTitle + "\n"; }, 30s));
 
   Child second(kProgram, {}, OnDisplay(x.Display()));
-  ASSERT_TRUE(kvtest::WaitFor([&] { return second.ErrSoFar().find("already open") != std::string::npos; }, 20s))
+  ASSERT_TRUE(kvtest::WaitFor([&] { return second.ErrSoFar().find("already open") != std::string::npos; }, 30s))
       << second.ErrSoFar();
   // The message box waits for the user. Return only once it has the focus,
   // so that it cannot reach the first window and press its OK.
   const std::string box = "Kvillo Setup is already open";
-  ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow(box); }, 20s));
-  ASSERT_TRUE(kvtest::WaitFor(
-      [&] {
-        Xdotool(x, {"search", "--name", "^" + box + "$", "windowactivate", "--sync"});
-        return ActiveWindow(x) == box + "\n";
-      },
-      10s));
+  ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow(box); }, 30s));
+  ASSERT_TRUE(activate(box));
   ASSERT_EQ(Xdotool(x, {"key", "Return"}).exitCode, 0);
-  ASSERT_TRUE(kvtest::WaitFor([&] { return !second.Running(); }, 10s));
-  auto ended = second.Wait(1s);
-  ASSERT_TRUE(ended);
-  EXPECT_EQ(ended->exitCode, 1);
-  EXPECT_TRUE(first.Running()) << "the first window stays open";
+  auto refused = second.Wait(30s);
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->exitCode, 1);
+  ASSERT_TRUE(settings.Running()) << "the first window stays open";
+
+  std::string fontColor = kvtest::StoredSetting("FontColor").value_or("");
+  ASSERT_TRUE(activate(kTitle));
+  ASSERT_EQ(Xdotool(x, {"key", "--clearmodifiers", "Escape"}).exitCode, 0);
+  auto ended = settings.Wait(30s);
+  ASSERT_TRUE(ended) << "Escape closes the window and the program ends";
+  EXPECT_EQ(ended->exitCode, 0) << ended->err;
+  EXPECT_EQ(ended->err, "") << "nothing is logged in normal operation";
+  EXPECT_EQ(kvtest::StoredSetting("FontColor").value_or(""), fontColor);
+
+  Env scaled = OnDisplay(x.Display());
+  scaled["QT_SCALE_FACTOR"] = "2";
+  Child large(kProgram, {}, scaled);
+  ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow(kTitle) || !large.Running(); }, 30s)) << large.ErrSoFar();
+  Image shot = SettledCapture(x, kTitle);
+  EXPECT_EQ(std::pair(shot.width, shot.height), std::pair(1350, 832));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 // person.
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -26,6 +27,25 @@
 namespace kvtest {
 
 using Names = std::vector<std::string>;
+
+// One QApplication for the whole test program, on Qt's offscreen platform
+// with Qt's own dialogs (the same on every desktop): real widgets, no display.
+class QtApplication : public testing::Environment {
+ public:
+  void SetUp() override {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    app_ = std::make_unique<QApplication>(argc_, argv_);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  int argc_ = 1;
+  char name_[14] = "settings_test";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QApplication> app_;
+};
+inline testing::Environment* const kQtApplication = testing::AddGlobalTestEnvironment(new QtApplication);
 
 class SettingsWindowTest : public testing::Test {
  protected:
@@ -54,7 +74,6 @@ class SettingsWindowTest : public testing::Test {
     dialogs.warn = [this](QWidget*, const QString&, const QString& text) { warnings_.push_back(text.toStdString()); };
     return dialogs;
   }
-
   // Creates, loads and shows the window; answers the load's result.
   kv::Status Open(kv::settings::SettingsDialogs dialogs) {
     window_ = std::make_unique<kv::settings::frmSettings>(std::move(dialogs));
@@ -91,7 +110,6 @@ class SettingsWindowTest : public testing::Test {
     return usable;
   }
   void ShowPage(int page) { List("cboVarious")->setCurrentIndex(page); }
-
   // Gives `control` the focus and then moves it on, as the Tab key does.
   void Visit(QWidget* control) {
     control->setFocus(Qt::TabFocusReason);
@@ -107,7 +125,6 @@ class SettingsWindowTest : public testing::Test {
   void SetChecked(QListWidget* list, int row, bool checked) {
     list->item(row)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
   }
-
   // The texts of the entries of a check list, all or only the ticked ones.
   static Names Texts(const QListWidget* list, bool onlyChecked = false) {
     Names texts;
@@ -117,7 +134,6 @@ class SettingsWindowTest : public testing::Test {
     return texts;
   }
   static Names Checked(const QListWidget* list) { return Texts(list, true); }
-
   // Stores `names` as the numbered list Stem0, Stem1, ...
   static void StoreList(const std::string& stem, const Names& names) {
     for (size_t i = 0; i < names.size(); ++i) StoreSetting(stem + std::to_string(i), names[i]);

@@ -49,7 +49,6 @@ TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsWhereTheDesignPutsThem) 
     EXPECT_LE(caption->sizeHint().width(), caption->width()) << caption->objectName().toStdString() << " is cut off";
     EXPECT_EQ(caption->font().pixelSize(), 11) << caption->objectName().toStdString() << " was made smaller";
   }
-
   // Page 0 shows; the others wait beyond the right edge, disabled.
   QComboBox* pages = List("cboVarious");
   ASSERT_EQ(pages->count(), 5);
@@ -72,7 +71,6 @@ TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsWhereTheDesignPutsThem) 
   EXPECT_FALSE(Box("chkAllowViolation")->isChecked());
   EXPECT_EQ(Swatch("txtColor")->Color(), 0x0000FFu);
   EXPECT_EQ(Swatch("txtBackgroundColor")->Color(), 0xFF0000u);
-
   // The check lists: every name of the catalog, the selection checked, and
   // no entry highlighted.
   EXPECT_EQ(Texts(CheckList("lstBackGrounds")), (Names{"Sea", "Sky"}));
@@ -83,7 +81,6 @@ TEST_F(Window, LoadingShowsPageZeroWithTheStoredSettingsWhereTheDesignPutsThem) 
   for (const char* name : {"lstBackGrounds", "lstQuotesFiles", "lstFont"}) {
     EXPECT_EQ(CheckList(name)->currentItem(), nullptr) << name << " has an entry highlighted";
   }
-
   // Choosing a page shows it, and only it.
   ShowPage(3);
   EXPECT_EQ(Find<QWidget>("fraOptionPanel3")->x(), 8);
@@ -101,7 +98,6 @@ TEST_F(Window, CheckListsMatchNamesExactlySelectInListOrderAndKeepWhatTheyDoNotS
   Button("cmdOK")->click();
   EXPECT_EQ(StoredList("SelectedBackgrounds"), Names{"Gone"}) << "an unseen selection is kept";
   EXPECT_EQ(StoredList("SelectedQuotesFiles"), Names{"Also gone"});
-
   // Two files of one name (the extension's case differs) are one picture;
   // names that differ only in letter case are different pictures.
   for (const char* name : {"Sea", "sky", "Sky", " "}) AddBackground(name);  // a blank name is no entry
@@ -115,7 +111,6 @@ TEST_F(Window, CheckListsMatchNamesExactlySelectInListOrderAndKeepWhatTheyDoNotS
   Names selection;
   ASSERT_TRUE(window_->Settings()->GetSelectedBackgrounds(selection));
   EXPECT_EQ(selection, (Names{"Sea", "SKY", "Sky", "Gone"})) << "unchanged until a check mark changes";
-
   // A check mark selects in list order, not in the order of the clicks; the
   // names the list does not show are gone.
   ShowPage(3);
@@ -128,7 +123,6 @@ TEST_F(Window, CheckListsMatchNamesExactlySelectInListOrderAndKeepWhatTheyDoNotS
   EXPECT_EQ(selection, (Names{"Sea", "sky"}));
   Button("cmdApply")->click();
   EXPECT_EQ(StoredList("SelectedBackgrounds"), (Names{"Sea", "sky"}));
-
   // With nothing ticked, the pictures and the quotes files are one empty
   // name and the fonts "Arial", although no entry is called so.
   SetChecked(list, 0, false);
@@ -197,7 +191,6 @@ TEST_F(Window, CancelCloseAndEscapeSaveNothingApplyOkAndEnterSaveTheEditedState)
     EXPECT_FALSE(window_->isVisible());
     EXPECT_EQ(StoredSetting("Frequency"), "4");
   }
-
   // OK with nothing to apply closes without saving: a value changed behind
   // the window's back stays.
   OpenCleanly();
@@ -226,7 +219,6 @@ TEST_F(Window, CancelCloseAndEscapeSaveNothingApplyOkAndEnterSaveTheEditedState)
   }
   EXPECT_EQ(StoredList("SelectedBackgrounds"), Names{"B"});
   EXPECT_EQ(StoredList("SelectedFonts"), Names{"Arial"});
-
   // Enter presses OK without moving the focus: the choice shown in the list
   // that has it is saved as if the list had been left.
   ShowPage(2);
