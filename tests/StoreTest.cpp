@@ -29,6 +29,12 @@ std::shared_ptr<Store> OpenOrDie(const fs::path& file) {
   return store ? *store : nullptr;
 }
 
+// Why `file` is refused as a store; nothing when it opens.
+std::optional<ErrorCode> Refused(const fs::path& file) {
+  auto store = Store::Open(file);
+  return store ? std::nullopt : std::optional(store.error().code);
+}
+
 fs::path Log(const fs::path& file) { return file.string() + "-wal"; }
 
 // Runs SQL with the sqlite3 program: a database as another program leaves it.
@@ -48,10 +54,7 @@ std::string Said(const std::vector<std::string>& args) {
 TEST(Store, KeysAndValuesFollowRegistryRules) {
   kvtest::TempHome home;
   auto store = OpenOrDie(home.StoreFile());
-  auto missing = store->OpenKey(kKey);
-  ASSERT_FALSE(missing);
-  EXPECT_EQ(missing.error().code, ErrorCode::NotFound);
-
+  EXPECT_EQ(store->OpenKey(kKey).error().code, ErrorCode::NotFound);
   auto key = store->CreateKey(kKey);
   ASSERT_TRUE(key) << key.error().message;
   EXPECT_TRUE(*store->KeyExists("software"));
@@ -69,11 +72,10 @@ TEST(Store, KeysAndValuesFollowRegistryRules) {
   EXPECT_EQ(*OpenOrDie(home.StoreFile())->OpenKey("t")->QueryValue("Long"), text);
 
   ASSERT_TRUE(key->SetValue("FontColor", "255"));
-  auto values = *key->ListValues();
-  ASSERT_EQ(values.size(), 3u);
-  EXPECT_EQ(values[0].name, "Empty");
-  EXPECT_EQ(values[1].name, "FontColor");
-  EXPECT_EQ(values[2].data, "41");
+  std::vector<std::string> listed;
+  auto values = key->ListValues();
+  for (const auto& value : *values) listed.push_back(value.name + "=" + value.data);
+  EXPECT_EQ(listed, (std::vector<std::string>{"Empty=", "FontColor=255", "FontSize=41"}));
   EXPECT_TRUE(*key->DeleteValue("fontcolor"));
   EXPECT_FALSE(*key->DeleteValue("FontColor")) << "a second delete finds nothing";
 
@@ -88,11 +90,9 @@ TEST(Store, KeysAndValuesFollowRegistryRules) {
     EXPECT_TRUE(*store->KeyExists(std::string("software\\Lexora\\") + kept)) << kept << ": only starts alike";
   }
   EXPECT_FALSE(*store->DeleteKey(kKey));
-  // A handle whose key was deleted by someone else still writes.
   ASSERT_TRUE(key->SetValue("FontSize", "42"));
-  EXPECT_EQ(*store->OpenKey(kKey)->QueryValue("FontSize"), "42");
-  EXPECT_EQ(NormalizeKeyPath("\\\\a\\\\b\\"), "a\\b");
-  EXPECT_EQ(NormalizeKeyPath("\\\\"), "");
+  EXPECT_EQ(*store->OpenKey(kKey)->QueryValue("FontSize"), "42") << "a handle whose key was deleted still writes";
+  EXPECT_EQ(std::pair(NormalizeKeyPath("\\\\a\\\\b\\"), NormalizeKeyPath("\\\\")), std::pair(std::string("a\\b"), std::string()));
   EXPECT_EQ(store->CreateKey("\\").error().code, ErrorCode::InvalidArgument);
 }
 
@@ -160,30 +160,26 @@ TEST(Store, KvregGetsSetsDeletesListsAndExplainsBadUsage) {
   for (auto [name, value] : {std::pair{"FontSize", "40"}, {"Empty", ""}, {"Path", path.c_str()}}) {
     EXPECT_EQ(Said({"set", kKey, name, value}), "0:") << name;
   }
-  EXPECT_EQ(Said({"get", "SOFTWARE\\lexora\\WALLPAPER", "fontsize"}), "0:40\n") << "names compare without case";
-  EXPECT_EQ(Said({"get", kKey, "Empty"}), "0:\n");
-  EXPECT_EQ(Said({"get", kKey, "Path"}), "0:" + path + "\n");
   missing = Kvreg({"get", kKey, "Missing"});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("Missing"), std::string::npos) << missing.err;
-
-  EXPECT_EQ(Said({"list", "software\\Lexora"}), "0:software\\Lexora\n    [wallpaper]\n");
-  EXPECT_EQ(Said({"list", kKey}), "0:" + kKey + "\n    Empty = \n    FontSize = 40\n    Path = " + path + "\n");
   for (auto [args, said] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"get", "SOFTWARE\\lexora\\WALLPAPER", "fontsize"}, "0:40\n"},  // names compare without case
+           {{"get", kKey, "Empty"}, "0:\n"}, {{"get", kKey, "Path"}, "0:" + path + "\n"},
+           {{"list", "software\\Lexora"}, "0:software\\Lexora\n    [wallpaper]\n"},
+           {{"list", kKey}, "0:" + kKey + "\n    Empty = \n    FontSize = 40\n    Path = " + path + "\n"},
            {{"delete", kKey, "FontSize"}, "0:"}, {{"delete", kKey, "FontSize"}, "1:"},
            {{"delete", "software\\Lexora"}, "0:"}, {{"list", kKey}, "1:"}, {{"delete", "software\\Lexora"}, "1:"}}) {
     EXPECT_EQ(Said(args), said) << testing::PrintToString(args);
   }
-
   for (const auto& args : std::vector<std::vector<std::string>>{
            {}, {"frobnicate"}, {"get", "k"}, {"set", "k", "n"}, {"list"}, {"list", "a", "b"}, {"get", "\\", "n"}}) {
     auto result = Kvreg(args);
     EXPECT_EQ(result.exitCode, 2) << testing::PrintToString(args);
     EXPECT_NE(result.err.find("usage: kvreg"), std::string::npos) << result.err;
   }
-  auto help = Kvreg({"--help"});
-  EXPECT_EQ(help.exitCode, 0);
-  EXPECT_NE(help.out.find("kvreg list KEY"), std::string::npos);
+  EXPECT_EQ(Said({"--help"}).substr(0, 2), "0:");
+  EXPECT_NE(Kvreg({"--help"}).out.find("kvreg list KEY"), std::string::npos);
 }
 
 TEST(Store, LockedStoreWaitsThenFailsClearlyAndRecovers) {
@@ -204,13 +200,11 @@ TEST(Store, LockedStoreWaitsThenFailsClearlyAndRecovers) {
   EXPECT_EQ(written.error().code, ErrorCode::Busy);
   EXPECT_NE(message.find("locked"), std::string::npos) << message;
   EXPECT_GE(waited, 250ms) << "a write waits for the other program first";
-  size_t figure = message.find("(waited ");  // how long it really waited
-  ASSERT_NE(figure, std::string::npos) << message;
-  long reported = std::strtol(message.c_str() + figure + 8, nullptr, 10);
+  // The message says how long it really waited.
+  long reported = message.find("(waited ") == std::string::npos ? 0 : std::stol(message.substr(message.find("(waited ") + 8));
   EXPECT_GE(reported, 250) << message;
   EXPECT_LE(reported, std::chrono::duration_cast<std::chrono::milliseconds>(waited).count()) << message;
   EXPECT_EQ(*key.QueryValue("a"), "1") << "reads go on while another program writes";
-
   ASSERT_TRUE(lock->Commit());
   EXPECT_TRUE(key.SetValue("a", "3")) << "the store works again once the lock is gone";
   EXPECT_EQ(*key.QueryValue("a"), "3");
@@ -255,17 +249,13 @@ TEST(Store, DamagedStoreAndItsLogAreNeverWritten) {
   std::string bytes = kvtest::ReadFile(file);
   const std::string cut = bytes.substr(0, bytes.size() / 3);  // as a full disk or a bad copy leaves it
   kvtest::WriteFile(file, cut);
-  auto opened = Store::Open(file);
-  ASSERT_FALSE(opened) << "a truncated store must not pass as a good one";
-  EXPECT_EQ(opened.error().code, ErrorCode::Corrupt) << opened.error().message;
+  EXPECT_EQ(Refused(file), ErrorCode::Corrupt) << "a truncated store must not pass as a good one";
   EXPECT_EQ(kvtest::ReadFile(file), cut);
   EXPECT_EQ(kvtest::ReadFile(Log(file)), log);
   for (size_t i = bytes.size() / 3; i < bytes.size() * 2 / 3; i += 5) bytes[i] = static_cast<char>(i * 13);
   kvtest::WriteFile(file, bytes);
 
-  opened = Store::Open(file);
-  ASSERT_FALSE(opened);
-  EXPECT_EQ(opened.error().code, ErrorCode::Corrupt) << opened.error().message;
+  EXPECT_EQ(Refused(file), ErrorCode::Corrupt);
   auto get = Kvreg({"get", kKey, "Latest"});
   EXPECT_EQ(get.exitCode, 3) << get.err;
   EXPECT_NE(get.err.find("damaged"), std::string::npos) << get.err;
@@ -282,7 +272,7 @@ TEST(Store, DamagedStoreAndItsLogAreNeverWritten) {
   kvtest::WriteFile(file, bytes);
   log = std::string(69, '\x7f');
   kvtest::WriteFile(Log(file), log);
-  EXPECT_FALSE(Store::Open(file));
+  EXPECT_TRUE(Refused(file));
   EXPECT_EQ(kvtest::ReadFile(file), bytes);
   EXPECT_EQ(kvtest::ReadFile(Log(file)), log) << "the log of a store that refuses writes is kept";
   // An empty file holds nothing to lose and becomes the store.
@@ -316,9 +306,7 @@ TEST(Store, ForeignDatabasesAreLeftAloneAndEarlierStoresKept) {
     EXPECT_NE(get.err.find("another program's database"), std::string::npos) << what << ": " << get.err;
     EXPECT_EQ(kvtest::ReadFile(file), bytes) << what << " was changed";
     EXPECT_FALSE(fs::exists(Log(file))) << what;
-    auto opened = Store::Open(file);
-    ASSERT_FALSE(opened) << what;
-    EXPECT_EQ(opened.error().code, ErrorCode::Corrupt);
+    EXPECT_EQ(Refused(file), ErrorCode::Corrupt) << what;
   }
   // A store as earlier builds made it: the same tables, no mark.
   fs::remove(file);
