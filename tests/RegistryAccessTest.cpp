@@ -31,14 +31,11 @@ TEST(RegistryAccess, FirstReadStoresTheDefaultAndValuesComeBackWhole) {
   EXPECT_EQ(StoredSetting("Greeting"), "hello") << "the default is stored by the read that missed";
   kvtest::StoreSetting("Greeting", "changed elsewhere");
   EXPECT_EQ(*Statics().GetRegistrySetting(kApp, kSection, "Greeting", "hello"), "changed elsewhere");
-
   EXPECT_EQ(*Statics().GetRegistrySetting(kApp, kSection, "NoDefault"), "");
   EXPECT_EQ(StoredSetting("NoDefault"), "") << "an omitted default stores an empty value";
-
   ASSERT_TRUE(Statics().SaveRegistrySetting(kApp, kSection, "Greeting", ""));
   EXPECT_EQ(StoredSetting("Greeting"), "") << "an empty write leaves an empty value, not none";
   EXPECT_EQ(*Statics().GetRegistrySetting(kApp, kSection, "Greeting", "hello"), "");
-
   EXPECT_TRUE(*kv::DeleteRegistryValue(kApp, kSection, "Greeting"));
   EXPECT_FALSE(*kv::DeleteRegistryValue(kApp, kSection, "Greeting"));
   EXPECT_FALSE(StoredSetting("Greeting"));

@@ -130,7 +130,6 @@ TEST_F(SettingsStore, NewerSettingsAreStoredOnlyOnceChosenAndKeepUnknownValues) 
   settings->QuoteMonitors("primary");
   ASSERT_TRUE(settings->SaveSettings());
   EXPECT_EQ(StoredSetting("QuoteMonitors"), "primary") << "once stored, going back to the default is stored too";
-
   StoreSetting("QuoteMonitors", "largest");
   auto again = Loaded();
   EXPECT_EQ(Effects(*again), (Names{"Shadow", "Sparkle"}));
@@ -217,7 +216,6 @@ TEST(Sibling, AbsentMeansTheStoredPathOrTheLibraryFolderHalfInstalledFails) {
   EXPECT_EQ(StoredSetting("Path"), kvtest::BinDir().string()) << "and it is stored";
   StoreSetting("Path", "/somewhere/else");
   EXPECT_EQ(*Statics().GetApplicationPath(), "/somewhere/else") << "a stored path wins, even when stale";
-
   kvtest::Store(kDataKey, "", "");
   auto path = Statics().GetApplicationPath();
   ASSERT_FALSE(path);
@@ -241,7 +239,6 @@ TEST(Sibling, InstalledProvidesDataFolderQuotesFlagAndLanguage) {
   kvtest::Store("software\\Lexora", "LANGUAGE", "300");
   EXPECT_TRUE(Statics().IsLexoraInstalled());
   EXPECT_EQ(*Statics().GetApplicationPath(), siblingData);
-
   CSettings settings;
   CResources catalog = Catalog();
   ASSERT_TRUE(settings.LoadSettings(&catalog));

@@ -70,7 +70,6 @@ TEST(Store, KeysAndValuesFollowRegistryRules) {
   const std::string text = std::string(10000, 'x') + "Zoë’s “café” — 東京 🌅\nsecond line";
   ASSERT_TRUE(store->CreateKey("t")->SetValue("Long", text));
   EXPECT_EQ(*OpenOrDie(home.StoreFile())->OpenKey("t")->QueryValue("Long"), text);
-
   ASSERT_TRUE(key->SetValue("FontColor", "255"));
   std::vector<std::string> listed;
   auto values = key->ListValues();
@@ -78,7 +77,6 @@ TEST(Store, KeysAndValuesFollowRegistryRules) {
   EXPECT_EQ(listed, (std::vector<std::string>{"Empty=", "FontColor=255", "FontSize=41"}));
   EXPECT_TRUE(*key->DeleteValue("fontcolor"));
   EXPECT_FALSE(*key->DeleteValue("FontColor")) << "a second delete finds nothing";
-
   for (const char* path : {"wallpaper\\deeper\\still", "other", "wallpaper2", "wallpaper]"}) {
     ASSERT_TRUE(store->CreateKey(std::string("software\\Lexora\\") + path));
   }
@@ -124,7 +122,6 @@ TEST(Store, TransactionsCommitWholeOrNothingAndSnapshotsStayStable) {
     EXPECT_FALSE(outer.Commit()) << "a part failed, so the whole is refused";
   }
   EXPECT_FALSE(*key.QueryValue("c"));
-
   auto reader = OpenOrDie(home.StoreFile());
   auto readerKey = *reader->OpenKey("k");
   ASSERT_TRUE(key.SetValue("a", "old"));
@@ -191,7 +188,6 @@ TEST(Store, LockedStoreWaitsThenFailsClearlyAndRecovers) {
   auto other = OpenOrDie(home.StoreFile());
   auto lock = other->Begin();  // the other program holds the write lock
   ASSERT_TRUE(lock);
-
   auto started = std::chrono::steady_clock::now();
   auto written = key.SetValue("a", "2");
   auto waited = std::chrono::steady_clock::now() - started;
@@ -254,7 +250,6 @@ TEST(Store, DamagedStoreAndItsLogAreNeverWritten) {
   EXPECT_EQ(kvtest::ReadFile(Log(file)), log);
   for (size_t i = bytes.size() / 3; i < bytes.size() * 2 / 3; i += 5) bytes[i] = static_cast<char>(i * 13);
   kvtest::WriteFile(file, bytes);
-
   EXPECT_EQ(Refused(file), ErrorCode::Corrupt);
   auto get = Kvreg({"get", kKey, "Latest"});
   EXPECT_EQ(get.exitCode, 3) << get.err;

@@ -48,20 +48,15 @@ TEST_F(Editing, ListsCommitTheirItemWhenTheyLoseTheFocusEvenUnchanged) {
   Button("cmdOK")->setFocus(Qt::TabFocusReason);
   EXPECT_TRUE(ApplyEnabled());
   EXPECT_EQ(settings->Frequency(), "8") << "\"Time I boot\" is wpBoot";
-
   for (auto [page, name, item] : {std::tuple{4, "cboVAlign", 1}, {4, "cboMargin1", 0}, {4, "cboMargin3", 36},
                                   {4, "cboMargin2", 1}, {4, "cboMargin0", 101}, {3, "cboBackgroundMode", 2},
                                   {2, "cboFontSize", 0}}) {
     ShowPage(page);
     Pick(List(name), item);
   }
-  EXPECT_EQ(settings->VAlign(), "1");
-  EXPECT_EQ(settings->BottomMargin(), "-1") << "Random";
-  EXPECT_EQ(settings->RightMargin(), "35");
-  EXPECT_EQ(settings->LeftMargin(), "0");
-  EXPECT_EQ(settings->TopMargin(), "100");
-  EXPECT_EQ(settings->BackgroundMode(), "2");
-  EXPECT_EQ(settings->FontSize(), "8");
+  EXPECT_EQ((Names{settings->VAlign(), settings->BottomMargin(), settings->RightMargin(), settings->LeftMargin(),
+                   settings->TopMargin(), settings->BackgroundMode(), settings->FontSize()}),
+            (Names{"1", "-1", "35", "0", "100", "2", "8"})) << "Random is -1";
   // The check box, too, commits when it is left.
   ShowPage(4);
   QCheckBox* allow = Box("chkAllowViolation");
@@ -79,8 +74,8 @@ TEST_F(Editing, EffectsAndQuoteMonitorsSaveTheirNamesAndKeepUnknownOnes) {
   OpenCleanly();
   QListWidget* effects = CheckList("lstEffects");
   ASSERT_EQ(effects->count(), 5);
-  EXPECT_EQ(effects->item(0)->text(), "Shadow behind the text");
-  EXPECT_EQ(effects->item(3)->text(), "Readable on any picture");
+  EXPECT_EQ(std::pair(effects->item(0)->text(), effects->item(3)->text()),
+            std::pair(QString("Shadow behind the text"), QString("Readable on any picture")));
   EXPECT_EQ(Checked(effects), Names{"Box behind the text"});
   EXPECT_FALSE(ApplyEnabled());
   for (auto [row, checked] : {std::pair{2, false}, {4, true}, {0, true}}) SetChecked(effects, row, checked);
@@ -92,14 +87,11 @@ TEST_F(Editing, EffectsAndQuoteMonitorsSaveTheirNamesAndKeepUnknownOnes) {
   SetChecked(effects, 4, false);
   Button("cmdApply")->click();
   EXPECT_EQ(StoredList("SelectedEffects"), Names{"Sparkle"});
-
   QComboBox* monitors = List("cboQuoteMonitors");
   EXPECT_FALSE(monitors->isVisible()) << "it belongs to the Position page";
   ShowPage(4);
   ASSERT_TRUE(monitors->isVisible());
-  ASSERT_EQ(monitors->count(), 2);
-  EXPECT_EQ(monitors->itemText(0), "Primary monitor");
-  EXPECT_EQ(monitors->itemText(1), "Every monitor");
+  EXPECT_EQ(Items(monitors), (Names{"Primary monitor", "Every monitor"}));
   EXPECT_EQ(monitors->currentIndex(), 0) << "a store without the value shows the primary monitor";
   Visit(monitors);
   Button("cmdApply")->click();
@@ -169,7 +161,6 @@ TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
   for (const auto& [name, value] : stored) StoreSetting(name, value);
   AddQuotesFile("Craft");
   OpenCleanly();
-
   for (const char* name : {"cboFrequency", "cboHAlign", "cboVAlign", "cboBackgroundMode", "cboFontSize", "cboMargin0"}) {
     EXPECT_EQ(List(name)->currentIndex(), -1) << name << " shows no item";
     EXPECT_GT(List(name)->count(), 0) << name << " still offers its items";
@@ -308,7 +299,6 @@ TEST_F(BadInput, NamesWithOddCharactersArrivePerByteAsTheFilesAreNamed) {
   for (int row = 0; row < list->count(); ++row) SetChecked(list, row, true);
   Button("cmdOK")->click();
   EXPECT_EQ(sorted(StoredList("SelectedBackgrounds")), sorted(names)) << "saved byte for byte, so the service finds them";
-
   OpenCleanly();
   EXPECT_EQ(Checked(CheckList("lstBackGrounds")).size(), names.size()) << "and checked again";
 }

@@ -30,7 +30,6 @@ TEST(StringTable, HoldsEveryRowOfTheWindowAndFailsOnMissingOrMalformedRows) {
   auto missing = table->Load(134);
   ASSERT_FALSE(missing);
   EXPECT_EQ(missing.error().code, kv::ErrorCode::NotFound);
-
   auto parsed = StringTable::Parse("# comment\r\n\n5= spaced = kept [0|0] \r\n", "test");
   ASSERT_TRUE(parsed) << parsed.error().message;
   EXPECT_EQ(*parsed->Load(5), " spaced = kept [0|0] ") << "the text as it stands, blanks and all";
@@ -50,7 +49,6 @@ struct Lists {
   QComboBox* vertical = new QComboBox(&window);
   QComboBox* horizontal = new QComboBox(&window);
   std::array<QString, 5> pages;
-
   Lists() {
     for (QComboBox* list : {various, mode, frequency, vertical, horizontal}) list->resize(100, 21);
   }
@@ -99,7 +97,6 @@ TEST(Localisation, FillsTheListsKeepsTheirPositionsWidensThemAndStopsAtBadTexts)
   EXPECT_EQ(lists.various->currentText(), "Font");
   EXPECT_EQ(lists.vertical->currentText(), "Top") << "the first position is kept too, not the default";
   EXPECT_EQ(lists.frequency->width(), 126) << "the widening adds up with each run";
-
   for (auto [id, text, message] : {std::tuple{113, "A///B///C///D///E///F[0|0]", "more than 5 pages"},
                                     {124, "Minute///Hour[0|0]", "too few for position 4"},
                                     {114, "Tile///Stretch///Center", "suffix"},
@@ -165,7 +162,6 @@ TEST(LineControl, KeepsItsPropertiesAndDrawsAnEtchedLineThatTheCaptionInterrupts
   EXPECT_NE(image.pixel(line.Label()->x() + 1, y), shadow.rgb()) << "the caption covers the line";
   line.BackColor(0x00FF00);
   EXPECT_EQ(Render(line), image) << "the colour properties leave the drawing as it is";
-
   line.Caption("");
   line.Label()->setText("");
   EXPECT_EQ(line.LineY(), 0);
@@ -180,7 +176,6 @@ TEST(CheckLists, HundredsOfNamesWithDuplicatesAndBlanks) {
   available.insert(available.end(), {"   ", ""});
   for (int i = 0; i < 600; i += 2) selected.push_back("Family " + std::to_string(i % 500));
   selected.push_back("Not there");
-
   QListWidget list;
   FillCheckedList(&list, available, selected);
   ASSERT_EQ(list.count(), 600) << "blank names are skipped";
@@ -190,7 +185,6 @@ TEST(CheckLists, HundredsOfNamesWithDuplicatesAndBlanks) {
   CollectCheckedItems(&list, collected, "Arial");
   ASSERT_EQ(collected.size(), 250u) << "each selected name once, at its first entry";
   EXPECT_EQ(collected[1], "Family 2");
-
   FillCheckedList(&list, {"beta", "Alpha", "alpha", "Gamma"}, {}, ListOrder::Alphabetical);
   Names order;
   for (int row = 0; row < list.count(); ++row) order.push_back(EntryName(list.item(row)));

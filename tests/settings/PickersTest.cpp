@@ -64,7 +64,6 @@ TEST_F(Pickers, AltShortcutsAndColourDialogsChangeASwatchUnlessItWouldMatchTheOt
   Click(Swatch("txtBackgroundColor"));
   EXPECT_TRUE(ApplyEnabled());
   Button("cmdApply")->click();
-
   ShowPage(4);
   List("cboMargin3")->setFocus(Qt::TabFocusReason);
   // Alt+C shows the about box from any page, even on a control's focus.
@@ -176,7 +175,6 @@ TEST_F(Pickers, FontPreviewShowsTheHighlightedFontWholeAtTheChosenSizeAndPassesT
   EXPECT_FALSE(preview->font().italic());
   EXPECT_EQ(serif[0]->checkState(), Qt::Unchecked) << "highlighting is no check";
   EXPECT_FALSE(ApplyEnabled());
-
   fonts->setFocus(Qt::TabFocusReason);
   QTest::keyClick(fonts, Qt::Key_Down);
   EXPECT_EQ(preview->font().family(), fonts->currentItem()->text()) << "the keyboard moves the highlight too";
@@ -202,7 +200,6 @@ TEST_F(Pickers, FontPreviewShowsTheHighlightedFontWholeAtTheChosenSizeAndPassesT
   EXPECT_TRUE(List("cboFontSize")->hasFocus());
   EXPECT_TRUE(preview->selectedText().isEmpty()) << preview->selectedText().toStdString();
   EXPECT_TRUE(preview->grab().toImage() == before) << "the preview changed as the focus passed through it";
-
   Click(preview);
   EXPECT_TRUE(List("cboFontSize")->hasFocus());
   Swatch("txtColor")->setFocus(Qt::TabFocusReason);

@@ -74,7 +74,6 @@ TEST_F(Preview, ShowsTheEditedColoursUnsavedAndOnlyTheNewestWhileTheWindowAnswer
   EXPECT_EQ(first.height(), 180) << "the screen's proportions";
   EXPECT_EQ(first.pixel(2, 2) & 0xFFFFFF, 0x000000u) << "the stored black background";
   EXPECT_GT(CountPixels(first, 0, true), 20) << "the quote, in white";
-
   ChooseBackgroundColor(QColor(0, 0, 255));
   ASSERT_TRUE(QTest::qWaitFor([&] { return Corner() == 0x0000FFu; }, kWaitMs))
       << "the preview never showed the edited, unsaved blue background";
@@ -106,7 +105,6 @@ TEST_F(Preview, ShowsTheEditedColoursUnsavedAndOnlyTheNewestWhileTheWindowAnswer
   EXPECT_EQ(Swatch("txtBackgroundColor")->Color(), std::optional<std::uint32_t>(0x00FF00u));
   QTest::qWait(400);  // past the pause after the last change, so the newest request waits
   EXPECT_EQ(Pane()->ShownCount(), shown) << "nothing was shown while the render was held";
-
   release.set_value();
   WaitForPreview(shown);
   // The held render and the red one were overtaken: once the green one is
@@ -148,7 +146,6 @@ TEST_F(Preview, AddedFilesAreCopiedUnderFreeNamesAndTicked) {
     return answer;
   };
   ASSERT_TRUE(Open(dialogs));
-
   auto path = [&](const char* name) { return QString::fromStdString((chosen / name).string()); };
   picks.push_back({path("Sea.bmp"), path("Sky.PNG"), path("Sea.bmp"), path("Folder.png"), path("Pipe.png"),
                    path("notes.md")});
@@ -171,7 +168,6 @@ TEST_F(Preview, AddedFilesAreCopiedUnderFreeNamesAndTicked) {
     EXPECT_NE(entry.path().filename().string()[0], '.') << "a partial copy was left: " << entry.path();
   }
   EXPECT_EQ(files, 4u);
-
   picks.push_back({path("Craft.txt")});
   ShowPage(1);
   Button("cmdAddQuotesFiles")->click();

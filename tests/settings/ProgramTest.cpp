@@ -99,7 +99,6 @@ TEST(SettingsProgram, ShowsEveryPageRefusesASecondWindowClosesOnEscapeAndScales)
   ASSERT_TRUE(kvtest::WaitFor([&] { return ActiveWindow(x) == about + "\n"; }, 30s));
   ASSERT_EQ(Xdotool(x, {"key", "Return"}).exitCode, 0);
   ASSERT_TRUE(kvtest::WaitFor([&] { return !x.HasWindow(about) && ActiveWindow(x) == kTitle + "\n"; }, 30s));
-
   Child second(kProgram, {}, OnDisplay(x.Display()));
   ASSERT_TRUE(kvtest::WaitFor([&] { return second.ErrSoFar().find("already open") != std::string::npos; }, 30s))
       << second.ErrSoFar();
@@ -122,7 +121,6 @@ TEST(SettingsProgram, ShowsEveryPageRefusesASecondWindowClosesOnEscapeAndScales)
   EXPECT_EQ(ended->exitCode, 0) << ended->err;
   EXPECT_EQ(ended->err, "") << "nothing is logged in normal operation";
   EXPECT_EQ(kvtest::StoredSetting("FontColor").value_or(""), fontColor);
-
   Env scaled = OnDisplay(x.Display());
   scaled["QT_SCALE_FACTOR"] = "2";
   Child large(kProgram, {}, scaled);

@@ -134,6 +134,11 @@ class SettingsWindowTest : public testing::Test {
     return texts;
   }
   static Names Checked(const QListWidget* list) { return Texts(list, true); }
+  static Names Items(const QComboBox* list) {
+    Names texts;
+    for (int i = 0; i < list->count(); ++i) texts.push_back(list->itemText(i).toStdString());
+    return texts;
+  }
   // Stores `names` as the numbered list Stem0, Stem1, ...
   static void StoreList(const std::string& stem, const Names& names) {
     for (size_t i = 0; i < names.size(); ++i) StoreSetting(stem + std::to_string(i), names[i]);
