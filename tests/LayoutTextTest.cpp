@@ -79,6 +79,8 @@ TEST(LayoutText, WorkedExamplesPlaceEveryCharacter) {
       {"crossed margins", "aa bbb c", 100, 100, {0, 0, 60, 60}, 0, 0, 1, {{0, 60, 0}, {3, 60, 20}, {7, 60, 40}}},
       {"word wider than the bitmap", std::string(26, 'x'), 200, 200, {}, 0, 0, 0, {}},
       {"word wider than the column moves left", std::string(15, 'x'), 200, 200, {0, 0, 40, 40}, 0, 0, 1, {{0, 50, 0}}},
+      // Widened twice, to 40 and then 50 and 60: exactly the bitmap's width.
+      {"word as wide as the bitmap", "xxxxxx", 60, 100, {0, 0, 0, 50}, 0, 0, 1, {{0, 0, 0}, {5, 50, 0}}},
       {"widest line wider than the bitmap", "aaaaaaaaaa", 200, 200, {}, 0, 0, 0, {}, 25},
       // The block must leave one line of the bitmap free: 40 high fits 60 exactly, its bottom at the edge.
       {"one pixel taller than the room", "aa bb", 100, 59, {0, 0, 0, 70}, 0, 0, 0, {}},

@@ -34,9 +34,6 @@ std::string MakeWebp(int width, int height, const RgbaFunction& pixel);
 // `transparent` >= 0 makes that index transparent.
 std::string MakeGif(int width, int height, const std::vector<std::uint32_t>& colours,
                     const std::function<int(int x, int y)>& index, int transparent = -1);
-// A GIF of 256 fixed colours (3 bits of red and green, 2 of blue; each
-// pixel takes the nearest below) with real LZW compression (GifWriter.cpp).
-std::string MakePhotoGif(int width, int height, const RgbaFunction& pixel);
 // The JPEG with an Exif block stating `orientation` (1..8) inserted after
 // its start mark, in big- or little-endian byte order.
 std::string WithExifOrientation(const std::string& jpeg, int orientation, bool bigEndian);
