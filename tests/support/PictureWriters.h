@@ -1,10 +1,9 @@
 #pragma once
 
-// Pictures in the formats other than BMP, written by the tests themselves:
-// PNG and JPEG through stb_image_write, grey, CMYK and progressive JPEG
-// through libjpeg's encoder, WebP through libwebp's encoder, GIF by hand
-// (uncompressed codes), so that each decoder is checked against a writer
-// of its own.
+// Pictures in the formats other than BMP, written by the tests themselves
+// (PNG and JPEG through stb_image_write, other JPEGs through libjpeg, WebP
+// through libwebp, GIF by hand) so that each decoder is checked against a
+// writer of its own.
 
 #include <cstdint>
 #include <functional>
@@ -26,7 +25,7 @@ enum class JpegKind {
   AdobeCmyk,    // CMYK, inverted, with the marker Adobe's programs write
   PlainCmyk,    // CMYK as stored plainly, no such marker
 };
-// Written through libjpeg (JpegWriter.cpp), at quality 95; the alpha is dropped.
+// Written through libjpeg at quality 95; the alpha is dropped.
 std::string MakeJpegOfKind(int width, int height, const RgbaFunction& pixel, JpegKind kind);
 // Lossless, alpha kept.
 std::string MakeWebp(int width, int height, const RgbaFunction& pixel);
