@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 
 #include "PictureFiles.h"
 #include "Process.h"
@@ -18,6 +19,53 @@ namespace {
 
 namespace fs = std::filesystem;
 using kvtest::ProcessResult;
+
+// The bytes of a font of bitmaps only, no outlines, at strikes 10, 17 and 30
+// pixels high: its "A" is a square of full ink as tall as the strike.
+std::string BitmapFont(const std::string& family) {
+  auto be = [](std::uint32_t v, int bytes) {
+    std::string out;
+    for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return out;
+  };
+  const int strikes[] = {10, 17, 30};
+  std::string eblc = be(0x20000, 4) + be(3, 4), ebdt = be(0x20000, 4), index;
+  for (int size : strikes) {
+    const int ascent = size * 4 / 5, at = 8 + 3 * 48 + static_cast<int>(index.size());
+    // One index subtable for glyph 1; its data: small metrics, then a byte a pixel.
+    index += be(1, 2) + be(1, 2) + be(8, 4) + be(1, 2) + be(1, 2) + be(static_cast<std::uint32_t>(ebdt.size()), 4) +
+             be(0, 4) + be(static_cast<std::uint32_t>(5 + size * size), 4);
+    ebdt += std::string{static_cast<char>(size), static_cast<char>(size), 0, static_cast<char>(ascent), static_cast<char>(size + 1)} +
+            std::string(static_cast<size_t>(size * size), '\xFF');
+    const std::string line = std::string{static_cast<char>(ascent), static_cast<char>(ascent - size), static_cast<char>(size + 1)} +
+                             std::string(9, '\0');
+    eblc += be(static_cast<std::uint32_t>(at), 4) + be(24, 4) + be(1, 4) + be(0, 4) + line + line + be(1, 2) + be(1, 2) +
+            std::string{static_cast<char>(size), static_cast<char>(size), 8, 1};
+  }
+  eblc += index;
+  std::string name16;
+  for (char c : family) name16 += std::string{'\0', c};
+  const std::map<std::string, std::string> tables = {
+      {"EBDT", ebdt},
+      {"EBLC", eblc},
+      {"cmap", be(0, 2) + be(1, 2) + be(3, 2) + be(1, 2) + be(12, 4) + be(6, 2) + be(12, 2) + be(0, 2) + be('A', 2) + be(1, 2) + be(1, 2)},
+      {"head", be(0x10000, 4) + be(0x10000, 4) + be(0, 4) + be(0x5F0F3CF5, 4) + be(0, 2) + be(1000, 2) + std::string(16, '\0') +
+                   be(0, 2) + be(static_cast<std::uint16_t>(-200), 2) + be(1000, 2) + be(800, 2) + be(0, 2) + be(8, 2) + be(2, 2) + be(0, 2) + be(0, 2)},
+      {"hhea", be(0x10000, 4) + be(800, 2) + be(static_cast<std::uint16_t>(-200), 2) + be(0, 2) + be(1000, 2) + std::string(6, '\0') +
+                   be(1, 2) + std::string(14, '\0') + be(0, 2) + be(2, 2)},
+      {"hmtx", be(1000, 2) + be(0, 2) + be(1000, 2) + be(0, 2)},
+      {"maxp", be(0x5000, 4) + be(2, 2)},
+      {"name", be(0, 2) + be(1, 2) + be(18, 2) + be(3, 2) + be(1, 2) + be(0x409, 2) + be(1, 2) +
+                   be(static_cast<std::uint32_t>(name16.size()), 2) + be(0, 2) + name16},
+  };
+  std::string font = be(0x10000, 4) + be(static_cast<std::uint32_t>(tables.size()), 2) + be(128, 2) + be(3, 2) + be(0, 2), data;
+  for (const auto& [tag, bytes] : tables) {
+    font += tag + be(0, 4) + be(static_cast<std::uint32_t>(12 + 16 * tables.size() + data.size()), 4) +
+            be(static_cast<std::uint32_t>(bytes.size()), 4);
+    data += bytes + std::string((4 - bytes.size() % 4) % 4, '\0');
+  }
+  return font + data;
+}
 
 class Kvrender : public testing::Test {
  protected:
@@ -69,7 +117,7 @@ TEST_F(Kvrender, OptionsOverrideTheStoredSettingsAndAStoredZeroMarginIsZero) {
   // around it. The options give the rest.
   for (const char* name : {"TopMargin", "LeftMargin", "HAlign", "VAlign"}) kvtest::StoreSetting(name, "0");
   kvtest::StoreSetting("SelectedEffects0", "Box");
-  fs::path out = home_.Root() / "preview.bmp";
+  const fs::path out = home_.Root() / "preview.bmp";
   auto draw = [&](const std::vector<std::string>& more) {
     std::vector<std::string> args = {"--background", "", "--background-color=16711680", "--quote", "Blue sky", "--font",
                                      "DejaVu Sans", "--size", "30", "--output", out.string()};
@@ -87,8 +135,7 @@ TEST_F(Kvrender, OptionsOverrideTheStoredSettingsAndAStoredZeroMarginIsZero) {
       if (image.Pixel(x, y) >> 16 > 0xA0) top = std::min(top, y), left = std::min(left, x);
     }
   }
-  EXPECT_LT(top, 12) << "red text at the very top: the stored 0 is no margin, not a random one";
-  EXPECT_LT(left, 6) << "and at the very left";
+  EXPECT_TRUE(top < 12 && left < 6) << "red text at the very top left: a stored 0 is no margin, not a random one";
   EXPECT_FALSE(fs::exists(DefaultOutput()));
   auto darkestOf = [](const kvtest::Image& drawn) {
     std::uint32_t blue = 255;
@@ -100,7 +147,7 @@ TEST_F(Kvrender, OptionsOverrideTheStoredSettingsAndAStoredZeroMarginIsZero) {
   EXPECT_LT(darkestOf(draw({"--effects", "Outline"})), 120u);
 }
 
-TEST_F(Kvrender, ExitStatusesTellWhatHappened) {
+TEST_F(Kvrender, ExitStatusesAndMessagesTellWhatHappened) {
   kvtest::WriteFile(DefaultOutput(), "previous");
   kvtest::WriteFile(home_.Root() / "file", "x");
   struct Case {
@@ -139,21 +186,16 @@ TEST_F(Kvrender, ExitStatusesTellWhatHappened) {
   EXPECT_NE(huge.err.find("too long"), std::string::npos) << huge.err;
   kvtest::WriteFile(quotes, "");
   EXPECT_EQ(Run({}).exitCode, 0) << "an empty file gives the sample quote";
-}
 
-TEST_F(Kvrender, HostileInputsEndInOneShortLineNotAHang) {
-  kvtest::StoreSetting("Path", home_.DataFolder().string());
-  fs::path out = home_.Root() / "p.bmp";
-  // A background that is a FIFO: nothing ever writes to it.
+  // Hostile inputs end in one short line, not a hang: a background that is
+  // a FIFO nothing ever writes to, a setting of a megabyte.
+  const fs::path out = home_.Root() / "p.bmp";
   ASSERT_EQ(::mkfifo((home_.DataFolder() / "Backgrounds" / "Pipe.bmp").c_str(), 0600), 0);
-  ProcessResult piped = Run({"--background", "Pipe", "--mode", "2", "--output", out.string()},
-                            {}, std::chrono::seconds(60));
+  ProcessResult piped = Run({"--background", "Pipe", "--mode", "2", "--output", out.string()}, {}, std::chrono::seconds(60));
   ASSERT_FALSE(piped.timedOut) << "kvrender waits on a FIFO";
   EXPECT_EQ(piped.exitCode, 0) << piped.err;
   EXPECT_NE(piped.err.find("Pipe.bmp"), std::string::npos) << piped.err;
   EXPECT_EQ(std::count(piped.err.begin(), piped.err.end(), '\n'), 1) << piped.err;
-
-  // A setting of a megabyte is not echoed whole.
   kvtest::StoreSetting("FontColor", std::string(1 << 20, 'x'));
   ProcessResult loud = Run({"--background", "", "--output", out.string()});
   EXPECT_EQ(loud.exitCode, 0) << loud.err.substr(0, 500);
@@ -177,10 +219,9 @@ TEST_F(Kvrender, AKeptFontAnswerFollowsFontsInstalledRemovedAndReconfigured) {
   // Whether the run warned that DejaVu Sans stands in for the face asked for.
   auto standIn = [&] {
     ProcessResult result = Run({"--font", "Liberation Sans", "--quote", "Kept", "--effects", "", "--output",
-                                (home_.Root() / "out.bmp").string()},
-                               {{"FONTCONFIG_FILE", config.string()}});
+                                (home_.Root() / "out.bmp").string()}, {{"FONTCONFIG_FILE", config.string()}});
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    bool warned = result.err.find("\"DejaVu Sans\" is used instead") != std::string::npos;
+    const bool warned = result.err.find("\"DejaVu Sans\" is used instead") != std::string::npos;
     EXPECT_TRUE(warned || result.err.empty()) << result.err;
     return warned;
   };
@@ -198,9 +239,31 @@ TEST_F(Kvrender, AKeptFontAnswerFollowsFontsInstalledRemovedAndReconfigured) {
   fs::remove(fonts / "LiberationSans-Regular.ttf");
   EXPECT_TRUE(standIn()) << "a font removed";
   // The configuration now makes the name an alias of what is there.
-  configure("<alias binding=\"same\"><family>Liberation Sans</family><prefer><family>DejaVu Sans</family></prefer>"
-            "</alias>");
+  configure("<alias binding=\"same\"><family>Liberation Sans</family><prefer><family>DejaVu Sans</family></prefer></alias>");
   EXPECT_FALSE(standIn()) << "a configuration edited";
+}
+
+// A face of bitmap strikes only is drawn at the strike nearest the cell
+// height asked for, and size 0 asks for the default cell.
+TEST_F(Kvrender, ABitmapFontTakesTheStrikeNearestTheCellAskedFor) {
+  const fs::path fonts = home_.Root() / "bitmap-fonts", config = home_.Root() / "bitmap-fonts.conf";
+  kvtest::WriteFile(fonts / "KvBits.otb", BitmapFont("KvBits"));
+  kvtest::WriteFile(config, "<?xml version=\"1.0\"?>\n<fontconfig><dir>" + fonts.string() + "</dir><cachedir>" +
+                                (home_.Root() / "fc-cache").string() + "</cachedir></fontconfig>\n");
+  for (auto [size, strike] : std::initializer_list<std::pair<const char*, int>>{{"0", 17}, {"30", 30}}) {
+    const fs::path out = home_.Root() / "bits.bmp";
+    ProcessResult result = Run({"--font", "KvBits", "--size", size, "--quote", "A", "--effects", "", "--background", "",
+                                "--output", out.string()}, {{"FONTCONFIG_FILE", config.string()}});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const kvtest::Image image = kvtest::ReadBmp24(out);
+    int top = image.height, bottom = -1;
+    for (int y = 0; y < image.height; ++y) {
+      for (int x = 0; x < image.width; ++x) {
+        if (image.Pixel(x, y) != 0) top = std::min(top, y), bottom = std::max(bottom, y);
+      }
+    }
+    EXPECT_EQ(bottom - top + 1, strike) << "the ink of the A at size " << size;
+  }
 }
 
 }  // namespace
