@@ -28,19 +28,17 @@ std::string BitmapFont(const std::string& family) {
     for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
     return out;
   };
-  const int strikes[] = {10, 17, 30};
+  const std::uint32_t strikes[] = {10, 17, 30};
   std::string eblc = be(0x20000, 4) + be(3, 4), ebdt = be(0x20000, 4), index;
-  for (int size : strikes) {
-    const int ascent = size * 4 / 5, at = 8 + 3 * 48 + static_cast<int>(index.size());
+  for (std::uint32_t size : strikes) {
+    const std::uint32_t ascent = size * 4 / 5, at = 8 + 3 * 48 + static_cast<std::uint32_t>(index.size());
     // One index subtable for glyph 1; its data: small metrics, then a byte a pixel.
     index += be(1, 2) + be(1, 2) + be(8, 4) + be(1, 2) + be(1, 2) + be(static_cast<std::uint32_t>(ebdt.size()), 4) +
-             be(0, 4) + be(static_cast<std::uint32_t>(5 + size * size), 4);
-    ebdt += std::string{static_cast<char>(size), static_cast<char>(size), 0, static_cast<char>(ascent), static_cast<char>(size + 1)} +
-            std::string(static_cast<size_t>(size * size), '\xFF');
-    const std::string line = std::string{static_cast<char>(ascent), static_cast<char>(ascent - size), static_cast<char>(size + 1)} +
-                             std::string(9, '\0');
-    eblc += be(static_cast<std::uint32_t>(at), 4) + be(24, 4) + be(1, 4) + be(0, 4) + line + line + be(1, 2) + be(1, 2) +
-            std::string{static_cast<char>(size), static_cast<char>(size), 8, 1};
+             be(0, 4) + be(5 + size * size, 4);
+    ebdt += be(size, 1) + be(size, 1) + be(0, 1) + be(ascent, 1) + be(size + 1, 1) + std::string(size * size, '\xFF');
+    const std::string line = be(ascent, 1) + be(ascent - size, 1) + be(size + 1, 1) + std::string(9, '\0');
+    eblc += be(at, 4) + be(24, 4) + be(1, 4) + be(0, 4) + line + line + be(1, 2) + be(1, 2) + be(size, 1) + be(size, 1) +
+            be(8, 1) + be(1, 1);
   }
   eblc += index;
   std::string name16;
@@ -48,11 +46,14 @@ std::string BitmapFont(const std::string& family) {
   const std::map<std::string, std::string> tables = {
       {"EBDT", ebdt},
       {"EBLC", eblc},
-      {"cmap", be(0, 2) + be(1, 2) + be(3, 2) + be(1, 2) + be(12, 4) + be(6, 2) + be(12, 2) + be(0, 2) + be('A', 2) + be(1, 2) + be(1, 2)},
-      {"head", be(0x10000, 4) + be(0x10000, 4) + be(0, 4) + be(0x5F0F3CF5, 4) + be(0, 2) + be(1000, 2) + std::string(16, '\0') +
-                   be(0, 2) + be(static_cast<std::uint16_t>(-200), 2) + be(1000, 2) + be(800, 2) + be(0, 2) + be(8, 2) + be(2, 2) + be(0, 2) + be(0, 2)},
-      {"hhea", be(0x10000, 4) + be(800, 2) + be(static_cast<std::uint16_t>(-200), 2) + be(0, 2) + be(1000, 2) + std::string(6, '\0') +
-                   be(1, 2) + std::string(14, '\0') + be(0, 2) + be(2, 2)},
+      // "A" is glyph 1, in a trimmed table from its code.
+      {"cmap", be(0, 2) + be(1, 2) + be(3, 2) + be(1, 2) + be(12, 4) + be(6, 2) + be(12, 2) + be(0, 2) + be('A', 2) +
+                   be(1, 2) + be(1, 2)},
+      {"head", be(0x10000, 4) + be(0x10000, 4) + be(0, 4) + be(0x5F0F3CF5, 4) + be(0, 2) + be(1000, 2) +
+                   std::string(16, '\0') + be(0, 2) + be(0xFF38, 2) + be(1000, 2) + be(800, 2) + be(0, 2) + be(8, 2) +
+                   be(2, 2) + be(0, 2) + be(0, 2)},
+      {"hhea", be(0x10000, 4) + be(800, 2) + be(0xFF38, 2) + be(0, 2) + be(1000, 2) + std::string(6, '\0') + be(1, 2) +
+                   std::string(14, '\0') + be(0, 2) + be(2, 2)},
       {"hmtx", be(1000, 2) + be(0, 2) + be(1000, 2) + be(0, 2)},
       {"maxp", be(0x5000, 4) + be(2, 2)},
       {"name", be(0, 2) + be(1, 2) + be(18, 2) + be(3, 2) + be(1, 2) + be(0x409, 2) + be(1, 2) +
