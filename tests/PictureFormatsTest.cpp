@@ -53,9 +53,9 @@ TEST_F(PictureFormats, EveryFormatPaintsLikeTheSameBitmapInEveryModeAndBlendsTra
   auto alpha = [](int x, int) { return x == 0 ? 0xFFFF0000u : x == 1 ? 0x8000FF00u : 0x00FFFFFFu; };
   auto blend = [](std::uint32_t c, std::uint32_t b) { return (c * 0x80 + b * (255 - 0x80) + 127) / 255; };
   const std::uint32_t half = (blend(0x00, 0x56) << 16) | (blend(0xFF, 0x34) << 8) | blend(0x00, 0x12);
-  Write("Alpha.png", kvtest::MakePng(3, 1, alpha));
-  Write("Alpha2.webp", kvtest::MakeWebp(3, 1, alpha));
-  for (const char* name : {"Alpha", "Alpha2"}) {
+  Write("AlphaPng.png", kvtest::MakePng(3, 1, alpha));
+  Write("AlphaWebp.webp", kvtest::MakeWebp(3, 1, alpha));
+  for (const char* name : {"AlphaPng", "AlphaWebp"}) {
     for (int mode : {0, 1}) {
       Bitmap bitmap = Paint(3, 1, name, mode);
       EXPECT_EQ(std::vector({bitmap.PixelAt(0, 0), bitmap.PixelAt(1, 0), bitmap.PixelAt(2, 0)}),
