@@ -13,9 +13,9 @@
 #include <filesystem>
 #include <string>
 
+#include "PhotoGif.h"
 #include "PictureFiles.h"
 #include "TempHome.h"
-#include "PictureWriters.h"
 #include "kvplatform/image/Picture.h"
 
 namespace {

@@ -2,21 +2,13 @@
 // damaged and special files refused before they cost memory or time, and
 // the three modes checked pixel by pixel on small bitmaps.
 
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <chrono>
-#include <filesystem>
 #include <future>
 
-#include "CWPBackground.h"
-#include "PictureFiles.h"
+#include "BackgroundPaint.h"
 #include "Process.h"
-#include "StoreProbe.h"
-#include "TempHome.h"
-#include "kvplatform/image/Bitmap.h"
-#include "kvplatform/image/Picture.h"
 
 namespace {
 
@@ -24,13 +16,8 @@ namespace fs = std::filesystem;
 using kv::platform::Bitmap;
 using kv::platform::BmpDecoder;
 using kv::platform::LoadBmpPicture;
-
-constexpr std::int32_t kBackRef = 0x00123456;  // 0x00BBGGRR
-
-// 0xRRGGBB as the store's 0x00BBGGRR.
-std::int32_t Ref(std::uint32_t rgb) {
-  return static_cast<std::int32_t>(((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF));
-}
+using kvtest::kBackRef;
+using kvtest::Ref;
 
 // A picture whose every pixel tells where it is; (0, 0) is marked white.
 std::uint32_t Coordinates(int x, int y) {
@@ -38,151 +25,82 @@ std::uint32_t Coordinates(int x, int y) {
   return (static_cast<std::uint32_t>(x & 0x7F) << 16) | (static_cast<std::uint32_t>(y & 0x7F) << 8) | 0x01;
 }
 
-class Background : public testing::Test {
+class Background : public kvtest::PaintTest {
  protected:
-  void SetUp() override {
-    kvtest::StoreSetting("Path", home_.DataFolder().string());
-    kvtest::StoreSetting("FirstTime", "1");
+  fs::path Picture(const std::string& name) const { return Folder() / (name + ".bmp"); }
+  void WritePicture(const std::string& name, const std::string& bytes) const { Write(name + ".bmp", bytes); }
+  void ExpectPixels(const std::string& name, const std::vector<std::vector<std::uint32_t>>& rows,
+                    BmpDecoder decoder = BmpDecoder::Automatic) {
+    auto picture = LoadBmpPicture(Picture(name), decoder);
+    ASSERT_TRUE(picture) << name << ": " << picture.error().message;
+    ASSERT_EQ(picture->Width(), static_cast<int>(rows[0].size())) << name;
+    ASSERT_EQ(picture->Height(), static_cast<int>(rows.size())) << name << ": a top-down height is its size";
+    for (int y = 0; y < picture->Height(); ++y) {
+      for (int x = 0; x < picture->Width(); ++x) ASSERT_EQ(picture->PixelAt(x, y), Ref(rows[y][x])) << name << " at " << x << "," << y;
+    }
   }
-  fs::path Picture(const std::string& name) const { return home_.DataFolder() / "Backgrounds" / (name + ".bmp"); }
-  void WritePicture(const std::string& name, const std::string& bytes) const { kvtest::WriteFile(Picture(name), bytes); }
-
-  Bitmap Paint(int w, int h, const std::string& name, int mode, std::int32_t colour = kBackRef) {
-    auto bitmap = Bitmap::Create(w, h);
-    EXPECT_TRUE(bitmap);
-    kv::render::CWPBackground painter;
-    auto init = painter.Init(&*bitmap, w, h, name, mode, colour);
-    EXPECT_TRUE(init) << (init ? "" : init.error().message);
-    auto painted = painter.PaintBackground();
-    EXPECT_TRUE(painted) << (painted ? "" : painted.error().message);
-    return std::move(*bitmap);
-  }
-  // Paints with stderr captured; returns what was written to it.
-  std::string PaintQuietly(int w, int h, const std::string& name, int mode, std::int32_t expected) {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(Paint(w, h, name, mode).PixelAt(w - 1, h - 1), expected) << name << ", mode " << mode;
-    return testing::internal::GetCapturedStderr();
-  }
-
-  kvtest::TempHome home_;
 };
 
 TEST_F(Background, DecodesEveryUncompressedFormatTheRightWayUpInItsColours) {
-  auto quadrants = [](int x, int y) -> std::uint32_t {
-    return x < 3 ? (y < 2 ? 0xFF0000u : 0x00FF00u) : (y < 2 ? 0x0000FFu : 0xFFFFFFu);
-  };
+  auto quadrants = [](int x, int y) { return x < 3 ? (y < 2 ? 0xFF0000u : 0x00FF00u) : (y < 2 ? 0x0000FFu : 0xFFFFFFu); };
   auto checks = [](int x, int y) { return (x + y) % 2 ? 0xFFFFFFu : 0u; };
-  // A 24-bit picture's file holds blue, green, red: written here byte by byte.
-  std::string bgr = kvtest::MakeBmp(2, 1, 24, checks);
-  bgr.replace(54, 6, "\x11\x22\x33\x44\x55\x66");
-  WritePicture("bgr", bgr);
   for (int bits : {1, 4, 8, 24, 32}) {
     for (bool topDown : {false, true}) {
       auto pattern = bits == 1 ? kvtest::PixelFunction(checks) : kvtest::PixelFunction(quadrants);
-      WritePicture("p", kvtest::MakeBmp(7, 5, bits, pattern, topDown));
-      for (BmpDecoder decoder : {BmpDecoder::Automatic, BmpDecoder::General}) {
-        auto picture = LoadBmpPicture(Picture("p"), decoder);
-        ASSERT_TRUE(picture) << bits << " bits: " << picture.error().message;
-        ASSERT_EQ(picture->Width(), 7);
-        ASSERT_EQ(picture->Height(), 5) << "a top-down picture's negative height is its size";
-        for (int y = 0; y < 5; ++y) {
-          for (int x = 0; x < 7; ++x) {
-            ASSERT_EQ(picture->PixelAt(x, y), Ref(pattern(x, y))) << bits << " bits, top-down " << topDown << ", " << x << "," << y;
-          }
-        }
-        auto bytes = LoadBmpPicture(Picture("bgr"), decoder);
-        ASSERT_TRUE(bytes);
-        EXPECT_EQ(bytes->PixelAt(0, 0), Ref(0x332211)) << "bytes 11 22 33 are blue, green, red";
-        EXPECT_EQ(bytes->PixelAt(1, 0), Ref(0x665544));
+      const std::string name = std::to_string(bits) + (topDown ? " top-down" : "");
+      WritePicture(name, kvtest::MakeBmp(7, 5, bits, pattern, topDown));
+      std::vector<std::vector<std::uint32_t>> rows(5);
+      for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 7; ++x) rows[static_cast<size_t>(y)].push_back(pattern(x, y));
       }
+      for (BmpDecoder decoder : {BmpDecoder::Automatic, BmpDecoder::General}) ExpectPixels(name, rows, decoder);
     }
   }
+  // A 24-bit picture's file holds blue, green, red: written here byte by byte.
+  std::string bgr = kvtest::MakeBmp(2, 1, 24, checks);
+  WritePicture("bgr", bgr.replace(54, 6, "\x11\x22\x33\x44\x55\x66"));
+  for (BmpDecoder decoder : {BmpDecoder::Automatic, BmpDecoder::General}) ExpectPixels("bgr", {{0x332211, 0x665544}}, decoder);
   EXPECT_EQ(Paint(2, 1, "bgr", 1).PixelAt(1, 0), Ref(0x665544)) << "and painted so";
 }
 
-TEST_F(Background, DamagedPicturesAreRefusedWithTheirName) {
-  const std::string good = kvtest::MakeBmp(64, 64, 24, Coordinates);
-  auto patched = [&good](std::size_t at, std::string bytes) { return std::string(good).replace(at, bytes.size(), bytes); };
-  std::string rleCut = kvtest::MakeRleBmp(4, 2, 8, {0xFFFFFF}, std::string("\x04\x00\x00\x00\x04\x00\x00\x01", 8));
-  rleCut.resize(rleCut.size() - 2);  // the stated length of the pixels runs past the end
-  std::string rleWrongBits = kvtest::MakeRleBmp(4, 2, 4, {0xFFFFFF}, std::string("\x00\x01", 2));
-  rleWrongBits[30] = 1;  // RLE8 at 4 bits per pixel
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"empty", ""},
-      {"garbage", std::string(5000, '\x5A')},
-      {"truncated", good.substr(0, good.size() / 2)},
-      {"header only", good.substr(0, 54)},
-      {"huge", patched(18, std::string("\xA0\x86\x01\0\xA0\x86\x01\0", 8))},  // 100000 x 100000
-      {"rle cut", rleCut},
-      {"rle without its end", kvtest::MakeRleBmp(4, 2, 8, {0xFFFFFF}, std::string("\x04\x00\x00\x00\x04", 5))},
-      {"rle of the wrong depth", rleWrongBits},
-      {"zero width", patched(18, std::string(4, '\0'))},
-      {"negative width", patched(21, "\xFF")},
-      {"odd header", patched(14, "\x14")},
-      {"offset inside the header", patched(10, "\x14")},
-      {"B without M", patched(1, "X")},
-      {"short", "BM"},
-  };
-  for (const auto& [name, bytes] : cases) {
-    WritePicture(name, bytes);
-    auto picture = LoadBmpPicture(Picture(name));
-    ASSERT_FALSE(picture) << name << " was accepted";
-    EXPECT_NE(picture.error().message.find(Picture(name).string()), std::string::npos) << picture.error().message;
-  }
-  EXPECT_NE(LoadBmpPicture(Picture("truncated")).error().message.find("truncated"), std::string::npos);
-  EXPECT_NE(LoadBmpPicture(Picture("huge")).error().message.find("100000 x 100000"), std::string::npos);
-  EXPECT_FALSE(kv::platform::LoadPicture(Picture("B without M"), 0)) << "nor taken for another format";
-  EXPECT_FALSE(LoadBmpPicture(Picture("missing")));
-  EXPECT_FALSE(LoadBmpPicture(home_.DataFolder())) << "a folder is no picture";
-
-  // The header routine reads the stated size, negative for top-down.
+TEST_F(Background, TheHeaderReadStatesTheSizeAndRefusesWhatIsNoPicture) {
+  // The stated size, negative for top-down.
   WritePicture("down", kvtest::MakeBmp(3, 2, 24, Coordinates, true));
   auto size = kv::render::ReadBitmapSize(Picture("down").string());
   ASSERT_TRUE(size);
-  EXPECT_EQ(size->Width, 3);
-  EXPECT_EQ(size->Height, -2);
+  EXPECT_EQ(std::pair(size->Width, size->Height), std::pair(3, -2));
+  WritePicture("short", "BM");
   EXPECT_FALSE(kv::render::ReadBitmapSize(Picture("short").string()));
   EXPECT_FALSE(kv::render::ReadBitmapSize(Picture("missing").string()));
+  EXPECT_FALSE(LoadBmpPicture(Picture("missing")));
+  EXPECT_FALSE(LoadBmpPicture(home_.DataFolder())) << "a folder is no picture";
 }
 
 TEST_F(Background, RunLengthPicturesDecodeExactly) {
   const std::uint32_t red = 0xFF0000, green = 0x00FF00, blue = 0x0000FF, white = 0xFFFFFF, black = 0;
-  auto expectPixels = [&](const std::string& name, const std::vector<std::vector<std::uint32_t>>& rows) {
-    auto picture = LoadBmpPicture(Picture(name));
-    ASSERT_TRUE(picture) << name << ": " << picture.error().message;
-    ASSERT_EQ(picture->Height(), static_cast<int>(rows.size()));
-    ASSERT_EQ(picture->Width(), static_cast<int>(rows[0].size()));
-    for (int y = 0; y < picture->Height(); ++y) {
-      for (int x = 0; x < picture->Width(); ++x) EXPECT_EQ(picture->PixelAt(x, y), Ref(rows[y][x])) << name << " at " << x << "," << y;
-    }
-  };
   // RLE8, bottom row first: a run, an odd absolute run and its pad byte, a
   // move over a row and two pixels, a run, and the end mark mid-row. What
   // the data skips is black, not palette entry 0 (red).
   WritePicture("rle8", kvtest::MakeRleBmp(6, 4, 8, {red, green, blue, white},
                                           std::string("\x03\x01\x00\x03\x02\x03\x02\x00\x00\x00"
-                                                      "\x00\x02\x02\x01\x04\x03\x00\x00\x02\x02\x00\x01",
-                                                      22)));
-  expectPixels("rle8", {{blue, blue, black, black, black, black},
-                        {black, black, white, white, white, white},
-                        {black, black, black, black, black, black},
-                        {green, green, green, blue, white, blue}});
+                                                      "\x00\x02\x02\x01\x04\x03\x00\x00\x02\x02\x00\x01", 22)));
+  ExpectPixels("rle8", {{blue, blue, black, black, black, black}, {black, black, white, white, white, white},
+                        {black, black, black, black, black, black}, {green, green, green, blue, white, blue}});
   // RLE4: a run alternates its two indexes; an absolute run of five packs
   // them two to a byte and is padded to an even byte count.
   WritePicture("rle4", kvtest::MakeRleBmp(5, 2, 4, {red, green, blue},
                                           std::string("\x05\x12\x00\x00\x00\x05\x20\x10\x01\x00\x00\x01", 12)));
-  expectPixels("rle4", {{blue, red, green, red, red}, {green, blue, green, blue, green}});
+  ExpectPixels("rle4", {{blue, red, green, red, red}, {green, blue, green, blue, green}});
   EXPECT_EQ(Paint(6, 4, "rle8", 1).PixelAt(4, 3), Ref(white)) << "the painter draws it like any other picture";
 }
 
 TEST_F(Background, NamesFindTheirPictureWhateverTheExtensionsCaseButNoFileOutsideTheFolder) {
-  auto plain = [](std::uint32_t rgb) { return [rgb](int, int) { return rgb; }; };
-  const fs::path folder = home_.DataFolder() / "Backgrounds";
-  kvtest::WriteFile(folder / "CAMERA.BMP", kvtest::MakeBmp(2, 2, 24, plain(0xFF0000)));
-  kvtest::WriteFile(folder / "Field.Bmp", kvtest::MakeBmp(2, 2, 24, plain(0x00FF00)));
-  kvtest::WriteFile(folder / "Two.BMP", kvtest::MakeBmp(2, 2, 24, plain(0x0000FF)));
-  kvtest::WriteFile(folder / "Two.bmp", kvtest::MakeBmp(2, 2, 24, plain(0xFFFFFF)));
-  kvtest::WriteFile(folder / "trail .bmp", kvtest::MakeBmp(2, 2, 24, plain(0xFF00FF)));
+  auto plain = [](std::uint32_t rgb) { return kvtest::MakeBmp(2, 2, 24, [rgb](int, int) { return rgb; }); };
+  for (auto [file, rgb] : std::initializer_list<std::pair<const char*, std::uint32_t>>{
+           {"CAMERA.BMP", 0xFF0000}, {"Field.Bmp", 0x00FF00}, {"Two.BMP", 0x0000FF}, {"Two.bmp", 0xFFFFFF},
+           {"trail .bmp", 0xFF00FF}}) {
+    Write(file, plain(rgb));
+  }
   EXPECT_EQ(Paint(4, 4, "CAMERA", 1).PixelAt(3, 3), Ref(0xFF0000));
   EXPECT_EQ(Paint(4, 4, "Field", 1).PixelAt(3, 3), Ref(0x00FF00));
   EXPECT_EQ(Paint(4, 4, "Two", 1).PixelAt(3, 3), Ref(0xFFFFFF)) << "the name as written comes first";
@@ -191,27 +109,25 @@ TEST_F(Background, NamesFindTheirPictureWhateverTheExtensionsCaseButNoFileOutsid
   EXPECT_NE(err.find("camera.bmp"), std::string::npos) << "the name keeps its case, and is named as looked for: " << err;
   EXPECT_EQ(Paint(4, 4, "trail", 1).PixelAt(3, 3), 0) << "the name is not trimmed";
   // A name that would lead out of the folder must not open the file there.
-  kvtest::WriteFile(home_.DataFolder() / "outside.bmp", kvtest::MakeBmp(4, 4, 24, plain(0xFFFFFF)));
-  for (const std::string& name : {std::string("../outside"), std::string("../../etc/passwd"), std::string("a/b")}) {
-    err = PaintQuietly(8, 8, name, 1, 0);
-    EXPECT_NE(err.find(name), std::string::npos) << "the refusal names the name: " << err;
+  kvtest::WriteFile(home_.DataFolder() / "outside.bmp", plain(0xFFFFFF));
+  for (const std::string name : {"../outside", "../../etc/passwd", "a/b"}) {
+    EXPECT_NE(PaintQuietly(8, 8, name, 1, 0).find(name), std::string::npos) << "the refusal names " << name;
     PaintQuietly(8, 8, name, 2, kBackRef);
   }
 }
 
 TEST_F(Background, SpecialFilesAreRefusedWithoutWaitingAndLinksAreFollowed) {
-  const fs::path folder = home_.DataFolder() / "Backgrounds";
-  ASSERT_EQ(::mkfifo((folder / "fifo.bmp").c_str(), 0600), 0);
-  fs::create_directories(folder / "folder.bmp");
-  fs::create_symlink("/dev/zero", folder / "zero.bmp");
-  fs::create_symlink(folder / "fifo.bmp", folder / "to fifo.bmp");
+  ASSERT_EQ(::mkfifo((Folder() / "fifo.bmp").c_str(), 0600), 0);
+  fs::create_directories(Folder() / "folder.bmp");
+  fs::create_symlink("/dev/zero", Folder() / "zero.bmp");
+  fs::create_symlink(Folder() / "fifo.bmp", Folder() / "to fifo.bmp");
   kvtest::WriteFile(home_.Root() / "elsewhere" / "linked.bmp", kvtest::MakeBmp(2, 2, 24, [](int, int) { return 0xFFu; }));
-  fs::create_symlink(home_.Root() / "elsewhere" / "linked.bmp", folder / "Linked.bmp");
+  fs::create_symlink(home_.Root() / "elsewhere" / "linked.bmp", Folder() / "Linked.bmp");
   for (const char* name : {"fifo", "to fifo", "folder", "zero"}) {
     auto load = std::async(std::launch::async, [&] {
       return std::make_pair(LoadBmpPicture(Picture(name)), kv::render::ReadBitmapSize(Picture(name).string()));
     });
-    ASSERT_TRUE(kvtest::ReadyOrReleased(load, folder / "fifo.bmp", std::chrono::seconds(60)))
+    ASSERT_TRUE(kvtest::ReadyOrReleased(load, Folder() / "fifo.bmp", std::chrono::seconds(60)))
         << name << ": the picture reader waits on a special file";
     auto [picture, size] = load.get();
     ASSERT_FALSE(picture) << name;
@@ -223,7 +139,7 @@ TEST_F(Background, SpecialFilesAreRefusedWithoutWaitingAndLinksAreFollowed) {
 }
 
 TEST_F(Background, WithoutAUsablePictureStretchIsBlackCentreTheColourAndTileNothing) {
-  for (const std::string& name : {std::string(), std::string("   ")}) {
+  for (const std::string name : {"", "   "}) {
     Bitmap bitmap = Paint(31, 17, name, 1, 0xFF0000);
     for (int y = 0; y < 17; ++y) {
       for (int x = 0; x < 31; ++x) ASSERT_EQ(bitmap.PixelAt(x, y), 0xFF0000) << "no picture: the colour at " << x << "," << y;
@@ -238,23 +154,19 @@ TEST_F(Background, WithoutAUsablePictureStretchIsBlackCentreTheColourAndTileNoth
   EXPECT_EQ(Paint(8, 8, "real", 7).PixelAt(4, 4), 0) << "an unknown mode draws no picture and no colour";
 }
 
-TEST_F(Background, CentreRoundsHalvesToEvenOnTheColour) {
+TEST_F(Background, CentreRoundsHalvesToEvenTileRepeatsFromTheTopLeftAndStretchCovers) {
   WritePicture("square", kvtest::MakeBmp(100, 100, 24, Coordinates));
-  Bitmap bitmap = Paint(1024, 738, "square", 2);
-  EXPECT_EQ(bitmap.PixelAt(462, 319), Ref(0xFFFFFF)) << "the picture's corner at (462, 319)";
-  EXPECT_EQ(bitmap.PixelAt(561, 418), Ref(Coordinates(99, 99)));
-  for (auto [x, y] : std::vector<std::pair<int, int>>{{461, 319}, {462, 318}, {562, 418}, {561, 419}, {0, 0}, {1023, 737}}) {
-    EXPECT_EQ(bitmap.PixelAt(x, y), kBackRef) << "colour around the picture at " << x << "," << y;
-  }
   WritePicture("wide", kvtest::MakeBmp(101, 100, 24, Coordinates));
-  Bitmap odd = Paint(1024, 738, "wide", 2);
+  Bitmap centred = Paint(1024, 738, "square", 2), odd = Paint(1024, 738, "wide", 2);
+  EXPECT_EQ(centred.PixelAt(462, 319), Ref(0xFFFFFF)) << "the picture's corner at (462, 319)";
+  EXPECT_EQ(centred.PixelAt(561, 418), Ref(Coordinates(99, 99)));
+  for (auto [x, y] : std::vector<std::pair<int, int>>{{461, 319}, {462, 318}, {562, 418}, {561, 419}, {0, 0}, {1023, 737}}) {
+    EXPECT_EQ(centred.PixelAt(x, y), kBackRef) << "colour around the picture at " << x << "," << y;
+  }
   EXPECT_EQ(odd.PixelAt(462, 319), Ref(0xFFFFFF)) << "461.5 rounds to 462, the even neighbour";
   EXPECT_EQ(odd.PixelAt(461, 319), kBackRef);
   EXPECT_EQ(Paint(10, 10, "square", 2).PixelAt(0, 0), Ref(Coordinates(45, 45))) << "a larger picture shows its middle";
-}
 
-TEST_F(Background, TileRepeatsFromTheTopLeftAndStretchCoversExactly) {
-  WritePicture("square", kvtest::MakeBmp(100, 100, 24, Coordinates));
   Bitmap tiled = Paint(1024, 738, "square", 0);
   for (int y = 0; y < 738; ++y) {
     for (int x = 0; x < 1024; ++x) ASSERT_EQ(tiled.PixelAt(x, y), Ref(Coordinates(x % 100, y % 100))) << x << "," << y;

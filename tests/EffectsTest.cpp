@@ -1,22 +1,15 @@
 // The wallpaper effects on small bitmaps with a square "glyph" of known
-// coverage, and whole renders with the effects on.
+// coverage.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <functional>
 
-#include "PictureFiles.h"
-#include "StoreProbe.h"
-#include "TempHome.h"
-#include "render/RenderWallpaper.h"
 #include "render/TextEffects.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using kv::platform::Bitmap;
 using kv::platform::ColorRef;
 using kv::render::ContrastRatio;
@@ -62,28 +55,28 @@ TEST(TextEffects, ShadowOutlineAndBoxPaintAroundTheGlyphInTheOppositeTone) {
   EXPECT_EQ(kv::render::OppositeTone(0x00FFFF), kBlack) << "yellow text";
   EXPECT_EQ(kv::render::OppositeTone(0x800000), kWhite) << "dark blue text";
 
-  Bitmap shadow = paint({.Shadow = true});  // 1 pixel off, blurred by 1 pixel twice
-  EXPECT_LT(Grey(shadow, 50, 51), 110) << "darker just below the glyph";
-  EXPECT_LT(Grey(shadow, 61, 40), 110) << "and right of it";
-  EXPECT_EQ(Grey(shadow, 50, 28), 128) << "nothing above it";
-  EXPECT_EQ(Grey(shadow, 38, 40), 128) << "nor left of it";
-
-  Bitmap outline = paint({.Outline = true});  // a 1-pixel ring, its diagonal antialiased
-  for (auto [x, y] : std::vector<std::pair<int, int>>{{39, 40}, {60, 40}, {50, 50}, {50, 29}}) {
-    EXPECT_EQ(Grey(outline, x, y), 0) << "the ring right beside the glyph at " << x << "," << y;
+  struct Probe {
+    Effects chosen;
+    int x, y, low, high;
+    const char* what;
+  };
+  const Effects shadow{.Shadow = true}, outline{.Outline = true}, box{.Box = true};
+  const Probe probes[] = {
+      // A shadow 1 pixel off, blurred by 1 pixel twice.
+      {shadow, 50, 51, 0, 109, "darker just below the glyph"}, {shadow, 61, 40, 0, 109, "and right of it"},
+      {shadow, 50, 28, 128, 128, "nothing above it"}, {shadow, 38, 40, 128, 128, "nor left of it"},
+      // A 1-pixel ring, its diagonal antialiased.
+      {outline, 39, 40, 0, 0, "the ring left of the glyph"}, {outline, 60, 40, 0, 0, "right"}, {outline, 50, 50, 0, 0, "below"},
+      {outline, 50, 29, 0, 0, "above"}, {outline, 39, 29, 1, 127, "a rounded corner"}, {outline, 38, 40, 128, 128, "past it"},
+      {outline, 50, 52, 128, 128, "below it"},
+      // Black at 60 % over grey 128 inside the padding.
+      {box, 36, 40, 51, 51, "the padding"}, {box, 64, 49, 51, 51, "its far corner"}, {box, 34, 40, 128, 128, "past it"},
+      {box, 35, 25, 128, 128, "the rounded corner"}, {box, 40, 25, 51, 51, "beside the corner"},
+  };
+  for (const Probe& probe : probes) {
+    const int grey = Grey(paint(probe.chosen), probe.x, probe.y);
+    EXPECT_TRUE(grey >= probe.low && grey <= probe.high) << probe.what << " at " << probe.x << "," << probe.y << ": " << grey;
   }
-  EXPECT_GT(Grey(outline, 39, 29), 0) << "a rounded corner";
-  EXPECT_LT(Grey(outline, 39, 29), 128);
-  EXPECT_EQ(Grey(outline, 38, 40), 128);
-  EXPECT_EQ(Grey(outline, 50, 52), 128);
-
-  Bitmap box = paint({.Box = true});
-  EXPECT_EQ(Grey(box, 36, 40), 51) << "black at 60 % over grey 128 inside the padding";
-  EXPECT_EQ(Grey(box, 64, 49), 51);
-  EXPECT_EQ(Grey(box, 34, 40), 128) << "nothing past the padding";
-  EXPECT_EQ(Grey(box, 35, 25), 128) << "the corner is rounded";
-  EXPECT_EQ(Grey(box, 40, 25), 51);
-
   Bitmap none = paint({.Smooth = true});
   for (int y = 0; y < 90; ++y) {
     for (int x = 0; x < 120; ++x) ASSERT_EQ(Grey(none, x, y), 128) << "smoothing paints nothing around text";
@@ -153,76 +146,6 @@ TEST(TextEffects, ReadableReachesTheRatioUnderEveryGlyphOnAnyPictureAndNoMore) {
       }
     }
   }
-}
-
-class EffectsRender : public testing::Test {
- protected:
-  void SetUp() override {
-    unsetenv("DISPLAY");
-    setenv("KVILLO_SCREEN", "240x120", 1);
-    kvtest::StoreSetting("Path", home_.DataFolder().string());
-    kvtest::StoreSetting("FirstTime", "1");
-    fs::create_directories(home_.Root() / "out");
-  }
-  void TearDown() override { unsetenv("KVILLO_SCREEN"); }
-
-  kvtest::Image Draw(const std::string& background, int mode, const std::string& quote, Effects chosen,
-                     std::int32_t* result = nullptr, int size = 24, ColorRef backgroundColor = 0) {
-    std::string output = (home_.Root() / "out" / "Kvillo.bmp").string();
-    fs::remove(output);
-    auto drawn = kv::render::RenderWallpaper(background, backgroundColor, mode, "DejaVu Sans", size, 0xFFFFFF, quote,
-                                             output, 10, 10, 10, 10, 2, 2, true, chosen);
-    EXPECT_TRUE(drawn) << (drawn ? "" : drawn.error().message);
-    if (result) *result = drawn ? *drawn : -1;
-    return drawn && *drawn == 1 ? kvtest::ReadBmp24(output) : kvtest::Image{};
-  }
-
-  kvtest::TempHome home_;
-};
-
-TEST_F(EffectsRender, SmoothingFiltersStretchedAndShrinksLargeCentredPictures) {
-  // Black and white 1-pixel squares: nearest pixels give only those two colours.
-  auto checks = [](int x, int y) { return (x + y) % 2 == 0 ? 0x000000u : 0xFFFFFFu; };
-  kvtest::WriteFile(home_.DataFolder() / "Backgrounds" / "Tiny.bmp", kvtest::MakeBmp(2, 2, 24, checks));
-  kvtest::WriteFile(home_.DataFolder() / "Backgrounds" / "Fine.bmp", kvtest::MakeBmp(480, 120, 24, checks));
-  auto grey = [](const kvtest::Image& image, int x, int y) { return static_cast<int>(image.Pixel(x, y) & 0xFF); };
-  kvtest::Image nearest = Draw("Tiny", 1, " ", {}), filtered = Draw("Tiny", 1, " ", {.Smooth = true});
-  ASSERT_EQ(filtered.width, 240);
-  EXPECT_TRUE(grey(nearest, 120, 60) == 0 || grey(nearest, 120, 60) == 255);
-  EXPECT_EQ(grey(filtered, 239, 0), 255) << "the corners keep the picture's own colours";
-  EXPECT_NEAR(grey(filtered, 120, 60), 128, 3) << "the middle is between black and white";
-  // Twice the screen's width: centred, it is shrunk to 240 x 60 and every pixel averages to grey.
-  kvtest::Image centred = Draw("Fine", 2, " ", {.Smooth = true});
-  EXPECT_EQ(centred.Pixel(120, 10), 0u) << "the background colour above the shrunk picture";
-  EXPECT_NEAR(grey(centred, 5, 40), 128, 2);
-  EXPECT_EQ(Draw("Fine", 2, " ", {}).Pixel(120, 10) & 0xFF, 0u) << "without smoothing it is cropped, unscaled";
-}
-
-TEST_F(EffectsRender, EffectsNeverMoveTheTextOrChangeWhatFits) {
-  const std::string quote = "Small steps.";
-  // On grey, white text's solid pixels are pure white; with every effect on
-  // each is still white (its faint rim now blends over darker tones).
-  kvtest::Image plain = Draw("", 1, quote, {}, nullptr, 36, kGrey), effects = Draw("", 1, quote, kAll, nullptr, 36, kGrey);
-  ASSERT_EQ(effects.width, 240);
-  int solid = 0, changed = 0;
-  for (int y = 0; y < 120; ++y) {
-    for (int x = 0; x < 240; ++x) {
-      changed += plain.Pixel(x, y) != effects.Pixel(x, y);
-      if (plain.Pixel(x, y) != 0xFFFFFFu) continue;
-      ++solid;
-      std::uint32_t p = effects.Pixel(x, y);
-      EXPECT_GE(std::min({p >> 16, (p >> 8) & 0xFF, p & 0xFF}), 0xF0u) << "still the text colour at " << x << "," << y;
-    }
-  }
-  EXPECT_GT(solid, 20);
-  EXPECT_GT(changed, 1000) << "the effects were drawn around the text";
-  std::int32_t result = -1;
-  Draw("", 1, std::string(400, 'W'), kAll, &result);
-  EXPECT_EQ(result, 0) << "a word wider than the screen still does not fit";
-  Draw("", 1, quote, kAll, &result, 5000);
-  EXPECT_EQ(result, 0);
-  Draw("", 1, quote, kAll, &result, 36);
-  EXPECT_EQ(result, 1);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 
 #include "PictureFiles.h"
 #include "Process.h"
@@ -18,6 +19,54 @@ namespace {
 
 namespace fs = std::filesystem;
 using kvtest::ProcessResult;
+
+// The bytes of a font of bitmaps only, no outlines, at strikes 10, 17 and 30
+// pixels high: its "A" is a square of full ink as tall as the strike.
+std::string BitmapFont(const std::string& family) {
+  auto be = [](std::uint32_t v, int bytes) {
+    std::string out;
+    for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return out;
+  };
+  const std::uint32_t strikes[] = {10, 17, 30};
+  std::string eblc = be(0x20000, 4) + be(3, 4), ebdt = be(0x20000, 4), index;
+  for (std::uint32_t size : strikes) {
+    const std::uint32_t ascent = size * 4 / 5, at = 8 + 3 * 48 + static_cast<std::uint32_t>(index.size());
+    // One index subtable for glyph 1; its data: small metrics, then a byte a pixel.
+    index += be(1, 2) + be(1, 2) + be(8, 4) + be(1, 2) + be(1, 2) + be(static_cast<std::uint32_t>(ebdt.size()), 4) +
+             be(0, 4) + be(5 + size * size, 4);
+    ebdt += be(size, 1) + be(size, 1) + be(0, 1) + be(ascent, 1) + be(size + 1, 1) + std::string(size * size, '\xFF');
+    const std::string line = be(ascent, 1) + be(ascent - size, 1) + be(size + 1, 1) + std::string(9, '\0');
+    eblc += be(at, 4) + be(24, 4) + be(1, 4) + be(0, 4) + line + line + be(1, 2) + be(1, 2) + be(size, 1) + be(size, 1) +
+            be(8, 1) + be(1, 1);
+  }
+  eblc += index;
+  std::string name16;
+  for (char c : family) name16 += std::string{'\0', c};
+  const std::map<std::string, std::string> tables = {
+      {"EBDT", ebdt},
+      {"EBLC", eblc},
+      // "A" is glyph 1, in a trimmed table from its code.
+      {"cmap", be(0, 2) + be(1, 2) + be(3, 2) + be(1, 2) + be(12, 4) + be(6, 2) + be(12, 2) + be(0, 2) + be('A', 2) +
+                   be(1, 2) + be(1, 2)},
+      {"head", be(0x10000, 4) + be(0x10000, 4) + be(0, 4) + be(0x5F0F3CF5, 4) + be(0, 2) + be(1000, 2) +
+                   std::string(16, '\0') + be(0, 2) + be(0xFF38, 2) + be(1000, 2) + be(800, 2) + be(0, 2) + be(8, 2) +
+                   be(2, 2) + be(0, 2) + be(0, 2)},
+      {"hhea", be(0x10000, 4) + be(800, 2) + be(0xFF38, 2) + be(0, 2) + be(1000, 2) + std::string(6, '\0') + be(1, 2) +
+                   std::string(14, '\0') + be(0, 2) + be(2, 2)},
+      {"hmtx", be(1000, 2) + be(0, 2) + be(1000, 2) + be(0, 2)},
+      {"maxp", be(0x5000, 4) + be(2, 2)},
+      {"name", be(0, 2) + be(1, 2) + be(18, 2) + be(3, 2) + be(1, 2) + be(0x409, 2) + be(1, 2) +
+                   be(static_cast<std::uint32_t>(name16.size()), 2) + be(0, 2) + name16},
+  };
+  std::string font = be(0x10000, 4) + be(static_cast<std::uint32_t>(tables.size()), 2) + be(128, 2) + be(3, 2) + be(0, 2), data;
+  for (const auto& [tag, bytes] : tables) {
+    font += tag + be(0, 4) + be(static_cast<std::uint32_t>(12 + 16 * tables.size() + data.size()), 4) +
+            be(static_cast<std::uint32_t>(bytes.size()), 4);
+    data += bytes + std::string((4 - bytes.size() % 4) % 4, '\0');
+  }
+  return font + data;
+}
 
 class Kvrender : public testing::Test {
  protected:
@@ -38,13 +87,12 @@ TEST_F(Kvrender, ANewcomersFirstRunStoresTheDefaultsAndWritesTheWallpaper) {
   EXPECT_EQ(result.out, DefaultOutput().string() + "\n");
   EXPECT_EQ(result.err, "") << "nothing is logged in normal operation";
   kvtest::Image image = kvtest::ReadBmp24(DefaultOutput());
-  EXPECT_EQ(image.width, 640);
-  EXPECT_EQ(image.height, 400);
+  EXPECT_EQ(std::pair(image.width, image.height), std::pair(640, 400));
   // Every default is stored, and every sample background selected.
-  EXPECT_EQ(kvtest::StoredSetting("FirstTime"), "1");
-  EXPECT_EQ(kvtest::StoredSetting("FontSize"), "40");
-  EXPECT_EQ(kvtest::StoredSetting("SelectedFonts0"), "Arial");
-  EXPECT_EQ(kvtest::StoredSetting("SelectedBackgrounds0"), "Aurora");
+  for (auto [name, value] : std::initializer_list<std::pair<const char*, const char*>>{
+           {"FirstTime", "1"}, {"FontSize", "40"}, {"SelectedFonts0", "Arial"}, {"SelectedBackgrounds0", "Aurora"}}) {
+    EXPECT_EQ(kvtest::StoredSetting(name), value) << name;
+  }
   EXPECT_TRUE(kvtest::StoredSetting("SelectedBackgrounds5"));
   EXPECT_FALSE(kvtest::StoredSetting("WallpaperCommand"));
   // The first sample background, stretched: no black anywhere along the edges.
@@ -53,9 +101,16 @@ TEST_F(Kvrender, ANewcomersFirstRunStoresTheDefaultsAndWritesTheWallpaper) {
     EXPECT_NE(image.Pixel(x, 399), 0u);
   }
   // A second run of the same settings writes the same picture.
-  std::string first = kvtest::ReadFile(DefaultOutput());
+  const std::string first = kvtest::ReadFile(DefaultOutput());
   ASSERT_EQ(Run({}).exitCode, 0);
   EXPECT_EQ(kvtest::ReadFile(DefaultOutput()), first) << "random settings preview as fixed values";
+
+  // A damaged store still previews, with the defaults, and is left as it was.
+  kvtest::WriteFile(home_.StoreFile(), std::string(8192, 'z'));
+  result = Run({"--output", (home_.Root() / "p.bmp").string()});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.err.find("registry.sqlite"), std::string::npos) << "the damaged store is named: " << result.err;
+  EXPECT_EQ(kvtest::ReadFile(home_.StoreFile()), std::string(8192, 'z'));
 }
 
 TEST_F(Kvrender, OptionsOverrideTheStoredSettingsAndAStoredZeroMarginIsZero) {
@@ -63,7 +118,7 @@ TEST_F(Kvrender, OptionsOverrideTheStoredSettingsAndAStoredZeroMarginIsZero) {
   // around it. The options give the rest.
   for (const char* name : {"TopMargin", "LeftMargin", "HAlign", "VAlign"}) kvtest::StoreSetting(name, "0");
   kvtest::StoreSetting("SelectedEffects0", "Box");
-  fs::path out = home_.Root() / "preview.bmp";
+  const fs::path out = home_.Root() / "preview.bmp";
   auto draw = [&](const std::vector<std::string>& more) {
     std::vector<std::string> args = {"--background", "", "--background-color=16711680", "--quote", "Blue sky", "--font",
                                      "DejaVu Sans", "--size", "30", "--output", out.string()};
@@ -81,8 +136,7 @@ TEST_F(Kvrender, OptionsOverrideTheStoredSettingsAndAStoredZeroMarginIsZero) {
       if (image.Pixel(x, y) >> 16 > 0xA0) top = std::min(top, y), left = std::min(left, x);
     }
   }
-  EXPECT_LT(top, 12) << "red text at the very top: the stored 0 is no margin, not a random one";
-  EXPECT_LT(left, 6) << "and at the very left";
+  EXPECT_TRUE(top < 12 && left < 6) << "red text at the very top left: a stored 0 is no margin, not a random one";
   EXPECT_FALSE(fs::exists(DefaultOutput()));
   auto darkestOf = [](const kvtest::Image& drawn) {
     std::uint32_t blue = 255;
@@ -94,7 +148,7 @@ TEST_F(Kvrender, OptionsOverrideTheStoredSettingsAndAStoredZeroMarginIsZero) {
   EXPECT_LT(darkestOf(draw({"--effects", "Outline"})), 120u);
 }
 
-TEST_F(Kvrender, ExitStatusesTellWhatHappened) {
+TEST_F(Kvrender, ExitStatusesAndMessagesTellWhatHappened) {
   kvtest::WriteFile(DefaultOutput(), "previous");
   kvtest::WriteFile(home_.Root() / "file", "x");
   struct Case {
@@ -104,11 +158,10 @@ TEST_F(Kvrender, ExitStatusesTellWhatHappened) {
   };
   std::vector<Case> cases = {{{"--size", "5000"}, 1, "does not fit"},
                              {{"--output", (home_.Root() / "file" / "K.bmp").string()}, 3, "file/K.bmp"},
-                             {{"--quote", ""}, 3, "empty"},
-                             {{"--help"}, 0, ""}};
-  for (const auto& args : std::vector<std::vector<std::string>>{{"--size"}, {"--size", "big"}, {"--mode", "3"}, {"--halign", "-1"},
-                                                                {"--allow-violation", "yes"}, {"--colour", "1"}, {"stray"}, {"-x"},
-                                                                {"--effects", "Box,Sparkle"}}) {
+                             {{"--quote", ""}, 3, "empty"}, {{"--help"}, 0, ""}};
+  for (std::vector<std::string> args : std::initializer_list<std::vector<std::string>>{
+           {"--size"}, {"--size", "big"}, {"--mode", "3"}, {"--halign", "-1"}, {"--allow-violation", "yes"},
+           {"--colour", "1"}, {"stray"}, {"-x"}, {"--effects", "Box,Sparkle"}}) {
     cases.push_back({args, 2, "usage: kvrender"});
   }
   for (const Case& c : cases) {
@@ -134,34 +187,21 @@ TEST_F(Kvrender, ExitStatusesTellWhatHappened) {
   EXPECT_NE(huge.err.find("too long"), std::string::npos) << huge.err;
   kvtest::WriteFile(quotes, "");
   EXPECT_EQ(Run({}).exitCode, 0) << "an empty file gives the sample quote";
-}
 
-TEST_F(Kvrender, HostileInputsEndInOneShortLineNotAHang) {
-  kvtest::StoreSetting("Path", home_.DataFolder().string());
-  fs::path out = home_.Root() / "p.bmp";
-  // A background that is a FIFO: nothing ever writes to it.
+  // Hostile inputs end in one short line, not a hang: a background that is
+  // a FIFO nothing ever writes to, a setting of a megabyte.
+  const fs::path out = home_.Root() / "p.bmp";
   ASSERT_EQ(::mkfifo((home_.DataFolder() / "Backgrounds" / "Pipe.bmp").c_str(), 0600), 0);
-  ProcessResult piped = Run({"--background", "Pipe", "--mode", "2", "--output", out.string()},
-                            {}, std::chrono::seconds(60));
+  ProcessResult piped = Run({"--background", "Pipe", "--mode", "2", "--output", out.string()}, {}, std::chrono::seconds(60));
   ASSERT_FALSE(piped.timedOut) << "kvrender waits on a FIFO";
   EXPECT_EQ(piped.exitCode, 0) << piped.err;
   EXPECT_NE(piped.err.find("Pipe.bmp"), std::string::npos) << piped.err;
   EXPECT_EQ(std::count(piped.err.begin(), piped.err.end(), '\n'), 1) << piped.err;
-
-  // A setting of a megabyte is not echoed whole.
   kvtest::StoreSetting("FontColor", std::string(1 << 20, 'x'));
   ProcessResult loud = Run({"--background", "", "--output", out.string()});
   EXPECT_EQ(loud.exitCode, 0) << loud.err.substr(0, 500);
   EXPECT_NE(loud.err.find("FontColor"), std::string::npos) << loud.err.substr(0, 500);
   EXPECT_LT(loud.err.size(), 4000u) << "a message is cut to a readable length";
-}
-
-TEST_F(Kvrender, ADamagedStoreStillPreviewsWithDefaults) {
-  kvtest::WriteFile(home_.StoreFile(), std::string(8192, 'z'));
-  ProcessResult result = Run({"--output", (home_.Root() / "p.bmp").string()});
-  EXPECT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_NE(result.err.find("registry.sqlite"), std::string::npos) << "the damaged store is named: " << result.err;
-  EXPECT_EQ(kvtest::ReadFile(home_.StoreFile()), std::string(8192, 'z')) << "and left exactly as it was";
 }
 
 // The answer to "which file is this face" is kept between runs, and must
@@ -180,10 +220,9 @@ TEST_F(Kvrender, AKeptFontAnswerFollowsFontsInstalledRemovedAndReconfigured) {
   // Whether the run warned that DejaVu Sans stands in for the face asked for.
   auto standIn = [&] {
     ProcessResult result = Run({"--font", "Liberation Sans", "--quote", "Kept", "--effects", "", "--output",
-                                (home_.Root() / "out.bmp").string()},
-                               {{"FONTCONFIG_FILE", config.string()}});
+                                (home_.Root() / "out.bmp").string()}, {{"FONTCONFIG_FILE", config.string()}});
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    bool warned = result.err.find("\"DejaVu Sans\" is used instead") != std::string::npos;
+    const bool warned = result.err.find("\"DejaVu Sans\" is used instead") != std::string::npos;
     EXPECT_TRUE(warned || result.err.empty()) << result.err;
     return warned;
   };
@@ -201,9 +240,31 @@ TEST_F(Kvrender, AKeptFontAnswerFollowsFontsInstalledRemovedAndReconfigured) {
   fs::remove(fonts / "LiberationSans-Regular.ttf");
   EXPECT_TRUE(standIn()) << "a font removed";
   // The configuration now makes the name an alias of what is there.
-  configure("<alias binding=\"same\"><family>Liberation Sans</family><prefer><family>DejaVu Sans</family></prefer>"
-            "</alias>");
+  configure("<alias binding=\"same\"><family>Liberation Sans</family><prefer><family>DejaVu Sans</family></prefer></alias>");
   EXPECT_FALSE(standIn()) << "a configuration edited";
+}
+
+// A face of bitmap strikes only is drawn at the strike nearest the cell
+// height asked for, and size 0 asks for the default cell.
+TEST_F(Kvrender, ABitmapFontTakesTheStrikeNearestTheCellAskedFor) {
+  const fs::path fonts = home_.Root() / "bitmap-fonts", config = home_.Root() / "bitmap-fonts.conf";
+  kvtest::WriteFile(fonts / "KvBits.otb", BitmapFont("KvBits"));
+  kvtest::WriteFile(config, "<?xml version=\"1.0\"?>\n<fontconfig><dir>" + fonts.string() + "</dir><cachedir>" +
+                                (home_.Root() / "fc-cache").string() + "</cachedir></fontconfig>\n");
+  for (auto [size, strike] : std::initializer_list<std::pair<const char*, int>>{{"0", 17}, {"30", 30}}) {
+    const fs::path out = home_.Root() / "bits.bmp";
+    ProcessResult result = Run({"--font", "KvBits", "--size", size, "--quote", "A", "--effects", "", "--background", "",
+                                "--output", out.string()}, {{"FONTCONFIG_FILE", config.string()}});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const kvtest::Image image = kvtest::ReadBmp24(out);
+    int top = image.height, bottom = -1;
+    for (int y = 0; y < image.height; ++y) {
+      for (int x = 0; x < image.width; ++x) {
+        if (image.Pixel(x, y) != 0) top = std::min(top, y), bottom = std::max(bottom, y);
+      }
+    }
+    EXPECT_EQ(bottom - top + 1, strike) << "the ink of the A at size " << size;
+  }
 }
 
 }  // namespace

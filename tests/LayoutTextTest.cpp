@@ -14,7 +14,7 @@ namespace {
 using kv::render::LayoutText;
 using kv::render::RoundHalfEven;
 
-class FakeText final : public kv::render::LayoutModel {
+class FakeText : public kv::render::LayoutModel {
  public:
   FakeText(const std::string& text, std::int32_t width, std::int32_t height, std::vector<std::int32_t> levels)
       : codes_(text.begin(), text.end()), levels_(std::move(levels)), width_(width), height_(height) {
@@ -54,15 +54,11 @@ struct Case {
   std::vector<std::int32_t> levels = {};
 };
 
-TEST(LayoutText, RoundingTakesExactHalvesToTheEvenNeighbour) {
-  EXPECT_EQ(RoundHalfEven(7.5), 8);
-  EXPECT_EQ(RoundHalfEven(6.5), 6);
-  EXPECT_EQ(RoundHalfEven(254.5), 254);
-  EXPECT_EQ(RoundHalfEven(-0.5), 0);
-  EXPECT_EQ(RoundHalfEven(-1.5), -2);
-  EXPECT_EQ(RoundHalfEven(2.4999999), 2);
-  EXPECT_EQ(RoundHalfEven(2.5000001), 3);
-  EXPECT_EQ(RoundHalfEven(1e300), INT32_MAX) << "huge values saturate instead of overflowing";
+TEST(LayoutText, RoundingTakesExactHalvesToTheEvenNeighbourAndSaturates) {
+  for (auto [value, rounded] : std::initializer_list<std::pair<double, std::int32_t>>{
+           {7.5, 8}, {6.5, 6}, {254.5, 254}, {-0.5, 0}, {-1.5, -2}, {2.4999999, 2}, {2.5000001, 3}, {1e300, INT32_MAX}}) {
+    EXPECT_EQ(RoundHalfEven(value), rounded) << value;
+  }
 }
 
 TEST(LayoutText, WorkedExamplesPlaceEveryCharacter) {
@@ -79,6 +75,8 @@ TEST(LayoutText, WorkedExamplesPlaceEveryCharacter) {
       {"crossed margins", "aa bbb c", 100, 100, {0, 0, 60, 60}, 0, 0, 1, {{0, 60, 0}, {3, 60, 20}, {7, 60, 40}}},
       {"word wider than the bitmap", std::string(26, 'x'), 200, 200, {}, 0, 0, 0, {}},
       {"word wider than the column moves left", std::string(15, 'x'), 200, 200, {0, 0, 40, 40}, 0, 0, 1, {{0, 50, 0}}},
+      // Widened twice, to 40 and then 50 and 60: exactly the bitmap's width.
+      {"word as wide as the bitmap", "xxxxxx", 60, 100, {0, 0, 0, 50}, 0, 0, 1, {{0, 0, 0}, {5, 50, 0}}},
       {"widest line wider than the bitmap", "aaaaaaaaaa", 200, 200, {}, 0, 0, 0, {}, 25},
       // The block must leave one line of the bitmap free: 40 high fits 60 exactly, its bottom at the edge.
       {"one pixel taller than the room", "aa bb", 100, 59, {0, 0, 0, 70}, 0, 0, 0, {}},
@@ -124,14 +122,10 @@ TEST(LayoutText, WorkedExamplesPlaceEveryCharacter) {
 }
 
 TEST(LayoutText, AFailingModelIsAnError) {
-  class Broken final : public kv::render::LayoutModel {
+  class Broken final : public FakeText {
    public:
-    kv::Result<std::int32_t> GetNumberOfCharacters() const override { return 0; }
+    Broken() : FakeText("A", 10, 20, {}) {}
     kv::Result<std::int32_t> GetCharacterWidth(std::int32_t) const override { return kv::Fail("width failed"); }
-    kv::Result<std::int32_t> GetCharacterValue(std::int32_t) const override { return 65; }
-    kv::Result<std::int32_t> GetCharacterHeight() const override { return 20; }
-    kv::Status SetCharacterX(std::int32_t, std::int32_t) override { return kv::Ok(); }
-    kv::Status SetCharacterY(std::int32_t, std::int32_t) override { return kv::Ok(); }
   } broken;
   auto result = LayoutText(broken, 100, 100, 0, 0, 0, 0, 0, 0, true);
   ASSERT_FALSE(result);

@@ -12,7 +12,7 @@
 #include "TempHome.h"
 #include "PublishWallpaper.h"
 #include "UpdateWallpaper.h"
-#include "render/MonitorWallpapers.h"
+#include "render/MonitorPublish.h"
 #include "Xvfb.h"
 #include "kvplatform/display/Screen.h"
 

@@ -26,7 +26,19 @@ std::map<std::string, int> Picks(const std::string& path, int count) {
   return seen;
 }
 
-TEST(QuoteSelection, JoinedListsRoundTrip) {
+class QuoteSelection : public testing::Test {
+ protected:
+  // The quote picked from a file of `bytes`.
+  std::string Read(const std::string& bytes) {
+    kvtest::WriteFile(file_, bytes);
+    return PickRandomQuote(file_);
+  }
+
+  kvtest::TempHome home_;
+  const fs::path file_ = home_.Root() / "q.txt";
+};
+
+TEST_F(QuoteSelection, JoinedListsRoundTrip) {
   std::string joined = JoinList({"a", "b", "c"});
   EXPECT_EQ(joined, "a\\\\\\b\\\\\\c");
   EXPECT_EQ(SplitList(joined), (std::vector<std::string>{"a", "b", "c"}));
@@ -44,44 +56,36 @@ TEST(QuoteSelection, JoinedListsRoundTrip) {
   for (const auto& [item, count] : seen) EXPECT_NEAR(count, 1000, 120) << item;
 }
 
-TEST(QuoteSelection, EveryKindOfLineEndEndsALine) {
-  kvtest::TempHome home;
-  fs::path file = home.Root() / "q.txt";
+TEST_F(QuoteSelection, EveryKindOfLineEndEndsALine) {
   for (std::string content : {"A\nB\nC\n", "A\r\nB\r\nC\r\n", "A\rB\rC", "A\r\nB\nC"}) {
-    kvtest::WriteFile(file, content);
-    auto seen = Picks(file, 1500);
+    kvtest::WriteFile(file_, content);
+    auto seen = Picks(file_, 1500);
     ASSERT_EQ(seen.size(), 3u) << "content " << testing::PrintToString(content);
     for (const char* line : {"A", "B", "C"}) EXPECT_NEAR(seen[line], 500, 90) << line;
   }
   // CR LF split across the 64 KiB read blocks is still one line end.
-  std::string big(64 * 1024 - 1, 'x');
-  kvtest::WriteFile(file, big + "\r\nlast");
-  auto seen = Picks(file, 200);
+  kvtest::WriteFile(file_, std::string(64 * 1024 - 1, 'x') + "\r\nlast");
+  auto seen = Picks(file_, 200);
   EXPECT_EQ(seen.size(), 2u);
   EXPECT_GT(seen["last"], 0);
 }
 
-TEST(QuoteSelection, EmptyMissingAndUnusableFilesGiveTheFallback) {
-  kvtest::TempHome home;
-  std::string fallback(kFallbackQuote);
-  fs::path file = home.Root() / "q.txt";
-
-  kvtest::WriteFile(file, "");
-  EXPECT_EQ(PickRandomQuote(file), fallback);
-  EXPECT_EQ(PickRandomQuote((home.Root() / "missing.txt").string()), fallback);
+TEST_F(QuoteSelection, EmptyMissingAndUnusableFilesGiveTheFallback) {
+  const std::string fallback(kFallbackQuote);
+  EXPECT_EQ(Read(""), fallback);
+  EXPECT_EQ(PickRandomQuote((home_.Root() / "missing.txt").string()), fallback);
   EXPECT_EQ(PickRandomQuote(""), fallback);
 
-  kvtest::WriteFile(file, "A\n\n");
-  auto seen = Picks(file, 400);
+  kvtest::WriteFile(file_, "A\n\n");
+  auto seen = Picks(file_, 400);
   EXPECT_EQ(seen.size(), 2u) << "the empty second line gives the fallback";
   EXPECT_GT(seen[fallback], 100);
 
   // A long line is a quote like any other; only one past 1 MiB is not.
-  kvtest::WriteFile(file, std::string(4099, 'w') + "\n");
-  EXPECT_EQ(PickRandomQuote(file), std::string(4099, 'w'));
+  EXPECT_EQ(Read(std::string(4099, 'w') + "\n"), std::string(4099, 'w'));
   testing::internal::CaptureStderr();
-  kvtest::WriteFile(file, std::string((1 << 20) + 1, 'w') + "\nshort\n");
-  seen = Picks(file, 50);
+  kvtest::WriteFile(file_, std::string((1 << 20) + 1, 'w') + "\nshort\n");
+  seen = Picks(file_, 50);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_GT(seen["short"], 0);
   EXPECT_GT(seen[fallback], 0) << "a line over 1 MiB is never handed to the renderer";
@@ -89,9 +93,8 @@ TEST(QuoteSelection, EmptyMissingAndUnusableFilesGiveTheFallback) {
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << "reported once: " << err.substr(0, 500);
 }
 
-TEST(QuoteSelection, FilesThatAreNoTextFallBackWithOneLineEach) {
-  kvtest::TempHome home;
-  const fs::path folder = home.Root();
+TEST_F(QuoteSelection, FilesThatAreNoTextFallBackWithOneLineEach) {
+  const fs::path folder = home_.Root();
   ASSERT_EQ(::mkfifo((folder / "fifo.txt").c_str(), 0600), 0);
   fs::create_directories(folder / "folder.txt");
   fs::create_symlink("/dev/zero", folder / "zero.txt");
@@ -127,46 +130,36 @@ TEST(QuoteSelection, FilesThatAreNoTextFallBackWithOneLineEach) {
   }
 }
 
-TEST(QuoteSelection, AnOpenedFileIsScannedAndReadOnItsOwnDescriptor) {
-  kvtest::TempHome home;
-  fs::path file = home.Root() / "q.txt";
-  kvtest::WriteFile(file, "one\r\ntwo\nthree");
-  auto quotes = QuotesFile::Open(file.string());
+TEST_F(QuoteSelection, AnOpenedFileIsScannedAndReadOnItsOwnDescriptor) {
+  kvtest::WriteFile(file_, "one\r\ntwo\nthree");
+  auto quotes = QuotesFile::Open(file_.string());
   ASSERT_TRUE(quotes) << quotes.error().message;
   // The file is swapped for a FIFO between the open and the reads: the
   // reads still see the file that was opened, and never wait.
-  fs::rename(file, home.Root() / "moved.txt");
-  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+  fs::rename(file_, home_.Root() / "moved.txt");
+  ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
   auto scan = quotes->Scan();
   ASSERT_TRUE(scan) << scan.error().message;
   EXPECT_EQ(scan->lines, 3);
-  auto line = quotes->ReadLine(3);
-  ASSERT_TRUE(line);
-  EXPECT_EQ(line->text, "three");
+  EXPECT_EQ(quotes->ReadLine(3).value_or(QuoteLine{}).text, "three");
   EXPECT_EQ(quotes->ReadLine(4)->text, "") << "past the end";
 }
 
 // A file is UTF-8 when every sequence in it is valid, else Windows-1252:
 // each sequence at the edges of the ranges, whole and split across the
 // 64 KiB read blocks at every byte.
-TEST(QuoteSelection, TextIsUtf8OrWindows1252) {
-  kvtest::TempHome home;
-  fs::path file = home.Root() / "q.txt";
-  auto read = [&](const std::string& bytes) {
-    kvtest::WriteFile(file, bytes);
-    return PickRandomQuote(file);
-  };
-  EXPECT_EQ(read("\xEF\xBB\xBF" "Café — “quoted”\n"), "Café — “quoted”") << "UTF-8, byte-order mark dropped";
-  EXPECT_EQ(read("Caf\xE9 \x96 \x93quoted\x94\r\n"), "Café – “quoted”") << "not UTF-8, so Windows-1252";
+TEST_F(QuoteSelection, TextIsUtf8OrWindows1252) {
+  EXPECT_EQ(Read("\xEF\xBB\xBF" "Café — “quoted”\n"), "Café — “quoted”") << "UTF-8, byte-order mark dropped";
+  EXPECT_EQ(Read("Caf\xE9 \x96 \x93quoted\x94\r\n"), "Café – “quoted”") << "not UTF-8, so Windows-1252";
 
   // The lowest and highest code of each length, and those around the surrogates.
   for (std::string valid : {"\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xEF\xBF\xBF", "\xED\x9F\xBF", "\xEE\x80\x80",
                             "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"}) {
     std::string shown = testing::PrintToString(valid);
-    EXPECT_EQ(read("<" + valid + ">"), "<" + valid + ">") << shown;
+    EXPECT_EQ(Read("<" + valid + ">"), "<" + valid + ">") << shown;
     for (size_t before = 1; before <= valid.size(); ++before) {
       std::string line = std::string(64 * 1024 - before, 'x') + valid;
-      EXPECT_EQ(read(line), line) << shown << " with " << before << " byte(s) in the first block";
+      EXPECT_EQ(Read(line), line) << shown << " with " << before << " byte(s) in the first block";
     }
   }
   // Overlong forms, surrogates, codes past U+10FFFF and lead bytes that
@@ -175,24 +168,22 @@ TEST(QuoteSelection, TextIsUtf8OrWindows1252) {
            {"\xC0\x80", "À€"}, {"\xC1\xBF", "Á¿"}, {"\xE0\x9F\xBF", "àŸ¿"}, {"\xF0\x8F\xBF\xBF", "ð\u008F¿¿"},
            {"\xED\xA0\x80", "í\u00A0€"}, {"\xED\xBF\xBF", "í¿¿"}, {"\xF4\x90\x80\x80", "ô\u0090€€"},
            {"\xF5\x80\x80\x80", "õ€€€"}, {"\xF8\x88\x80\x80\x80", "øˆ€€€"}, {"\xBF", "¿"}}) {
-    EXPECT_EQ(read("<" + bytes + "> é"), "<" + text + "> Ã©") << testing::PrintToString(bytes);
+    EXPECT_EQ(Read("<" + bytes + "> é"), "<" + text + "> Ã©") << testing::PrintToString(bytes);
   }
   std::string cut = std::string(64 * 1024 - 2, 'x') + "\xE0\xA0";
-  EXPECT_EQ(read(cut), cut.substr(0, cut.size() - 2) + "à\u00A0") << "a sequence cut off by the end of the file";
+  EXPECT_EQ(Read(cut), cut.substr(0, cut.size() - 2) + "à\u00A0") << "a sequence cut off by the end of the file";
 }
 
-TEST(QuoteSelection, NamesFindTheirFileAndNeverLeaveTheDataFolder) {
-  kvtest::TempHome home;
-  kvtest::WriteFile(home.DataFolder() / "files" / "Wisdom.TXT", "Know thyself\n");
-  std::string data = home.DataFolder().string();
+TEST_F(QuoteSelection, NamesFindTheirFileAndNeverLeaveTheDataFolder) {
+  kvtest::WriteFile(home_.DataFolder() / "files" / "Wisdom.TXT", "Know thyself\n");
+  const std::string data = home_.DataFolder().string();
   EXPECT_EQ(QuotesFilePath(data, "Wisdom"), data + "/files/Wisdom.TXT") << "the extension in any letter case";
   EXPECT_EQ(PickRandomQuote(QuotesFilePath(data, "Wisdom")), "Know thyself");
   EXPECT_EQ(QuotesFilePath(data, "wisdom"), data + "/files/wisdom.txt") << "the name keeps its own case";
-  EXPECT_EQ(QuotesFilePath("/data", "Craft"), "/data/files/Craft.txt");
-  EXPECT_EQ(QuotesFilePath("/data", ""), "/data/files/.txt");
-  EXPECT_EQ(QuotesFilePath("/data", "../../etc/passwd"), "");
-  EXPECT_EQ(QuotesFilePath("/data", ".."), "");
-  EXPECT_EQ(QuotesFilePath("/data", "a/b"), "");
+  for (auto [name, path] : std::initializer_list<std::pair<const char*, const char*>>{
+           {"Craft", "/data/files/Craft.txt"}, {"", "/data/files/.txt"}, {"../../etc/passwd", ""}, {"..", ""}, {"a/b", ""}}) {
+    EXPECT_EQ(QuotesFilePath("/data", name), path) << name;
+  }
 }
 
 }  // namespace

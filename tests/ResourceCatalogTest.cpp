@@ -28,6 +28,12 @@ class ResourceCatalog : public testing::Test {
   }
   fs::path Backgrounds() const { return home_.DataFolder() / "Backgrounds"; }
   fs::path Quotes() const { return home_.DataFolder() / "files"; }
+  // The backgrounds and the quotes files listed.
+  static std::pair<Names, Names> Lists(CResources& catalog) {
+    Names backgrounds, quotes;
+    EXPECT_TRUE(catalog.GetAvailableBackgrounds(backgrounds) && catalog.GetAvailableQuotesFiles(quotes));
+    return {backgrounds, quotes};
+  }
 
   kvtest::TempHome home_;
 };
@@ -47,14 +53,11 @@ TEST_F(ResourceCatalog, FileListsMatchExtensionsInAnyCaseAndListOnlyUsableNames)
 
   testing::internal::CaptureStderr();
   auto catalog = CResources::Create();
-  std::string err = testing::internal::GetCapturedStderr();
+  const std::string err = testing::internal::GetCapturedStderr();
   ASSERT_TRUE(catalog) << catalog.error().message;
-  Names backgrounds, quotes;
-  ASSERT_TRUE(catalog->GetAvailableBackgrounds(backgrounds));
-  ASSERT_TRUE(catalog->GetAvailableQuotesFiles(quotes));
-  EXPECT_EQ(backgrounds, (Names{"Anim", "Logo", "Pic", "Scan", "Sea", "sky", "trail ", "Twice", "x.bmp"}))
+  EXPECT_EQ(Lists(*catalog), (std::pair<Names, Names>{{"Anim", "Logo", "Pic", "Scan", "Sea", "sky", "trail ", "Twice", "x.bmp"},
+                                                       {"daily", "Wisdom"}}))
       << "every picture format, a name shared by several formats once";
-  EXPECT_EQ(quotes, (Names{"daily", "Wisdom"}));
   // A name holding the separator of the service's lists would be split in
   // two there: it is left out, with one line saying why.
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
@@ -78,11 +81,8 @@ TEST_F(ResourceCatalog, ListsNumbersAndPicksOfAFreshHome) {
   fs::remove_all(Quotes());
   auto catalog = CResources::Create();
   ASSERT_TRUE(catalog);
-  Names backgrounds, quotes, fonts;
-  ASSERT_TRUE(catalog->GetAvailableBackgrounds(backgrounds));
-  ASSERT_TRUE(catalog->GetAvailableQuotesFiles(quotes));
-  EXPECT_EQ(backgrounds, Names{""});
-  EXPECT_EQ(quotes, Names{""});
+  EXPECT_EQ(Lists(*catalog), (std::pair<Names, Names>{{""}, {""}}));
+  Names fonts;
   ASSERT_TRUE(catalog->GetAvailableFonts(fonts));
   EXPECT_NE(std::find(fonts.begin(), fonts.end(), "DejaVu Sans"), fonts.end());
   std::sort(fonts.begin(), fonts.end());
@@ -94,11 +94,9 @@ TEST_F(ResourceCatalog, ListsNumbersAndPicksOfAFreshHome) {
   CSettings settings;
   ASSERT_TRUE(settings.LoadSettings(&*catalog));
   ASSERT_TRUE(catalog->Init(&settings));
-  EXPECT_EQ(*catalog->GetFontSize(), 40);
-  EXPECT_EQ(*catalog->GetFontColor(), 16777215);
-  EXPECT_EQ(*catalog->GetBackgroundColor(), 0);
-  EXPECT_EQ(*catalog->GetFrequency(), 4);
-  EXPECT_EQ(*catalog->GetBackgroundMode(), 1);
+  EXPECT_EQ((std::vector{*catalog->GetFontSize(), *catalog->GetFontColor(), *catalog->GetBackgroundColor(),
+                         *catalog->GetFrequency(), *catalog->GetBackgroundMode()}),
+            (std::vector{40, 16777215, 0, 4, 1})) << "size, colours, frequency and mode";
 
   settings.FontSize("abc");
   auto size = catalog->GetFontSize();

@@ -1,10 +1,9 @@
 #pragma once
 
-// Pictures in the formats other than BMP, written by the tests themselves:
-// PNG and JPEG through stb_image_write, grey, CMYK and progressive JPEG
-// through libjpeg's encoder, WebP through libwebp's encoder, GIF by hand
-// (uncompressed codes), so that each decoder is checked against a writer
-// of its own.
+// Pictures in the formats other than BMP, written by the tests themselves
+// (PNG and JPEG through stb_image_write, other JPEGs through libjpeg, WebP
+// through libwebp, GIF by hand) so that each decoder is checked against a
+// writer of its own.
 
 #include <cstdint>
 #include <functional>
@@ -26,7 +25,7 @@ enum class JpegKind {
   AdobeCmyk,    // CMYK, inverted, with the marker Adobe's programs write
   PlainCmyk,    // CMYK as stored plainly, no such marker
 };
-// Written through libjpeg (JpegWriter.cpp), at quality 95; the alpha is dropped.
+// Written through libjpeg at quality 95; the alpha is dropped.
 std::string MakeJpegOfKind(int width, int height, const RgbaFunction& pixel, JpegKind kind);
 // Lossless, alpha kept.
 std::string MakeWebp(int width, int height, const RgbaFunction& pixel);
@@ -34,9 +33,6 @@ std::string MakeWebp(int width, int height, const RgbaFunction& pixel);
 // `transparent` >= 0 makes that index transparent.
 std::string MakeGif(int width, int height, const std::vector<std::uint32_t>& colours,
                     const std::function<int(int x, int y)>& index, int transparent = -1);
-// A GIF of 256 fixed colours (3 bits of red and green, 2 of blue; each
-// pixel takes the nearest below) with real LZW compression (GifWriter.cpp).
-std::string MakePhotoGif(int width, int height, const RgbaFunction& pixel);
 // The JPEG with an Exif block stating `orientation` (1..8) inserted after
 // its start mark, in big- or little-endian byte order.
 std::string WithExifOrientation(const std::string& jpeg, int orientation, bool bigEndian);

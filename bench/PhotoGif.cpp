@@ -1,11 +1,11 @@
 // GIFs of 256 colours with real LZW compression, as a photo saved as GIF
-// is: what the benchmarks decode. (MakeGif writes a few colours and codes
-// that never grow, which suits exact tests but not a measurement.)
+// is: what the benchmarks decode. (The tests' MakeGif writes a few colours
+// and codes that never grow, which suits exact tests but not a measurement.)
+
+#include "PhotoGif.h"
 
 #include <cstdint>
 #include <vector>
-
-#include "PictureWriters.h"
 
 namespace kvtest {
 
