@@ -217,14 +217,12 @@ TEST_F(BadInput, AStoreThatIsNoDatabaseOpensWithDefaultsAndRefusesToSave) {
   const std::string garbage = "this is no settings store, just some text\n";
   kvtest::WriteFile(file, garbage);
   AddBackground("A");
-
   kv::Status loaded = Open();
   ASSERT_FALSE(loaded) << "the load tells what went wrong";
   EXPECT_NE(loaded.error().message.find(file.string()), std::string::npos) << loaded.error().message;
   EXPECT_NE(loaded.error().message.find("defaults"), std::string::npos) << loaded.error().message;
   // The defaults are shown, and the window is usable.
-  EXPECT_EQ(List("cboFrequency")->currentText(), "Hour");
-  EXPECT_EQ(List("cboMargin0")->currentText(), "10%");
+  EXPECT_EQ(std::pair(List("cboFrequency")->currentText(), List("cboMargin0")->currentText()), std::pair(QString("Hour"), QString("10%")));
   EXPECT_EQ(Swatch("txtColor")->Color(), 0xFFFFFFu);
   EXPECT_GT(CheckList("lstBackGrounds")->count(), 0)
       << "without a readable \"Path\" the data folder is the library's, with its sample pictures";
@@ -251,8 +249,7 @@ TEST_F(BadInput, SettingsThatCannotBeLoadedAreShownAsNothingAndNeverSaved) {
   kv::Status loaded = Open();
   ASSERT_FALSE(loaded);
   EXPECT_NE(loaded.error().message.find("Lexora"), std::string::npos) << loaded.error().message;
-  EXPECT_FALSE(Find<QGroupBox>("fraVarious")->isEnabled()) << "nothing to edit";
-  EXPECT_FALSE(Find<QGroupBox>("fraFrequency")->isEnabled());
+  EXPECT_FALSE(Find<QGroupBox>("fraVarious")->isEnabled() || Find<QGroupBox>("fraFrequency")->isEnabled()) << "nothing to edit";
   EXPECT_EQ(List("cboFrequency")->currentIndex(), -1);
   EXPECT_EQ(Swatch("txtColor")->Color(), std::nullopt);
   EXPECT_TRUE(Button("cmdCancel")->isEnabled());
@@ -294,7 +291,6 @@ TEST_F(BadInput, NamesWithOddCharactersArrivePerByteAsTheFilesAreNamed) {
   };
   EXPECT_EQ(sorted(Texts(list)), sorted({" padded ", "<b>bold", "Caf\xc3\xa9 & Co", "caf\xc3\xa9 latin", "tab\there"}))
       << "shown readably, the Latin-1 name decoded";
-
   ShowPage(3);
   for (int row = 0; row < list->count(); ++row) SetChecked(list, row, true);
   Button("cmdOK")->click();

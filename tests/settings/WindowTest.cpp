@@ -150,7 +150,7 @@ TEST_F(Window, UseQuotesIsNoEditAndAnInstalledSiblingClearsAndLocksIt) {
   EXPECT_FALSE(ApplyEnabled());
   kvtest::Store("software\\Classes\\Lexora.Data", "", "");
   kvtest::Store("software\\Classes\\Lexora.Settings", "LexoraPath", data_.string());
-  StoreSetting("UseQuotes", "1");
+  StoreSetting("UseQuotes", "1");  // an installed sibling
   OpenCleanly();
   QWidget* quotesPage = Find<QWidget>("fraOptionPanel1");
   EXPECT_FALSE(Box("chkUseQuotes")->isChecked());
@@ -167,8 +167,7 @@ TEST_F(Window, UseQuotesIsNoEditAndAnInstalledSiblingClearsAndLocksIt) {
 }
 
 TEST_F(Window, CancelCloseAndEscapeSaveNothingApplyOkAndEnterSaveTheEditedState) {
-  AddBackground("A");
-  AddBackground("B");
+  for (const char* name : {"A", "B"}) AddBackground(name);
   OpenCleanly();
   ShowPage(4);
   Pick(List("cboHAlign"), 1);
@@ -178,8 +177,8 @@ TEST_F(Window, CancelCloseAndEscapeSaveNothingApplyOkAndEnterSaveTheEditedState)
   ASSERT_TRUE(ApplyEnabled());
   Button("cmdCancel")->click();
   EXPECT_FALSE(window_->isVisible()) << "Cancel closes the window";
-  EXPECT_EQ(StoredSettings({"HAlign", "TopMargin"}), (Names{"3", "10"}));
-  EXPECT_EQ(StoredList("SelectedBackgrounds"), Names{""});
+  EXPECT_EQ(StoredSettings({"HAlign", "TopMargin", "SelectedBackgrounds0", "SelectedBackgrounds1"}),
+            (Names{"3", "10", "", "(none)"}));
   for (bool escape : {false, true}) {
     OpenCleanly();
     Pick(List("cboFrequency"), 0);
@@ -207,11 +206,9 @@ TEST_F(Window, CancelCloseAndEscapeSaveNothingApplyOkAndEnterSaveTheEditedState)
   EXPECT_FALSE(ApplyEnabled()) << "nothing left to apply";
   EXPECT_TRUE(window_->isVisible()) << "Apply keeps the window open";
   EXPECT_TRUE(Button("cmdOK")->hasFocus()) << "the focus moved to OK as Apply was disabled";
-  for (auto [name, value] : {std::pair{"HAlign", "2"}, {"BottomMargin", "35"}, {"BackgroundMode", "0"},
-                             // Everything else is the state loaded, written back unchanged.
-                             {"Frequency", "1"}, {"FontColor", "16777215"}, {"TopMargin", "10"}}) {
-    EXPECT_EQ(StoredSetting(name), value) << name;
-  }
+  // Everything else is the state loaded, written back unchanged.
+  EXPECT_EQ(StoredSettings({"HAlign", "BottomMargin", "BackgroundMode", "Frequency", "FontColor", "TopMargin"}),
+            (Names{"2", "35", "0", "1", "16777215", "10"}));
   EXPECT_EQ(StoredList("SelectedBackgrounds"), Names{"B"});
   EXPECT_EQ(StoredList("SelectedFonts"), Names{"Arial"});
   // Enter presses OK without moving the focus: the choice shown in the list
