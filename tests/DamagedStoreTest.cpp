@@ -125,7 +125,9 @@ TEST(CrashSafety, KilledPublishesNeverTearTheWallpaper) {
   fs::path folder = home.DataHome() / "kvillo", wallpaper = folder / "Kvillo.bmp";
   const Env env{{"DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "1280x720"}};
   const std::string quotes[2] = {"The old wallpaper.", "The new wallpaper."};
-  auto args = [&](int i) { return std::vector<std::string>{"--quote", quotes[i], "--background", "Aurora", "--font", "DejaVu Sans"}; };
+  auto args = [&](int i) {
+    return std::vector<std::string>{"--quote", quotes[i], "--background", "Aurora", "--font", "DejaVu Sans"};
+  };
   auto render = [&](int i, const fs::path& output) {
     auto withOutput = args(i);
     withOutput.insert(withOutput.end(), {"--output", output.string()});

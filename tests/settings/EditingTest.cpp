@@ -222,7 +222,8 @@ TEST_F(BadInput, AStoreThatIsNoDatabaseOpensWithDefaultsAndRefusesToSave) {
   EXPECT_NE(loaded.error().message.find(file.string()), std::string::npos) << loaded.error().message;
   EXPECT_NE(loaded.error().message.find("defaults"), std::string::npos) << loaded.error().message;
   // The defaults are shown, and the window is usable.
-  EXPECT_EQ(std::pair(List("cboFrequency")->currentText(), List("cboMargin0")->currentText()), std::pair(QString("Hour"), QString("10%")));
+  EXPECT_EQ(std::pair(List("cboFrequency")->currentText(), List("cboMargin0")->currentText()),
+            std::pair(QString("Hour"), QString("10%")));
   EXPECT_EQ(Swatch("txtColor")->Color(), 0xFFFFFFu);
   EXPECT_GT(CheckList("lstBackGrounds")->count(), 0)
       << "without a readable \"Path\" the data folder is the library's, with its sample pictures";
