@@ -29,7 +29,6 @@ TEST(Install, PerUserInstallWorksWithoutRoot) {
     EXPECT_TRUE(line.starts_with(prefix.string() + "/")) << line;
   }
   EXPECT_GE(files, KV_TEST_WITH_SETTINGS ? 15u : 12u);
-
   fs::path folder = prefix / "lib" / "kvillo";
   std::vector<std::string> programs{"Kvillo", "kvreg", "kvrender", "kvctl"};
   if (KV_TEST_WITH_SETTINGS) programs.push_back("KvSettings");
@@ -53,7 +52,6 @@ TEST(Install, PerUserInstallWorksWithoutRoot) {
     EXPECT_EQ(valid.out + valid.err, "") << "the entry has no warnings either";
     EXPECT_TRUE(fs::exists(prefix / "share" / "icons" / "hicolor" / "scalable" / "apps" / "KvSettings.svg"));
   }
-
   // The programs, started through their links, use the data folder they
   // were installed with.
   auto rendered = kvtest::Run(prefix / "bin" / "kvrender", {"--quote", "Installed and working."},

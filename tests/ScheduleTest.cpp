@@ -43,7 +43,6 @@ class Schedule : public testing::Test {
       form_->tmrTimer_Timer();
     }
   }
-
   kvtest::TempHome home_;
   LocalDateTime start_{2026, 12, 6, 8, 30, 0};
   int tick_ = 0;
@@ -87,13 +86,11 @@ TEST_F(Schedule, StoredDatesDecideTheStartUpUpdate) {
   Form().SetUpSchedule(kv::wpWeekly);
   EXPECT_EQ(updates_, std::vector<int>{0});
   EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), "2026-12-13T08:30:00") << "now plus 7, not the old date plus 7";
-
   updates_.clear();
   kvtest::StoreSetting("UpdateDate", FormatIso(AddDays(start_, 10)));
   Form().SetUpSchedule(kv::wpMonthly);
   EXPECT_EQ(form_->Days, 30);
   EXPECT_TRUE(updates_.empty());
-
   // The current minute counts as due, the next one does not.
   LocalDateTime sameMinute = start_, nextMinute = start_;
   sameMinute.second = 59;
@@ -116,7 +113,6 @@ TEST_F(Schedule, APausedCheckMovesTheDateOnAndAnEndingCycleStopsTheSchedule) {
   form_.emplace(frmKvillo::Hooks{.update = [&] { return ++cycles, outcome; }, .now = [this] { return Clock(); }});
   form_->SetUpSchedule(kv::wpDaily);
   EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), "2026-12-07T08:30:00");
-
   outcome = CycleOutcome::EndProgram;
   cycles = 0;
   form_->SetUpSchedule(kv::wpMinute);
@@ -140,7 +136,6 @@ TEST_F(Schedule, RenderNowLeavesTheCountAndTheDateAlone) {
   EXPECT_EQ(kv::platform::MinutesBetween(Clock(), *next), 5 * 60);
   Ticks(5);
   EXPECT_EQ(updates_.size(), 3u) << "the schedule's own update comes when it would have";
-
   kvtest::StoreSetting("UpdateDate", "2026-12-20T08:30:00");
   form = &Form();
   form->SetUpSchedule(kv::wpWeekly);

@@ -25,13 +25,12 @@ using namespace std::chrono_literals;
 // show the whole answer at once.
 std::string Describe(const std::vector<Monitor>& monitors) {
   std::string text;
-  for (const Monitor& m : monitors) {
-    text += m.name + " " + std::to_string(m.rect.right - m.rect.left) + "x" + std::to_string(m.rect.bottom - m.rect.top) +
-            "+" + std::to_string(m.rect.left) + "+" + std::to_string(m.rect.top) + (m.primary ? "*" : "") + "; ";
+  for (const auto& [name, r, primary, taskbar] : monitors) {
+    text += name + " " + std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
+            std::to_string(r.left) + "+" + std::to_string(r.top) + (primary ? "*" : "") + "; ";
   }
   return text;
 }
-
 std::string Describe(const kv::Result<std::vector<Monitor>>& monitors) {
   return monitors ? Describe(*monitors) : "error: " + monitors.error().message;
 }
@@ -69,7 +68,6 @@ TEST(WaylandMonitorsTest, KvrenderMakesAWallpaperPerSwayOutputAndOutputsAreTheir
     kvtest::SavePng(shown, kvtest::ScreenshotDir() / ("sway-" + std::string(name) + ".png"));
     EXPECT_TRUE(same) << "sway shows a " << shown.width << "x" << shown.height << " picture that is not the file";
   }
-
   // A scaled output still counts its physical pixels, through swaymsg and the protocol alike.
   session.Export();
   ASSERT_EQ(session.Swaymsg({"output", "HEADLESS-2", "scale", "2"}).exitCode, 0);
@@ -93,7 +91,6 @@ TEST(WaylandMonitorsTest, ACompositorThatDoesNotAnswerGivesNoMonitorsWithinTheBo
   SwaySession session({{1280, 800, 0, 0}});
   session.Export();
   session.Pause();  // it accepts connections and never answers them
-
   auto start = std::chrono::steady_clock::now();
   auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
   EXPECT_FALSE(kv::platform::QueryWaylandMonitors());
@@ -104,7 +101,6 @@ TEST(WaylandMonitorsTest, ACompositorThatDoesNotAnswerGivesNoMonitorsWithinTheBo
   EXPECT_EQ(protocol.error().code, ErrorCode::Busy) << protocol.error().message;
   EXPECT_LT(seconds(), 32) << "the protocol's poll ignored its deadline";
   session.Resume();
-
   // No compositor at all is told at once, not waited for.
   setenv("WAYLAND_DISPLAY", "wayland-none", 1);
   unsetenv("SWAYSOCK");
@@ -128,7 +124,6 @@ TEST(WaylandMonitorsTest, CompositorAnswersAreReadSafely) {
     {"id": 2, "name": "DP-2", "width": 800, "height": 600, "x": 0, "y": 0, "disabled": true}
   ])";
   EXPECT_EQ(Describe(ParseHyprlandMonitors(hyprland)), "HDMI-A-1 1440x2560+1920+-200*; DP-1 1920x1080+0+0; ");
-
   // Names that would start another sway command, leave the folder of a
   // file name or pose as an option are dropped, the monitor kept; outputs
   // switched off, of no size or at an absurd place are left out.
@@ -143,7 +138,6 @@ TEST(WaylandMonitorsTest, CompositorAnswersAreReadSafely) {
     "not an output", null
   ])";
   EXPECT_EQ(Describe(ParseSwayOutputs(sway)), " 640x480+0+0*;  640x480+640+0;  640x480+1280+0; DP-5 800x600+0+480; ");
-
   // Text that is not a whole list of outputs is refused as a whole.
   for (const std::string& bad : std::vector<std::string>{"", "[", "{}", "[{\"name\": \"a\"", "not json", "[1e999]", "[\"\\ud800\"]", "[] []",
                           "[{\"rect\": {\"x\": 0, \"y\": 0}, \"current_mode\": {\"width\": 40000, \"height\": 10}}]",
@@ -154,7 +148,6 @@ TEST(WaylandMonitorsTest, CompositorAnswersAreReadSafely) {
     ASSERT_FALSE(parsed) << bad.substr(0, 80) << " gave " << Describe(parsed);
     EXPECT_EQ(parsed.error().code, ErrorCode::Corrupt);
   }
-
   // With HYPRLAND_INSTANCE_SIGNATURE set, hyprctl is the one asked. No
   // Hyprland runs here, so a stand-in prints its answer.
   kvtest::TempHome home;

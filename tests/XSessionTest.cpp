@@ -35,7 +35,6 @@ class XSession : public testing::Test {
     }
     StoreSetting("Path", kvtest::BinDir().string());
   }
-
   std::unique_ptr<kvtest::Child> Start(const kvtest::Xvfb& xvfb, int tickMs = 100, const char* desktop = nullptr) {
     return std::make_unique<kvtest::Child>(
         kvtest::BinDir() / "Kvillo", std::vector<std::string>{},
@@ -44,7 +43,6 @@ class XSession : public testing::Test {
                                                            {"XDG_CURRENT_DESKTOP", desktop ? desktop : std::optional<std::string>()}});
   }
   fs::path Wallpaper() const { return home_.DataHome() / "kvillo" / "Kvillo.bmp"; }
-
   kvtest::TempHome home_;
 };
 
@@ -64,14 +62,12 @@ TEST_F(XSession, ALogOnWithNoUpdateDueShowsTheExistingWallpaperAgain) {
   service->Signal(SIGTERM);
   ASSERT_TRUE(service->Wait(30s));
   EXPECT_EQ(StoredSetting("UpdateDate"), "2999-01-01T00:00:00") << "nothing was rendered";
-
   // A WallpaperCommand is handed the existing file the same way.
   kvtest::WallpaperRecorder recorder(home_.Root());
   service = Start(xvfb);
   EXPECT_TRUE(kvtest::WaitFor([&] { return recorder.Published() == 1; }, 60s)) << service->ErrSoFar();
   service->Signal(SIGTERM);
   ASSERT_TRUE(service->Wait(30s));
-
   // A desktop that keeps the wallpaper in its own settings is left alone:
   // the start-up is over once the service answers on its socket.
   StoreSetting("WallpaperCommand", "");

@@ -65,7 +65,6 @@ pid_t Spawn(const fs::path& program, const std::vector<std::string>& args,
   sigfillset(&all);
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &all);
-
   std::vector<std::string> argvStrings{program.string()};
   argvStrings.insert(argvStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -75,7 +74,6 @@ pid_t Spawn(const fs::path& program, const std::vector<std::string>& args,
   std::vector<char*> envp;
   for (auto& entry : envStrings) envp.push_back(entry.data());
   envp.push_back(nullptr);
-
   pid_t pid = -1;
   int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);

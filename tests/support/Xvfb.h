@@ -4,12 +4,13 @@
 // with -noreset so a retained root pixmap survives its last client, and
 // optionally a window manager on it. Ended when the object is destroyed.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "Process.h"
 
 namespace kvtest {
 
@@ -34,6 +35,8 @@ class Xvfb {
 
   // ":N", for DISPLAY.
   const std::string& Display() const { return display_; }
+  // The server's process.
+  pid_t Pid() const { return server_->Pid(); }
   // Sets DISPLAY in this process's environment, so children inherit it.
   void Export() const;
 
@@ -54,12 +57,10 @@ class Xvfb {
   Image CaptureWindow(const std::string& title) const;
   // True when a top-level window titled `title` is mapped.
   bool HasWindow(const std::string& title) const;
-  // For failure messages: whether a window of that title exists, and its map state.
-  std::string DescribeWindow(const std::string& title) const;
 
  private:
-  pid_t server_ = -1;
-  pid_t windowManager_ = -1;
+  std::unique_ptr<Child> server_;
+  std::unique_ptr<Child> windowManager_;
   int monitorsAdded_ = 0;
   std::string display_;
 };
