@@ -1,13 +1,11 @@
-// The desktop under a real X server (Xvfb): the screen's size, the taskbar
-// a dock window reserves, the wallpaper as the root window's picture,
-// displays that cannot be reached or do not answer, and screens of several
-// monitors (as KVILLO_SCREEN lists them, and as RandR monitors).
+// The desktop under a real X server (Xvfb): the screen's size, the taskbar a dock window reserves, the wallpaper as the
+// root window's picture, displays that cannot be reached or do not answer, and screens of several monitors (as
+// KVILLO_SCREEN lists them, and as RandR monitors).
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 
-#include <chrono>
 #include <functional>
 #include <thread>
 #include <tuple>
@@ -63,8 +61,8 @@ class Client {
     }
     return values;
   }
-  // A panel: a dock window along one edge with a partial strut, listed
-  // among the clients as a window manager lists it; unmapped, it hides nothing.
+  // A panel: a dock window along one edge with a partial strut, listed among the clients as a window manager lists it;
+  // unmapped, it hides nothing.
   void Dock(int x, int y, unsigned w, unsigned h, std::vector<long> strut, bool mapped = true) {
     Window window = XCreateSimpleWindow(display_, Root(), x, y, w, h, 0, 0, 0x404040);
     Set(window, "_NET_WM_WINDOW_TYPE", {static_cast<long>(AtomOf("_NET_WM_WINDOW_TYPE_DOCK"))}, XA_ATOM);
@@ -95,8 +93,8 @@ class Desktop : public testing::Test {
     return kv::render::RenderWallpaper("Sky", 0, mode, "DejaVu Sans", 32, 0xFFFFFF, quote, output_, 0, 0, 10, 10, 2,
                                        valign, true);
   }
-  // The taskbar once the screen's answer satisfies `wanted`: on a loaded
-  // machine the server may still be settling, so it is asked until then.
+  // The taskbar once the screen's answer satisfies `wanted`: on a loaded machine the server may still be settling, so it
+  // is asked until then.
   kv::platform::ScreenInfo ScreenWhen(const std::function<bool(const kv::platform::ScreenInfo&)>& wanted) {
     kv::platform::ScreenInfo screen;
     EXPECT_TRUE(kvtest::WaitFor([&] { return wanted(screen = QueryScreen()); }, std::chrono::seconds(60)));
@@ -109,15 +107,14 @@ class Desktop : public testing::Test {
 
 TEST_F(Desktop, ADockWindowsStrutIsTheTaskbarAndTheTextKeepsClearOfIt) {
   Client panel(xvfb_.Display());
-  // A 30-pixel panel along the bottom: left, right, top, bottom, then the
-  // ranges along each edge.
+  // A 30-pixel panel along the bottom: left, right, top, bottom, then the ranges along each edge.
   panel.Dock(0, 738, 1024, 30, {0, 0, 0, 30, 0, 0, 0, 0, 0, 0, 0, 1023});
   auto screen = ScreenWhen([](const auto& s) { return s.taskbar.has_value(); });
   ASSERT_TRUE(screen.taskbar);
   EXPECT_EQ(screen.taskbar->edge, kv::platform::kTaskbarBottom);
   EXPECT_EQ(screen.taskbar->rect.bottom - screen.taskbar->rect.top, 30);
-  // Bottom-aligned text: the bitmap is 1024 x 738 and every character
-  // moves up by 30, so the text ends 30 pixels above the bitmap's bottom.
+  // Bottom-aligned text: the bitmap is 1024 x 738 and every character moves up by 30, so the text ends 30 pixels above
+  // the bitmap's bottom.
   kvtest::StoreSetting("WallpaperCommand", "true");
   ASSERT_EQ(*Draw("Keep clear of the panel", 1), 1);
   kvtest::Image image = kvtest::ReadBmp24(output_);
@@ -220,8 +217,8 @@ TEST_F(Desktop, AServerThatIsGoneOrStoppedCostsOneLineAndNoHang) {
   err = testing::internal::GetCapturedStderr();
   auto took = std::chrono::steady_clock::now() - start;
   kill(server, SIGCONT);
-  // The resumed server first answers the connection that was given up on;
-  // it is let finish before the server is shut down.
+  // The resumed server first answers the connection that was given up on; it is let finish before the server is shut
+  // down.
   unsetenv("KVILLO_SCREEN");
   EXPECT_TRUE(kvtest::WaitFor([] { return QueryScreen().width == 1024; }, std::chrono::seconds(60)));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -287,8 +284,8 @@ TEST(AssembledScreen, MonitorsSitAtTheirPlacesThePrimaryOverAMirrorAndGapsInTheB
 constexpr std::int32_t kBackground = 0x00402010;        // 0x00BBGGRR
 constexpr std::uint32_t kBackgroundOnScreen = 0x102040;  // 0xRRGGBB
 
-// Settings with a short quote at the bottom of the screen, on a plain
-// background, and a data folder with its quotes file.
+// Settings with a short quote at the bottom of the screen, on a plain background, and a data folder with its quotes
+// file.
 kv::service::SettingsSnapshot ShortQuoteSettings(const kvtest::TempHome& home) {
   kvtest::StoreSetting("Path", home.DataFolder().string());
   kvtest::StoreSetting("FirstTime", "1");
@@ -324,8 +321,8 @@ int Ink(const kvtest::Image& image, kv::platform::ScreenRect rect) {
   return ink;
 }
 
-// A wide screen split into two RandR monitors of different sizes, the
-// second one in the server's order primary, and a panel on the first.
+// A wide screen split into two RandR monitors of different sizes, the second one in the server's order primary, and a
+// panel on the first.
 class TwoMonitors : public testing::Test {
  protected:
   static constexpr kv::platform::ScreenRect kLeft{0, 0, 640, 480};

@@ -1,5 +1,5 @@
-// kvctl against the real service process: a render without a service, start,
-// a wallpaper now, pause, resume, stop and status; a stranger's request.
+// kvctl against the real service process: a render without a service, start, a wallpaper now, pause, resume, stop and
+// status; a stranger's request.
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -23,9 +23,8 @@ using namespace std::chrono_literals;
 using kvtest::StoredSetting;
 using kvtest::StoreSetting;
 
-// A request from another user on the service's socket: 0 when it was hung
-// up on without an answer, 1 when it was answered, 2 when the child could
-// not become another user or connect.
+// A request from another user on the service's socket: 0 when it was hung up on without an answer, 1 when it was
+// answered, 2 when the child could not become another user or connect.
 int StrangersRequest(const fs::path& socketFile) {
   pid_t child = fork();
   if (child == 0) {
@@ -53,8 +52,8 @@ TEST(Kvctl, RendersWithoutAServiceThenStartsAndControlsOneForItsUserAlone) {
     StoreSetting(name, value);
   }
   StoreSetting("Path", kvtest::BinDir().string());
-  // Hourly checks of 10 minutes each: no update of the schedule's own comes
-  // during the test, so every new wallpaper is one kvctl asked for.
+  // Hourly checks of 10 minutes each: no update of the schedule's own comes during the test, so every new wallpaper is
+  // one kvctl asked for.
   kvtest::WallpaperRecorder recorder(home.Root());
   auto ctl = [](const std::vector<std::string>& args) {
     return kvtest::Run(kvtest::BinDir() / "kvctl", args, {{"KVILLO_TICK_MS", "600000"}, {"DISPLAY", std::nullopt}}, 120s);

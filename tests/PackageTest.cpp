@@ -1,15 +1,12 @@
-// The Debian package, made with cpack from this build tree: it holds the
-// whole installation at the paths Debian expects and nothing else, lintian
-// finds no error in it, and the programs extracted from it run from
-// wherever the package was unpacked, using the data that came with them.
+// The Debian package, made with cpack from this build tree: it holds the whole installation at the paths Debian expects
+// and nothing else, lintian finds no error in it, and the programs extracted from it run from wherever the package was
+// unpacked, using the data that came with them.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <map>
 #include <set>
 #include <sstream>
 
@@ -27,8 +24,7 @@ struct Entry {
   std::string mode, owner, link;  // link: the target of a symbolic link
 };
 
-// `dpkg-deb -c` lists "MODE OWNER SIZE DATE TIME ./PATH[ -> TARGET]"; a path
-// may hold blanks. Directories are left out.
+// `dpkg-deb -c` lists "MODE OWNER SIZE DATE TIME ./PATH[ -> TARGET]"; a path may hold blanks. Directories are left out.
 std::map<std::string, Entry> Contents(const std::string& listing) {
   std::map<std::string, Entry> entries;
   std::istringstream lines(listing);
@@ -48,8 +44,7 @@ std::map<std::string, Entry> Contents(const std::string& listing) {
   return entries;
 }
 
-// What the installation holds, from the programs built and the sample data
-// in the source tree.
+// What the installation holds, from the programs built and the sample data in the source tree.
 std::set<std::string> ExpectedFiles(const std::vector<std::string>& programs) {
   std::set<std::string> files{"/usr/lib/kvillo/libkvshared.so", "/usr/share/doc/kvillo/copyright",
                               "/usr/share/doc/kvillo/changelog.gz"};
@@ -90,16 +85,15 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
   };
   EXPECT_EQ(fields({"Package", "Version", "Architecture"}),
             "Package: kvillo\nVersion: " KV_TEST_VERSION "\nArchitecture: amd64\n");
-  // The dependencies come from the libraries the programs link, with the
-  // versions dpkg-shlibdeps works out; the library of our own is no
-  // dependency, it comes with the package.
+  // The dependencies come from the libraries the programs link, with the versions dpkg-shlibdeps works out; the library
+  // of our own is no dependency, it comes with the package.
   std::string depends = fields({"Depends"});
   std::vector<const char*> libraries{"libc6 (>= ", "libsqlite3-0 (>= ", "libfreetype6 (>= ", "libstdc++6 (>= "};
   if (KV_TEST_WITH_SETTINGS) libraries.push_back("libqt6widgets6 (>= ");
   for (const char* library : libraries) EXPECT_NE(depends.find(library), std::string::npos) << library << " in " << depends;
   EXPECT_EQ(depends.find("kvshared"), std::string::npos) << depends;
-  // Exactly the installation, owned by root, with Debian's modes, and the
-  // links in /usr/bin pointing into the program folder.
+  // Exactly the installation, owned by root, with Debian's modes, and the links in /usr/bin pointing into the program
+  // folder.
   auto listed = kvtest::Run("/usr/bin/dpkg-deb", {"-c", deb.string()}, {}, 120s);
   ASSERT_EQ(listed.exitCode, 0) << listed.err;
   std::map<std::string, Entry> contents = Contents(listed.out);
@@ -118,9 +112,8 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
       EXPECT_EQ(entry.mode, program ? "-rwxr-xr-x" : "-rw-r--r--") << path;
     }
   }
-  // lintian judges the package as Debian would, warnings included. The one
-  // warning left: cpack runs ldconfig after installing any library below
-  // /usr/lib, here needlessly (ours is private) but harmlessly.
+  // lintian judges the package as Debian would, warnings included. The one warning left: cpack runs ldconfig after
+  // installing any library below /usr/lib, here needlessly (ours is private) but harmlessly.
   auto linted = kvtest::Run("/usr/bin/lintian",
                             {"--fail-on", "error,warning", "--suppress-tags", "maintscript-calls-ldconfig", deb.string()},
                             {}, 300s);
@@ -130,8 +123,7 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
   ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
   fs::path folder = root / "usr" / "lib" / "kvillo";
   if (KV_TEST_WITH_SETTINGS) {
-    // The menu entry names the programs where the package puts them, not
-    // where cpack staged them.
+    // The menu entry names the programs where the package puts them, not where cpack staged them.
     fs::path entry = root / "usr" / "share" / "applications" / "KvSettings.desktop";
     std::string text = kvtest::ReadFile(entry);
     EXPECT_NE(text.find("\nExec=/usr/lib/kvillo/KvSettings\n"), std::string::npos) << text;
@@ -144,8 +136,8 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
         {}, 60s);
     EXPECT_EQ(described.exitCode, 0) << described.out << described.err;
   }
-  // The unpacked programs, started through their links, find the library
-  // and the data beside them, not those of the build tree.
+  // The unpacked programs, started through their links, find the library and the data beside them, not those of the
+  // build tree.
   std::map<std::string, std::optional<std::string>> env{
       {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "320x200"}};
   auto rendered = kvtest::Run(root / "usr" / "bin" / "kvrender", {"--quote", "Unpacked and working."}, env, 60s);
@@ -165,8 +157,8 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
   EXPECT_EQ(read.out, "Grüße, 你好\n");
   EXPECT_EQ(kvtest::StoredValue("software\\Kvillo test", "Greeting"), "Grüße, 你好") << "the user's own store";
   EXPECT_EQ(kvtest::Run(kvreg, {"get", "software\\Lexora\\wallpaper", "FirstTime"}).out, "1\n");
-  // Every other program loads: the service and kvctl answer, and the
-  // settings window gets as far as seeing that there is no display.
+  // Every other program loads: the service and kvctl answer, and the settings window gets as far as seeing that there is
+  // no display.
   auto help = kvtest::Run(root / "usr" / "bin" / "Kvillo", {"--help"}, env, 60s);
   EXPECT_EQ(help.exitCode, 0) << help.err;
   EXPECT_TRUE(help.out.starts_with("usage: Kvillo")) << help.out;
@@ -179,9 +171,8 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
     EXPECT_EQ(window.exitCode, 1);
     EXPECT_NE(window.err.find("cannot open the settings window: no display"), std::string::npos) << window.err;
   }
-  // The unpacked folder is not the user's to add to (root's, or read-only):
-  // the first run gives the user a data folder of their own, linked to the
-  // samples.
+  // The unpacked folder is not the user's to add to (root's, or read-only): the first run gives the user a data folder
+  // of their own, linked to the samples.
   const bool asRoot = geteuid() == 0;
   std::string lock = asRoot ? "chmod 755 '" + home.Root().string() + "' && chown -R 0:0 '" + root.string() + "'"
                             : "chmod -R a-w '" + folder.string() + "'";

@@ -1,15 +1,11 @@
-// PublishWallpaper: the atomic save and every way of setting the wallpaper.
-// No desktop runs here, so the desktops' tools are small recording scripts
-// placed first on PATH; each writes the argument list it received.
+// PublishWallpaper: the atomic save and every way of setting the wallpaper. No desktop runs here, so the desktops' tools
+// are small recording scripts placed first on PATH; each writes the argument list it received.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
-#include <map>
 #include <sstream>
 
 #include "PictureFiles.h"
@@ -52,8 +48,8 @@ class Publish : public testing::Test {
       for (int x = 0; x < 6; ++x) bitmap_->SetPixel(x, y, x * 40 + y * 10);
     }
   }
-  // A tool that records its name and arguments (one per tab-separated
-  // field); it prints $KV_OUT_<tool> and exits with $KV_EXIT_<tool>.
+  // A tool that records its name and arguments (one per tab-separated field); it prints $KV_OUT_<tool> and exits with
+  // $KV_EXIT_<tool>.
   void Tool(const std::string& name, const std::string& extra = "") {
     std::string variable;
     for (char c : name) variable += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
@@ -132,8 +128,7 @@ TEST_F(Publish, EachDesktopGetsItsOwnCommands) {
   SetEnv("XDG_CURRENT_DESKTOP", "sway");
   ASSERT_TRUE(PublishOnce());
   EXPECT_EQ(Recorded(), (std::vector<Args>{{"swaymsg", "output * bg \"" + file_.string() + "\" center"}}));
-  // XFCE: every last-image listed, and its style; a desktop that never
-  // showed a picture gets the property created.
+  // XFCE: every last-image listed, and its style; a desktop that never showed a picture gets the property created.
   SetEnv("XDG_CURRENT_DESKTOP", "XFCE");
   const std::string a = "/backdrop/screen0/monitorVirtual-1/workspace0/", b = "/backdrop/screen0/monitorHDMI-1/workspace1/";
   SetEnv("KV_OUT_xfconf_query", a + "last-image\n" + a + "image-style\n" + b + "last-image\n/desktop-icons/style");
@@ -182,10 +177,9 @@ TEST_F(Publish, DesktopsThatCacheThePathGetAlternatingRealCopies) {
   EXPECT_TRUE(calls[1][6].starts_with("string:")) << calls[1][6];
   EXPECT_NE(calls[1][6].find(Uri(folder_ / "Kvillo-b.bmp")), std::string::npos) << calls[1][6];
   EXPECT_NE(calls[1][6].find("'FillMode', 6"), std::string::npos);
-  // LXQt without its desktop running (another user's on this display does
-  // not count): no command (it would become the desktop's single instance),
-  // the settings the desktop starts with keep the picture, and stderr says
-  // why nothing changed now.
+  // LXQt without its desktop running (another user's on this display does not count): no command (it would become the
+  // desktop's single instance), the settings the desktop starts with keep the picture, and stderr says why nothing
+  // changed now.
   SetEnv("XDG_CURRENT_DESKTOP", "LXQt");
   std::optional<kvtest::Child> stranger;
   if (geteuid() == 0) {
@@ -253,8 +247,7 @@ TEST_F(Publish, TheUsersCommandComesFirstAndRunsWithoutAShell) {
   ASSERT_TRUE(args);
   EXPECT_EQ(*args, (Args{"a b", "c \"d\" \\ /w/K.png", "%f", "x/w/K.bmpy"})) << "single quotes keep even %f";
   for (const char* bad : {"set 'open", "say \"open", "   "}) EXPECT_FALSE(kv::platform::ExpandWallpaperCommand(bad, "f"));
-  // An empty stored command counts as none; GNOME without loaders for
-  // bitmaps gets the PNG copy, with them the bitmap.
+  // An empty stored command counts as none; GNOME without loaders for bitmaps gets the PNG copy, with them the bitmap.
   kvtest::StoreSetting("WallpaperCommand", "");
   kvtest::WriteFile(home_.Root() / "no-loaders.cache", "\"/x/libpixbufloader-png.so\"\n\"png\" \"image/png\"\n");
   ASSERT_TRUE(PublishOnce());

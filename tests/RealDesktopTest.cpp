@@ -1,13 +1,9 @@
-// The wallpaper on real desktop programs under Xvfb, each with a private
-// session bus: LXQt's pcmanfm-qt (also across a restart of it) and XFCE's
-// xfdesktop on its first start.
+// The wallpaper on real desktop programs under Xvfb, each with a private session bus: LXQt's pcmanfm-qt (also across a
+// restart of it) and XFCE's xfdesktop on its first start.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-
-#include <chrono>
-#include <filesystem>
 
 #include "PictureFiles.h"
 #include "Process.h"
@@ -21,8 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Colours as the bitmap stores them (0x00BBGGRR) and as a screenshot shows
-// them (0xRRGGBB).
+// Colours as the bitmap stores them (0x00BBGGRR) and as a screenshot shows them (0xRRGGBB).
 constexpr std::int32_t kRed = 0x0000E0, kBlue = 0xE00000;
 constexpr std::uint32_t kRedOnScreen = 0xE00000, kBlueOnScreen = 0x0000E0;
 
@@ -36,8 +31,7 @@ bool Near(std::uint32_t a, std::uint32_t b) {
 class RealDesktop : public testing::Test {
  protected:
   void SetUp() override {
-    // A private session bus, so that the desktop and the settings daemons it
-    // starts talk only to each other.
+    // A private session bus, so that the desktop and the settings daemons it starts talk only to each other.
     ASSERT_TRUE(kvtest::WaitFor([&] { return bus_.OutSoFar().ends_with('\n'); }, 30s)) << bus_.ErrSoFar();
     std::string address = bus_.OutSoFar();
     setenv("DBUS_SESSION_BUS_ADDRESS", address.substr(0, address.size() - 1).c_str(), 1);
@@ -54,8 +48,7 @@ class RealDesktop : public testing::Test {
     bitmap->Fill(color);
     return kv::service::PublishWallpaper(*bitmap, file_.string());
   }
-  // True once the middle of the screen shows `color` and a corner does not:
-  // the picture is shown centred and unscaled.
+  // True once the middle of the screen shows `color` and a corner does not: the picture is shown centred and unscaled.
   bool ShowsCentred(std::uint32_t color, std::chrono::milliseconds timeout) {
     return kvtest::WaitFor(
         [&] {
@@ -65,9 +58,8 @@ class RealDesktop : public testing::Test {
         },
         timeout);
   }
-  // A desktop program takes the command once it has claimed its name on the
-  // bus, which may come after it first paints; until then a publication may
-  // go unseen, so it is repeated.
+  // A desktop program takes the command once it has claimed its name on the bus, which may come after it first paints;
+  // until then a publication may go unseen, so it is repeated.
   bool PublishUntilShown(std::int32_t color, std::uint32_t onScreen) {
     return kvtest::WaitFor(
         [&] {
@@ -103,10 +95,9 @@ TEST_F(RealDesktop, LxqtShowsTheWallpaperCentredAfterItsDesktopRestarts) {
   const std::vector<std::string> desktop{"/usr/bin/pcmanfm-qt", "--desktop", "--profile=lxqt"};
   auto pcmanfm = Start(desktop);
   ASSERT_TRUE(PublishUntilShown(kRed, kRedOnScreen)) << Describe(*pcmanfm);
-  // A log-off: the desktop ends and stores the placement it started with
-  // ("none"). At the next log-on the service shows the existing wallpaper
-  // again; the desktop is not up yet, which stderr says, so its settings
-  // get the picture and the centred placement.
+  // A log-off: the desktop ends and stores the placement it started with ("none"). At the next log-on the service shows
+  // the existing wallpaper again; the desktop is not up yet, which stderr says, so its settings get the picture and the
+  // centred placement.
   pcmanfm->Signal(SIGTERM);
   ASSERT_TRUE(pcmanfm->Wait(30s));
   testing::internal::CaptureStderr();
@@ -130,9 +121,8 @@ TEST_F(RealDesktop, LxqtShowsTheWallpaperCentredAfterItsDesktopRestarts) {
 TEST_F(RealDesktop, XfceShowsAWallpaperSetBeforeItsFirstStart) {
   setenv("XDG_CURRENT_DESKTOP", "XFCE", 1);
   const std::string backdrop = "/backdrop/screen0/monitorscreen/workspace0/";  // Xvfb's output is "screen"
-  // The service runs before xfdesktop has made any property. xfdesktop then
-  // reads the property of the monitor's connector; without one it makes its
-  // own with its default picture.
+  // The service runs before xfdesktop has made any property. xfdesktop then reads the property of the monitor's
+  // connector; without one it makes its own with its default picture.
   ASSERT_TRUE(Publish(kRed));
   auto xfdesktop = Start({"/usr/bin/xfdesktop", "--disable-wm-check"});
   ASSERT_TRUE(kvtest::WaitFor([&] { return Xfconf(backdrop + "color-style").exitCode == 0; }, 60s))
@@ -151,10 +141,9 @@ TEST_F(RealDesktop, XfceShowsAWallpaperSetBeforeItsFirstStart) {
 
 TEST_F(RealDesktop, XfceShowsEachMonitorItsOwnPictureByConnector) {
   setenv("XDG_CURRENT_DESKTOP", "XFCE", 1);
-  // Real monitors carry their connector's name. Xvfb has one connector,
-  // "screen", which the primary takes; the other is a monitor without one.
-  // xfdesktop draws per connector, so it shows the primary's picture (on the
-  // whole output) and never the other, whose properties are set all the same.
+  // Real monitors carry their connector's name. Xvfb has one connector, "screen", which the primary takes; the other is
+  // a monitor without one. xfdesktop draws per connector, so it shows the primary's picture (on the whole output) and
+  // never the other, whose properties are set all the same.
   xvfb_.AddMonitor("screen", 400, 0, 624, 500, true);
   xvfb_.AddMonitor("Left", 0, 0, 400, 300, false);
   auto xfdesktop = Start({"/usr/bin/xfdesktop", "--disable-wm-check"});

@@ -1,5 +1,5 @@
-// The schedule: start-up updates, tick counting and the stored update date,
-// driven tick by tick with a clock that advances one minute per tick.
+// The schedule: start-up updates, tick counting and the stored update date, driven tick by tick with a clock that
+// advances one minute per tick.
 
 #include <gtest/gtest.h>
 

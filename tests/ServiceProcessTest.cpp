@@ -1,6 +1,5 @@
-// Kvillo as a real resident process: schedule, status gate, close request
-// and signals, hostile peers, second instance, a locked store at start-up,
-// the log-on run, its priority and the failure path.
+// Kvillo as a real resident process: schedule, status gate, close request and signals, hostile peers, second instance, a
+// locked store at start-up, the log-on run, its priority and the failure path.
 
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -113,8 +112,7 @@ TEST_F(ServiceProcess, PeersThatStallOrHangUpNeitherHoldItUpNorEndIt) {
   NothingDue();  // only the peers keep the service busy
   auto service = Start();
   ASSERT_TRUE(kvtest::WaitFor(WindowExists, 60s)) << service->ErrSoFar();
-  // More peers than the service serves at once, each sending its request a
-  // byte at a time, never finishing it.
+  // More peers than the service serves at once, each sending its request a byte at a time, never finishing it.
   std::vector<int> stalling;
   for (int i = 0; i < 40; ++i) stalling.push_back(ConnectTo());
   std::atomic<bool> stop{false};
@@ -214,8 +212,8 @@ TEST_F(ServiceProcess, LogOnRunRendersOnceAndLogOffSignalsEndTheService) {
   EXPECT_EQ(Published(), 1);
   EXPECT_EQ(StoredSetting("ServiceStatus"), "Stopped");
   EXPECT_FALSE(fs::exists(Socket())) << "the log-on run never creates its window";
-  // The switch counts only exactly, and only with the boot frequency; a
-  // resident service ends cleanly on each signal of a log-off.
+  // The switch counts only exactly, and only with the boot frequency; a resident service ends cleanly on each signal of
+  // a log-off.
   for (auto [frequency, argument, signal] : {std::tuple{"5", "/boot", SIGTERM}, {"5", " /boot ", SIGINT},
                                              {"8", "/BOOT", SIGHUP}}) {
     StoreSetting("Frequency", frequency);
@@ -231,8 +229,8 @@ TEST_F(ServiceProcess, LogOnRunRendersOnceAndLogOffSignalsEndTheService) {
 }
 
 TEST_F(ServiceProcess, GivesUpAfterFiftyOneAttemptsAndOpensTheSettings) {
-  // The service runs from a folder of its own, whose settings program is a
-  // stand-in that notes the count of its arguments.
+  // The service runs from a folder of its own, whose settings program is a stand-in that notes the count of its
+  // arguments.
   fs::path folder = home_.Root() / "installed", started = home_.Root() / "settings-started";
   fs::create_directories(folder);
   fs::copy_file(kvtest::BinDir() / "Kvillo", folder / "Kvillo");
@@ -262,9 +260,8 @@ TEST_F(ServiceProcess, GivesUpAfterFiftyOneAttemptsAndOpensTheSettings) {
 }
 
 TEST_F(ServiceProcess, RendersAtIdlePriorityAndStartsProgramsAtItsOwn) {
-  // Nothing is due: the service lowers itself all the same, then hands the
-  // existing wallpaper to the command, which notes its own priority (fields
-  // 19 and 41 of /proc/PID/stat: the nice value and the scheduling class).
+  // Nothing is due: the service lowers itself all the same, then hands the existing wallpaper to the command, which
+  // notes its own priority (fields 19 and 41 of /proc/PID/stat: the nice value and the scheduling class).
   NothingDue();
   kvtest::WriteFile(Wallpaper(), kvtest::MakeBmp(8, 8, 24, [](int, int) { return 0x336699u; }));
   fs::path noted = home_.Root() / "command-priority", script = home_.Root() / "note.sh";

@@ -1,6 +1,5 @@
-// The whole product on a real X server with a window manager: the service's
-// failure path opens the real settings window, and the settings window
-// reports a service program that cannot be started.
+// The whole product on a real X server with a window manager: the service's failure path opens the real settings window,
+// and the settings window reports a service program that cannot be started.
 
 #include <gtest/gtest.h>
 
@@ -25,8 +24,7 @@ class System : public testing::Test {
     return {{"DISPLAY", x_.Display()}, {"QT_QPA_PLATFORM", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt},
             {"KVILLO_TICK_MS", "200"}};
   }
-  // Sends `key` to the window titled `title` until `gone` holds: a key sent
-  // before the window listens is lost.
+  // Sends `key` to the window titled `title` until `gone` holds: a key sent before the window listens is lost.
   bool KeyUntil(const std::string& title, const char* key, const std::function<bool()>& gone) const {
     for (auto until = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < until;) {
       kvtest::Run("/usr/bin/xdotool", {"search", "--name", "^" + title + "$", "key", "--window", "%1", key}, OnDisplay(),
@@ -65,8 +63,7 @@ TEST_F(System, StartWithoutTheServiceProgramIsReportedInTheFrame) {
   fs::copy_file(kvtest::BinDir() / "libkvshared.so", folder / "libkvshared.so");
   kvtest::Child settings(folder / "KvSettings", {}, OnDisplay());
   ASSERT_TRUE(kvtest::WaitFor([&] { return x_.HasWindow("Kvillo Setup"); }, 60s)) << settings.ErrSoFar();
-  // Start sits at (57, 81) in the window: the service frame at (10, 50),
-  // the button at (12, 20) in it, 71 x 23 pixels.
+  // Start sits at (57, 81) in the window: the service frame at (10, 50), the button at (12, 20) in it, 71 x 23 pixels.
   kvtest::Run("/usr/bin/xdotool", {"search", "--name", "^Kvillo Setup$", "windowactivate", "--sync", "mousemove",
                                    "--window", "%1", "57", "81", "click", "1"}, OnDisplay(), 60s);
   ASSERT_TRUE(kvtest::WaitFor([&] { return settings.ErrSoFar().find("cannot start") != std::string::npos; }, 60s))

@@ -1,5 +1,4 @@
-// The status gate, the attempt loop and each attempt's random choices,
-// driven in-process against the real store.
+// The status gate, the attempt loop and each attempt's random choices, driven in-process against the real store.
 
 #include <gtest/gtest.h>
 

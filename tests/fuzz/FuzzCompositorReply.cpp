@@ -1,7 +1,6 @@
-// A compositor's reply -> monitors. Whatever the bytes, the reading ends,
-// and every list it answers is one the rest of the system can use: at least
-// one monitor, the one primary first, every side within 1..32767, all of them
-// together within 32767 pixels each way, and names that are safe to pass on.
+// A compositor's reply -> monitors. Whatever the bytes, the reading ends, and every list it answers is one the rest of
+// the system can use: at least one monitor, the one primary first, every side within 1..32767, all of them together
+// within 32767 pixels each way, and names that are safe to pass on.
 
 #include <algorithm>
 #include <cstdint>

@@ -18,9 +18,8 @@ namespace {
 
 constexpr const char* kUser = "kvtest";
 
-// The unprivileged user a root test runs sway as; made as a system user
-// without a home when missing. Several tests may race to make it: the
-// loser's useradd fails, and the user exists all the same.
+// The unprivileged user a root test runs sway as; made as a system user without a home when missing. Several tests may
+// race to make it: the loser's useradd fails, and the user exists all the same.
 std::optional<passwd> SessionUser() {
   if (const passwd* entry = getpwnam(kUser)) return *entry;
   Run("/usr/sbin/useradd", {"--system", "--no-create-home", "--home-dir", "/nonexistent", "--shell", "/usr/sbin/nologin", kUser},
@@ -30,8 +29,7 @@ std::optional<passwd> SessionUser() {
 }
 
 std::vector<std::string> OutputNamesIn(const std::string& json) {
-  // Outputs carry "name" once each, at their top level; their modes and
-  // workspaces name nothing in this reply.
+  // Outputs carry "name" once each, at their top level; their modes and workspaces name nothing in this reply.
   static const std::regex kName("\"name\"\\s*:\\s*\"([^\"]+)\"");
   std::vector<std::string> names;
   for (auto it = std::sregex_iterator(json.begin(), json.end(), kName); it != std::sregex_iterator(); ++it) {
@@ -76,8 +74,8 @@ SwaySession::SwaySession(const std::vector<OutputLayout>& outputs) {
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   runtimeDir_ = pattern;
   fs::permissions(runtimeDir_, fs::perms::owner_all, fs::perm_options::replace);
-  // No X server for the session, and no bar or background of its own: the
-  // tests see exactly the outputs and wallpapers they set up.
+  // No X server for the session, and no bar or background of its own: the tests see exactly the outputs and wallpapers
+  // they set up.
   WriteFile(runtimeDir_ / "config", "xwayland disable\n");
   GiveToUser(runtimeDir_);
   // No GPU here: pixman renders in memory.
@@ -102,9 +100,8 @@ SwaySession::SwaySession(const std::vector<OutputLayout>& outputs) {
       std::chrono::seconds(60));
   if (!sway_->Running()) fail("ended at start");
   if (!up) fail("did not answer within 60 s");
-  // The headless back end starts with outputs of its own choosing (one, at
-  // 1280x720): make more as needed and lay out the ones asked for. Headless
-  // outputs cannot be switched off, so any beyond those stay as they are.
+  // The headless back end starts with outputs of its own choosing (one, at 1280x720): make more as needed and lay out
+  // the ones asked for. Headless outputs cannot be switched off, so any beyond those stay as they are.
   std::vector<std::string> names = OutputNamesIn(Swaymsg({"-t", "get_outputs", "-r"}).out);
   for (size_t i = names.size(); i < outputs.size(); ++i) {
     if (Swaymsg({"create_output"}).exitCode != 0) fail("could not make an output");
@@ -145,8 +142,8 @@ void SwaySession::Export() const {
 std::vector<std::string> SwaySession::AsUser(const fs::path& program, const std::vector<std::string>& args) const {
   std::vector<std::string> command;
   if (uid_) {
-    // A test that crashes takes its session with it: the parent-death
-    // signal is set after the change of user, which would clear it.
+    // A test that crashes takes its session with it: the parent-death signal is set after the change of user, which
+    // would clear it.
     command = {"/usr/bin/setpriv", "--reuid=" + std::to_string(*uid_), "--regid=" + std::to_string(*gid_),
                "--clear-groups", "--pdeathsig=SIGKILL", "--"};
   }

@@ -1,11 +1,9 @@
 #pragma once
 
-// A private, headless sway session for one test: its own runtime folder,
-// IPC socket and Wayland socket, with outputs of the sizes and positions a
-// test asks for. sway refuses to run as root, so a test run as root starts
-// it (and every program meant to live in the session) as the unprivileged
-// system user "kvtest", made on first use. Ended when the object is
-// destroyed.
+// A private, headless sway session for one test: its own runtime folder, IPC socket and Wayland socket, with outputs of
+// the sizes and positions a test asks for. sway refuses to run as root, so a test run as root starts it (and every
+// program meant to live in the session) as the unprivileged system user "kvtest", made on first use. Ended when the
+// object is destroyed.
 
 #include <sys/types.h>
 
@@ -33,15 +31,15 @@ class SwaySession {
   // Why sway cannot run on this machine at all, or nullopt when it can.
   static std::optional<std::string> Unavailable();
 
-  // Starts sway with one output HEADLESS-<n> per layout, in order; throws
-  // std::runtime_error when the session does not come up within a generous bound.
+  // Starts sway with one output HEADLESS-<n> per layout, in order; throws std::runtime_error when the session does not
+  // come up within a generous bound.
   explicit SwaySession(const std::vector<OutputLayout>& outputs);
   ~SwaySession();
   SwaySession(const SwaySession&) = delete;
   SwaySession& operator=(const SwaySession&) = delete;
 
-  // What a program inside the session sees (WAYLAND_DISPLAY, SWAYSOCK,
-  // XDG_RUNTIME_DIR, XDG_CURRENT_DESKTOP; no DISPLAY, no Hyprland).
+  // What a program inside the session sees (WAYLAND_DISPLAY, SWAYSOCK, XDG_RUNTIME_DIR, XDG_CURRENT_DESKTOP; no DISPLAY,
+  // no Hyprland).
   Environment SessionEnvironment() const;
   // Puts SessionEnvironment() into this process's own environment.
   void Export() const;

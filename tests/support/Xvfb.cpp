@@ -19,8 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Asks a child to end (SIGTERM) and lets it clean up; one that does not is
-// killed when the object goes.
+// Asks a child to end (SIGTERM) and lets it clean up; one that does not is killed when the object goes.
 void Stop(std::unique_ptr<Child>& child) {
   if (!child) return;
   child->Signal(SIGTERM);
@@ -115,9 +114,8 @@ void Xvfb::Export() const { setenv("DISPLAY", display_.c_str(), 1); }
 void Xvfb::StartWindowManager() {
   windowManager_ = std::make_unique<Child>("/usr/bin/openbox", std::vector<std::string>{"--sm-disable"},
                                           std::map<std::string, std::optional<std::string>>{{"DISPLAY", display_}});
-  // The window manager is ready once it maps a window it was asked to map:
-  // owning the screen's selection comes earlier, and a window mapped in
-  // between is left unmanaged and unmapped.
+  // The window manager is ready once it maps a window it was asked to map: owning the screen's selection comes earlier,
+  // and a window mapped in between is left unmanaged and unmapped.
   bool ready = WaitFor(
       [&] {
         return WithDisplay(display_, [](::Display* display) {

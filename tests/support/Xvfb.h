@@ -1,8 +1,7 @@
 #pragma once
 
-// A private X server for one test: Xvfb on a free display number, started
-// with -noreset so a retained root pixmap survives its last client, and
-// optionally a window manager on it. Ended when the object is destroyed.
+// A private X server for one test: Xvfb on a free display number, started with -noreset so a retained root pixmap
+// survives its last client, and optionally a window manager on it. Ended when the object is destroyed.
 
 #include <cstdint>
 #include <filesystem>
@@ -46,14 +45,13 @@ class Xvfb {
   // Starts openbox on the display and waits until it manages the screen.
   void StartWindowManager();
 
-  // Adds a RandR monitor as `xrandr --setmonitor` does; the first one added
-  // takes the server's output, so that the output is no monitor of its own.
+  // Adds a RandR monitor as `xrandr --setmonitor` does; the first one added takes the server's output, so that the
+  // output is no monitor of its own.
   void AddMonitor(const std::string& name, int x, int y, int width, int height, bool primary);
 
   // The root window's pixels as a client sees them.
   Image CaptureRoot() const;
-  // The pixels of the top-level window whose WM_NAME is `title`, or an
-  // empty image when there is none.
+  // The pixels of the top-level window whose WM_NAME is `title`, or an empty image when there is none.
   Image CaptureWindow(const std::string& title) const;
   // True when a top-level window titled `title` is mapped.
   bool HasWindow(const std::string& title) const;
