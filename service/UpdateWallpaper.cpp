@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "ComposeInChild.h"
 #include "QuoteSelection.h"
 #include "kvplatform/base/Log.h"
 #include "kvplatform/display/MessageBox.h"
@@ -12,7 +13,7 @@
 #include "kvshared/CStatics.h"
 #include "kvshared/Funcs.h"
 #include "render/MonitorWallpapers.h"
-#include "render/RenderWallpaper.h"
+#include "render/MonitorPublish.h"
 
 namespace kv::service {
 namespace {
@@ -65,14 +66,21 @@ RenderArguments DrawChoices(const SettingsSnapshot& snapshot) {
 }
 
 Result<std::int32_t> RenderWithRenderer(const RenderArguments& a) {
-  if (!a.Snapshot) {
-    return render::RenderWallpaper(a.BackgroundName, a.BackgroundColor, a.BackgroundMode, a.FontName, a.FontSize,
-                                   a.FontColor, a.Quote, a.OutputPath, a.TopMargin, a.BottomMargin, a.LeftMargin,
-                                   a.RightMargin, a.HAlign, a.VAlign, a.AllowViolation, a.Effects);
-  }
+  KV_TRY(render::CheckOutputPath(a.OutputPath));
   std::vector<platform::Monitor> monitors = platform::QueryMonitors();
   std::vector<render::MonitorChoice> choices;
   for (std::size_t i = 0; i < monitors.size(); ++i) {
+    // Choices made without settings go on the primary alone; the others
+    // show the same background.
+    if (!a.Snapshot) {
+      if (i == 0) {
+        choices.push_back({a.BackgroundName, true, a.FontName, a.Quote, a.TopMargin, a.BottomMargin, a.LeftMargin,
+                           a.RightMargin, a.HAlign, a.VAlign});
+      } else {
+        choices.push_back({a.BackgroundName, false, {}, {}});
+      }
+      continue;
+    }
     // The primary shows these choices; every other monitor draws its own
     // background, and with a quote on each monitor its own quote as well.
     bool quote = i == 0 || a.Snapshot->QuoteOnEachMonitor;
@@ -85,7 +93,17 @@ Result<std::int32_t> RenderWithRenderer(const RenderArguments& a) {
                        drawn.LeftMargin, drawn.RightMargin, drawn.HAlign, drawn.VAlign});
   }
   render::SharedLook look{a.BackgroundColor, a.BackgroundMode, a.FontSize, a.FontColor, a.AllowViolation, a.Effects};
-  return render::RenderMonitorWallpapers(monitors, choices, look, a.OutputPath);
+  // Settings are read here: the child that composes must not share this
+  // process's connection to the store.
+  std::string dataFolder;
+  if (render::AnyPicture(choices)) {
+    KV_TRY_ASSIGN(dataFolder, Statics().GetApplicationPath());
+  }
+  KV_TRY_ASSIGN(std::optional<std::vector<platform::Bitmap>> parts,
+                ComposeInChild(monitors, choices, look, dataFolder));
+  if (!parts) return 0;
+  KV_TRY(render::PublishMonitors(monitors, *parts, look.BackgroundColor, a.OutputPath));
+  return 1;
 }
 
 void GiveUp() {

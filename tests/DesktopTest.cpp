@@ -16,7 +16,7 @@
 #include "UpdateWallpaper.h"
 #include "Xvfb.h"
 #include "kvplatform/display/Screen.h"
-#include "render/MonitorWallpapers.h"
+#include "render/MonitorPublish.h"
 #include "render/RenderWallpaper.h"
 
 // Last: Xlib defines macros (None, Status, ...) that other headers use as names.

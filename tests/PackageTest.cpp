@@ -46,7 +46,8 @@ std::map<std::string, Entry> Contents(const std::string& listing) {
 
 // What the installation holds, from the programs built and the sample data in the source tree.
 std::set<std::string> ExpectedFiles(const std::vector<std::string>& programs) {
-  std::set<std::string> files{"/usr/lib/kvillo/libkvshared.so", "/usr/share/doc/kvillo/copyright",
+  std::set<std::string> files{"/usr/lib/kvillo/libkvshared.so", "/usr/lib/kvillo/libkvcompose.so",
+                              "/usr/share/doc/kvillo/copyright",
                               "/usr/share/doc/kvillo/changelog.gz"};
   for (const std::string& program : programs) {
     files.insert("/usr/lib/kvillo/" + program);

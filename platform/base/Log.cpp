@@ -39,7 +39,15 @@ void WriteLine(const std::string& message) {
   std::fflush(stderr);
 }
 
+// Set only in a child that has no other thread, so it needs no lock.
+LogSink& Diverted() {
+  static LogSink sink = nullptr;
+  return sink;
+}
+
 }  // namespace
+
+void DivertLog(LogSink sink) { Diverted() = sink; }
 
 void SetLogProgramName(std::string_view name) {
   std::lock_guard lock(LogMutex());
@@ -47,12 +55,14 @@ void SetLogProgramName(std::string_view name) {
 }
 
 void LogError(std::string_view message) {
+  if (Diverted()) return Diverted()(message, false);
   std::string line = Shortened(message);
   std::lock_guard lock(LogMutex());
   WriteLine(line);
 }
 
 void LogErrorOnce(std::string_view message) {
+  if (Diverted()) return Diverted()(message, true);
   std::string line = Shortened(message);
   std::lock_guard lock(LogMutex());
   static std::set<std::string, std::less<>> written;

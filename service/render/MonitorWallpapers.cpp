@@ -1,10 +1,8 @@
 #include "MonitorWallpapers.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 
-#include "../PublishWallpaper.h"
 #include "CWPBackground.h"
 #include "CWPFont.h"
 #include "CWPText.h"
@@ -16,16 +14,6 @@
 
 namespace kv::render {
 namespace {
-
-// Copies `part` into `whole` with its top-left corner at (x, y), clipped.
-void CopyInto(platform::Bitmap& whole, const platform::Bitmap& part, std::int32_t x, std::int32_t y) {
-  std::int32_t fromX = std::max(0, -x), toX = std::min(part.Width(), whole.Width() - x);
-  if (toX <= fromX) return;
-  for (std::int32_t row = std::max(0, -y); row < part.Height() && y + row < whole.Height(); ++row) {
-    std::memcpy(whole.Row(y + row) + static_cast<std::size_t>(x + fromX) * 3, part.Row(row) + static_cast<std::size_t>(fromX) * 3,
-                static_cast<std::size_t>(toX - fromX) * 3);
-  }
-}
 
 // One monitor's composition between its layout and its painting. The
 // drawing objects point at the bitmap, so it lives on the heap and never
@@ -126,51 +114,20 @@ Result<std::optional<platform::Bitmap>> ComposeMonitor(const platform::Monitor& 
   return std::optional<platform::Bitmap>(composition->Finish());
 }
 
-Result<platform::Bitmap> AssembleScreen(const std::vector<platform::Monitor>& Monitors,
-                                        const std::vector<platform::Bitmap>& Parts, std::int32_t BackgroundColor) {
-  std::int32_t left = 0, top = 0, right = 1, bottom = 1;
-  for (const platform::Monitor& monitor : Monitors) {
-    left = std::min(left, monitor.rect.left), top = std::min(top, monitor.rect.top);
-    right = std::max(right, monitor.rect.right), bottom = std::max(bottom, monitor.rect.bottom);
-  }
-  if (right - left > platform::Bitmap::kMaxSide || bottom - top > platform::Bitmap::kMaxSide) {
-    return Fail(ErrorCode::InvalidArgument, "the monitors span " + std::to_string(right - left) + "x" +
-                                                std::to_string(bottom - top) + " pixels, more than a wallpaper can be");
-  }
-  KV_TRY_ASSIGN(platform::Bitmap whole, platform::Bitmap::Create(right - left, bottom - top));
-  whole.Fill(BackgroundColor);
-  // The primary last: where monitors overlap (a mirrored one), it is the
-  // primary's picture that shows.
-  for (std::size_t i = std::min(Monitors.size(), Parts.size()); i-- > 0;) {
-    const platform::ScreenRect& rect = Monitors[i].rect;
-    CopyInto(whole, Parts[i], rect.left - left + (rect.right - rect.left - Parts[i].Width()) / 2,
-             rect.top - top + (rect.bottom - rect.top - Parts[i].Height()) / 2);
-  }
-  return whole;
-}
-
-Result<std::int32_t> RenderMonitorWallpapers(const std::vector<platform::Monitor>& Monitors,
-                                             const std::vector<MonitorChoice>& Choices, const SharedLook& Look,
-                                             const std::string& OutputPath) {
-  if (OutputPath.empty()) return Fail(ErrorCode::InvalidArgument, "no file was named for the wallpaper");
+Result<std::optional<std::vector<platform::Bitmap>>> ComposeMonitors(const std::vector<platform::Monitor>& Monitors,
+                                                                     const std::vector<MonitorChoice>& Choices,
+                                                                     const SharedLook& Look,
+                                                                     const std::string& DataFolder) {
   if (Monitors.empty() || Choices.size() != Monitors.size()) {
     return Fail(ErrorCode::InvalidArgument, "the wallpaper needs one choice for every monitor");
   }
   // Every monitor is laid out before any is painted: a quote that does not
   // fit on one monitor costs only the measuring and leaves every file and
   // the wallpaper alone.
-  // The data folder is only asked for when there is a picture to find.
-  std::string dataFolder;
-  bool anyPicture = std::any_of(Choices.begin(), Choices.end(), [](const MonitorChoice& choice) {
-    return !platform::TrimSpaces(choice.BackgroundName).empty();
-  });
-  if (anyPicture) {
-    KV_TRY_ASSIGN(dataFolder, Statics().GetApplicationPath());
-  }
   std::vector<std::unique_ptr<Composition>> compositions;
   for (std::size_t i = 0; i < Monitors.size(); ++i) {
-    KV_TRY_ASSIGN(std::unique_ptr<Composition> composition, LayOut(Monitors[i], Choices[i], Look, dataFolder));
-    if (!composition) return 0;
+    KV_TRY_ASSIGN(std::unique_ptr<Composition> composition, LayOut(Monitors[i], Choices[i], Look, DataFolder));
+    if (!composition) return std::optional<std::vector<platform::Bitmap>>();
     compositions.push_back(std::move(composition));
   }
   std::vector<platform::Bitmap> parts;
@@ -179,15 +136,7 @@ Result<std::int32_t> RenderMonitorWallpapers(const std::vector<platform::Monitor
     parts.push_back(composition->Finish());
     composition.reset();
   }
-  if (Monitors.size() == 1) {
-    KV_TRY(service::PublishWallpaper(parts.front(), OutputPath));
-    return 1;
-  }
-  KV_TRY_ASSIGN(platform::Bitmap whole, AssembleScreen(Monitors, parts, Look.BackgroundColor));
-  std::vector<platform::MonitorImage> images;
-  for (std::size_t i = 0; i < Monitors.size(); ++i) images.push_back({Monitors[i], &parts[i]});
-  KV_TRY(service::PublishMonitorWallpapers(whole, OutputPath, images));
-  return 1;
+  return std::optional<std::vector<platform::Bitmap>>(std::move(parts));
 }
 
 }  // namespace kv::render

@@ -51,6 +51,14 @@ struct SharedLook {
                                                                     const SharedLook& Look,
                                                                     const std::string& DataFolder);
 
+// Every monitor's bitmap (`Choices` pairs with `Monitors`), laid out before
+// any is painted; nullopt when a quote does not fit on its monitor (nothing
+// painted). Reads no settings and writes no file: pictures come from
+// `DataFolder`.
+[[nodiscard]] Result<std::optional<std::vector<platform::Bitmap>>> ComposeMonitors(
+    const std::vector<platform::Monitor>& Monitors, const std::vector<MonitorChoice>& Choices,
+    const SharedLook& Look, const std::string& DataFolder);
+
 // Renders every monitor with its choice (`Choices` pairs with `Monitors`,
 // the primary first) and publishes the result at `OutputPath`: with one
 // monitor its bitmap exactly as a single-screen wallpaper; with several the
@@ -61,13 +69,5 @@ struct SharedLook {
 [[nodiscard]] Result<std::int32_t> RenderMonitorWallpapers(const std::vector<platform::Monitor>& Monitors,
                                                            const std::vector<MonitorChoice>& Choices,
                                                            const SharedLook& Look, const std::string& OutputPath);
-
-// The virtual screen's picture: `Parts[i]` centred on `Monitors[i]` (the
-// first, the primary, over any other it overlaps), the rest in
-// `BackgroundColor`; the origin is the screen's (0, 0) unless a monitor
-// lies left of or above it. Fails when the screen is too large for a bitmap.
-[[nodiscard]] Result<platform::Bitmap> AssembleScreen(const std::vector<platform::Monitor>& Monitors,
-                                                      const std::vector<platform::Bitmap>& Parts,
-                                                      std::int32_t BackgroundColor);
 
 }  // namespace kv::render

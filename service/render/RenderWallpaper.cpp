@@ -6,7 +6,9 @@
 
 #include "CWPText.h"
 #include "TextEffects.h"
+#include "MonitorPublish.h"
 #include "MonitorWallpapers.h"
+#include "kvshared/CStatics.h"
 #include "kvplatform/image/Bitmap.h"
 #include "kvplatform/display/Screen.h"
 
@@ -55,6 +57,24 @@ Result<std::optional<platform::Bitmap>> ComposeWallpaper(
                        HAlign, VAlign};
   SharedLook look{BackgroundColor, BackgroundMode, FontSize, FontColor, AllowViolation, Chosen};
   return ComposeMonitor(monitor, choice, look, DataFolder);
+}
+
+Result<std::int32_t> RenderMonitorWallpapers(const std::vector<platform::Monitor>& Monitors,
+                                             const std::vector<MonitorChoice>& Choices, const SharedLook& Look,
+                                             const std::string& OutputPath) {
+  KV_TRY(CheckOutputPath(OutputPath));
+  if (Monitors.empty() || Choices.size() != Monitors.size()) {
+    return Fail(ErrorCode::InvalidArgument, "the wallpaper needs one choice for every monitor");
+  }
+  // The data folder is only asked for when there is a picture to find.
+  std::string dataFolder;
+  if (AnyPicture(Choices)) {
+    KV_TRY_ASSIGN(dataFolder, Statics().GetApplicationPath());
+  }
+  KV_TRY_ASSIGN(std::optional<std::vector<platform::Bitmap>> parts, ComposeMonitors(Monitors, Choices, Look, dataFolder));
+  if (!parts) return 0;
+  KV_TRY(PublishMonitors(Monitors, *parts, Look.BackgroundColor, OutputPath));
+  return 1;
 }
 
 Result<std::int32_t> RenderWallpaper(const std::string& BackgroundName, std::int32_t BackgroundColor,

@@ -22,4 +22,10 @@ void LogErrorOnce(std::string_view message);
 // The program name used as the prefix; defaults to the executable's name.
 void SetLogProgramName(std::string_view name);
 
+// For a child process doing work for its parent: every message goes to
+// `sink` instead of stderr, whole, with whether it is to be written once, so
+// the parent writes it under its own name and memory of what was written.
+using LogSink = void (*)(std::string_view message, bool once);
+void DivertLog(LogSink sink);
+
 }  // namespace kv::platform
