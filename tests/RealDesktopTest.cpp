@@ -79,6 +79,13 @@ class RealDesktop : public testing::Test {
     if (value) args.insert(args.end(), {"-s", value});
     return kvtest::Run("/usr/bin/xfconf-query", args);
   }
+  // xfdesktop, once it has set up `backdrop`.
+  std::unique_ptr<kvtest::Child> StartXfdesktop(const std::string& backdrop) {
+    auto xfdesktop = Start({"/usr/bin/xfdesktop", "--disable-wm-check"});
+    EXPECT_TRUE(kvtest::WaitFor([&] { return Xfconf(backdrop + "color-style").exitCode == 0; }, 60s))
+        << "xfdesktop set up its backdrop" << xfdesktop->ErrSoFar();
+    return xfdesktop;
+  }
   fs::path Settings() const { return home_.ConfigHome() / "pcmanfm-qt" / "lxqt" / "settings.conf"; }
   std::unique_ptr<kvtest::Child> Start(const std::vector<std::string>& command) {
     return std::make_unique<kvtest::Child>(command[0], std::vector<std::string>(command.begin() + 1, command.end()));
@@ -114,8 +121,6 @@ TEST_F(RealDesktop, LxqtShowsTheWallpaperCentredAfterItsDesktopRestarts) {
   ASSERT_TRUE(pcmanfm->Wait(30s));
   pcmanfm = Start(desktop);
   EXPECT_TRUE(ShowsCentred(kBlueOnScreen, 180s)) << "a plain restart keeps it; settings:\n" << kvtest::ReadFile(Settings());
-  pcmanfm->Signal(SIGTERM);
-  pcmanfm->Wait(30s);
 }
 
 TEST_F(RealDesktop, XfceShowsAWallpaperSetBeforeItsFirstStart) {
@@ -124,9 +129,7 @@ TEST_F(RealDesktop, XfceShowsAWallpaperSetBeforeItsFirstStart) {
   // The service runs before xfdesktop has made any property. xfdesktop then reads the property of the monitor's
   // connector; without one it makes its own with its default picture.
   ASSERT_TRUE(Publish(kRed));
-  auto xfdesktop = Start({"/usr/bin/xfdesktop", "--disable-wm-check"});
-  ASSERT_TRUE(kvtest::WaitFor([&] { return Xfconf(backdrop + "color-style").exitCode == 0; }, 60s))
-      << "xfdesktop set up its backdrop" << xfdesktop->ErrSoFar();
+  auto xfdesktop = StartXfdesktop(backdrop);
   std::string image = Xfconf(backdrop + "last-image").out;
   EXPECT_NE(image.find((folder_ / "Kvillo-a.bmp").string()), std::string::npos) << "it kept ours: " << image;
   // Under Xvfb it paints once a property changes.
@@ -135,8 +138,6 @@ TEST_F(RealDesktop, XfceShowsAWallpaperSetBeforeItsFirstStart) {
   kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "xfce-first-start.png");
   ASSERT_TRUE(Publish(kBlue));
   EXPECT_TRUE(ShowsCentred(kBlueOnScreen, 180s)) << "the next wallpaper replaces it";
-  xfdesktop->Signal(SIGTERM);
-  xfdesktop->Wait(30s);
 }
 
 TEST_F(RealDesktop, XfceShowsEachMonitorItsOwnPictureByConnector) {
@@ -146,11 +147,9 @@ TEST_F(RealDesktop, XfceShowsEachMonitorItsOwnPictureByConnector) {
   // never the other, whose properties are set all the same.
   xvfb_.AddMonitor("screen", 400, 0, 624, 500, true);
   xvfb_.AddMonitor("Left", 0, 0, 400, 300, false);
-  auto xfdesktop = Start({"/usr/bin/xfdesktop", "--disable-wm-check"});
   const std::string primary = "/backdrop/screen0/monitorscreen/workspace0/";
   const std::string left = "/backdrop/screen0/monitorLeft/workspace0/";
-  ASSERT_TRUE(kvtest::WaitFor([&] { return Xfconf(primary + "color-style").exitCode == 0; }, 60s))
-      << "xfdesktop set up its backdrop" << xfdesktop->ErrSoFar();
+  auto xfdesktop = StartXfdesktop(primary);
   // The primary red, the other blue, in pictures of their monitors' sizes.
   auto picture = [](int width, int height, std::int32_t color) {
     auto bitmap = kv::platform::Bitmap::Create(width, height);
@@ -170,8 +169,6 @@ TEST_F(RealDesktop, XfceShowsEachMonitorItsOwnPictureByConnector) {
   ASSERT_EQ(Xfconf(primary + "color-style", "1").exitCode, 0);
   EXPECT_TRUE(ShowsCentred(kRedOnScreen, 180s)) << "the connector shows the picture made for it";
   kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "xfce-two-monitors.png");
-  xfdesktop->Signal(SIGTERM);
-  xfdesktop->Wait(30s);
 }
 
 }  // namespace

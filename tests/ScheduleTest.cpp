@@ -51,19 +51,16 @@ class Schedule : public testing::Test {
 };
 
 TEST_F(Schedule, ShortFrequenciesCountTicksAndTheBootFrequencyRenewsHourly) {
-  struct Case {
-    int frequency, every;
-  };
-  for (Case c : {Case{kv::wpMinute, 1}, {kv::wpFiveMinutes, 5}, {kv::wpQuarter, 15}, {kv::wpHalfHour, 30},
-                 {kv::wpHourly, 60}, {kv::wpBoot, 60}}) {
+  for (auto [frequency, every] : {std::pair{kv::wpMinute, 1}, {kv::wpFiveMinutes, 5}, {kv::wpQuarter, 15},
+                                  {kv::wpHalfHour, 30}, {kv::wpHourly, 60}, {kv::wpBoot, 60}}) {
     updates_.clear();
     tick_ = 0;
-    Form().SetUpSchedule(c.frequency);
-    EXPECT_EQ(form_->Minutes, c.every);
-    EXPECT_EQ(form_->UseDate, c.frequency == kv::wpBoot);
+    Form().SetUpSchedule(frequency);
+    EXPECT_EQ(form_->Minutes, every);
+    EXPECT_EQ(form_->UseDate, frequency == kv::wpBoot);
     EXPECT_EQ(form_->Days, 0);
-    Ticks(c.every * 3);
-    EXPECT_EQ(updates_, (std::vector<int>{0, c.every, 2 * c.every, 3 * c.every})) << "frequency " << c.frequency;
+    Ticks(every * 3);
+    EXPECT_EQ(updates_, (std::vector<int>{0, every, 2 * every, 3 * every})) << "frequency " << frequency;
   }
 }
 

@@ -28,13 +28,7 @@ std::vector<std::string> MergedEnvironment(const std::map<std::string, std::opti
     if (equals == std::string::npos) continue;
     merged[text.substr(0, equals)] = text.substr(equals + 1);
   }
-  for (const auto& [name, value] : env) {
-    if (value) {
-      merged[name] = *value;
-    } else {
-      merged.erase(name);
-    }
-  }
+  for (const auto& [name, value] : env) value ? (void)(merged[name] = *value) : (void)merged.erase(name);
   std::vector<std::string> result;
   for (const auto& [name, value] : merged) result.push_back(name + "=" + value);
   return result;
