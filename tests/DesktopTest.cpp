@@ -1,24 +1,22 @@
-// The desktop under a real X server (Xvfb): the screen's size, the taskbar
-// a dock window reserves, the wallpaper as the root window's picture, and
-// displays that cannot be reached or do not answer.
+// The desktop under a real X server (Xvfb): the screen's size, the taskbar a dock window reserves, the wallpaper as the
+// root window's picture, displays that cannot be reached or do not answer, and screens of several monitors (as
+// KVILLO_SCREEN lists them, and as RandR monitors).
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include "PictureFiles.h"
-#include "Process.h"
 #include "StoreProbe.h"
 #include "TempHome.h"
+#include "UpdateWallpaper.h"
 #include "Xvfb.h"
 #include "kvplatform/display/Screen.h"
+#include "render/MonitorPublish.h"
 #include "render/RenderWallpaper.h"
 
 // Last: Xlib defines macros (None, Status, ...) that other headers use as names.
@@ -29,6 +27,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using kv::platform::Monitor;
+using kv::platform::QueryMonitors;
 using kv::platform::QueryScreen;
 
 // A connection of the test's own, acting as a panel or a window manager.
@@ -40,11 +40,9 @@ class Client {
   ~Client() { XCloseDisplay(display_); }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
-
   Atom AtomOf(const char* name) { return XInternAtom(display_, name, False); }
   Window Root() { return DefaultRootWindow(display_); }
   Display* Get() { return display_; }
-
   void Set(Window window, const char* name, std::vector<long> values, Atom type = XA_CARDINAL) {
     XChangeProperty(display_, window, AtomOf(name), type, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(values.data()), static_cast<int>(values.size()));
@@ -63,14 +61,13 @@ class Client {
     }
     return values;
   }
-
-  // A panel: a dock window along one edge with a partial strut, mapped and
-  // listed among the clients as a window manager lists it.
-  void Dock(int x, int y, unsigned w, unsigned h, std::vector<long> strut) {
+  // A panel: a dock window along one edge with a partial strut, listed among the clients as a window manager lists it;
+  // unmapped, it hides nothing.
+  void Dock(int x, int y, unsigned w, unsigned h, std::vector<long> strut, bool mapped = true) {
     Window window = XCreateSimpleWindow(display_, Root(), x, y, w, h, 0, 0, 0x404040);
     Set(window, "_NET_WM_WINDOW_TYPE", {static_cast<long>(AtomOf("_NET_WM_WINDOW_TYPE_DOCK"))}, XA_ATOM);
     Set(window, "_NET_WM_STRUT_PARTIAL", strut);
-    XMapWindow(display_, window);
+    if (mapped) XMapWindow(display_, window);
     std::vector<long> clients = Get(Root(), "_NET_CLIENT_LIST", XA_WINDOW);
     clients.push_back(static_cast<long>(window));
     Set(Root(), "_NET_CLIENT_LIST", clients, XA_WINDOW);
@@ -79,20 +76,6 @@ class Client {
  private:
   Display* display_;
 };
-
-// The process behind a local display, from its socket's peer credentials.
-pid_t ServerPid(const std::string& display) {
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "/tmp/.X11-unix/X%s", display.substr(1).c_str());
-  ucred credentials{};
-  socklen_t size = sizeof credentials;
-  bool known = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-               getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0;
-  close(fd);
-  return known ? credentials.pid : 0;
-}
 
 class Desktop : public testing::Test {
  protected:
@@ -106,20 +89,17 @@ class Desktop : public testing::Test {
                       }));
     output_ = (home_.Root() / "Kvillo.bmp").string();
   }
-  void TearDown() override { unsetenv("DISPLAY"); }
-
   kv::Result<std::int32_t> Draw(const std::string& quote, std::int32_t valign = 2, std::int32_t mode = 1) {
     return kv::render::RenderWallpaper("Sky", 0, mode, "DejaVu Sans", 32, 0xFFFFFF, quote, output_, 0, 0, 10, 10, 2,
                                        valign, true);
   }
-  // The taskbar once the screen's answer satisfies `wanted`: on a loaded
-  // machine the server may still be settling, so it is asked until then.
+  // The taskbar once the screen's answer satisfies `wanted`: on a loaded machine the server may still be settling, so it
+  // is asked until then.
   kv::platform::ScreenInfo ScreenWhen(const std::function<bool(const kv::platform::ScreenInfo&)>& wanted) {
     kv::platform::ScreenInfo screen;
     EXPECT_TRUE(kvtest::WaitFor([&] { return wanted(screen = QueryScreen()); }, std::chrono::seconds(60)));
     return screen;
   }
-
   kvtest::TempHome home_;
   kvtest::Xvfb xvfb_{1024, 768};
   std::string output_;
@@ -127,16 +107,14 @@ class Desktop : public testing::Test {
 
 TEST_F(Desktop, ADockWindowsStrutIsTheTaskbarAndTheTextKeepsClearOfIt) {
   Client panel(xvfb_.Display());
-  // A 30-pixel panel along the bottom: left, right, top, bottom, then the
-  // ranges along each edge.
+  // A 30-pixel panel along the bottom: left, right, top, bottom, then the ranges along each edge.
   panel.Dock(0, 738, 1024, 30, {0, 0, 0, 30, 0, 0, 0, 0, 0, 0, 0, 1023});
   auto screen = ScreenWhen([](const auto& s) { return s.taskbar.has_value(); });
   ASSERT_TRUE(screen.taskbar);
   EXPECT_EQ(screen.taskbar->edge, kv::platform::kTaskbarBottom);
   EXPECT_EQ(screen.taskbar->rect.bottom - screen.taskbar->rect.top, 30);
-
-  // Bottom-aligned text: the bitmap is 1024 x 738 and every character
-  // moves up by 30, so the text ends 30 pixels above the bitmap's bottom.
+  // Bottom-aligned text: the bitmap is 1024 x 738 and every character moves up by 30, so the text ends 30 pixels above
+  // the bitmap's bottom.
   kvtest::StoreSetting("WallpaperCommand", "true");
   ASSERT_EQ(*Draw("Keep clear of the panel", 1), 1);
   kvtest::Image image = kvtest::ReadBmp24(output_);
@@ -151,7 +129,6 @@ TEST_F(Desktop, ADockWindowsStrutIsTheTaskbarAndTheTextKeepsClearOfIt) {
   }
   EXPECT_GT(lowestInk, 738 - 30 - 32 - 5) << "the text sits just above the moved edge";
   EXPECT_LT(lowestInk, 738 - 30) << "and clear of the band the panel covers";
-
   // A wider panel on the right wins: the largest reservation is the taskbar.
   panel.Dock(964, 0, 60, 738, {0, 60, 0, 0, 0, 0, 0, 767, 0, 0, 0, 0});
   ScreenWhen([](const auto& s) { return s.taskbar && s.taskbar->edge == kv::platform::kTaskbarRight; });
@@ -165,7 +142,6 @@ TEST_F(Desktop, WithoutDocksThePublishedWorkAreasTell) {
   EXPECT_EQ(screen.width, 1024);
   EXPECT_EQ(screen.height, 768);
   EXPECT_FALSE(screen.taskbar) << "no panels, no work areas: no taskbar";
-
   Client manager(xvfb_.Display());
   // A work area 28 pixels short at the bottom, as a window manager publishes it.
   manager.Set(manager.Root(), "_NET_WORKAREA", {0, 0, 1024, 740, 0, 0, 1024, 700});
@@ -195,7 +171,6 @@ TEST_F(Desktop, TheWallpaperBecomesTheRootWindowsPicture) {
   std::vector<long> first = viewer.Get(viewer.Root(), "_XROOTPMAP_ID", XA_PIXMAP);
   ASSERT_EQ(first.size(), 1u);
   EXPECT_EQ(viewer.Get(viewer.Root(), "ESETROOT_PMAP_ID", XA_PIXMAP), first);
-
   // A second wallpaper replaces the first and frees its pixmap.
   ASSERT_EQ(*Draw("And now this one", 0, 0), 1);
   kvtest::Image second = xvfb_.CaptureRoot();
@@ -232,10 +207,8 @@ TEST_F(Desktop, AServerThatIsGoneOrStoppedCostsOneLineAndNoHang) {
   ASSERT_EQ(*Draw("Still written"), 1);
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(kvtest::ReadBmp24(output_).width, 640);
-
   // A server that accepts connections but never answers.
-  pid_t server = ServerPid(xvfb_.Display());
-  ASSERT_GT(server, 0);
+  pid_t server = xvfb_.Pid();
   xvfb_.Export();
   ASSERT_EQ(kill(server, SIGSTOP), 0);
   auto start = std::chrono::steady_clock::now();
@@ -244,14 +217,167 @@ TEST_F(Desktop, AServerThatIsGoneOrStoppedCostsOneLineAndNoHang) {
   err = testing::internal::GetCapturedStderr();
   auto took = std::chrono::steady_clock::now() - start;
   kill(server, SIGCONT);
-  // The resumed server first answers the connection that was given up on;
-  // it is let finish before the server is shut down.
+  // The resumed server first answers the connection that was given up on; it is let finish before the server is shut
+  // down.
   unsetenv("KVILLO_SCREEN");
   EXPECT_TRUE(kvtest::WaitFor([] { return QueryScreen().width == 1024; }, std::chrono::seconds(60)));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_LT(took, std::chrono::seconds(20)) << "the wait for a silent server is bounded";
   EXPECT_NE(err.find("does not answer"), std::string::npos) << err;
   EXPECT_EQ(screen.width, 640);
+}
+
+TEST(HeadlessMonitors, KvilloScreenListsMonitorsAndRefusesBadLists) {
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  setenv("KVILLO_SCREEN", "1920x1080+0+0,1280x1024+1920+56", 1);
+  std::vector<Monitor> monitors = QueryMonitors();
+  ASSERT_EQ(monitors.size(), 2u);
+  EXPECT_TRUE(monitors[0].primary) << "the first listed is the primary";
+  EXPECT_FALSE(monitors[1].primary);
+  const auto& [left, top, right, bottom] = monitors[1].rect;
+  EXPECT_EQ(std::tie(left, top, right, bottom), std::make_tuple(1920, 56, 3200, 1080));
+  EXPECT_EQ(monitors[1].name, "screen1");
+  EXPECT_FALSE(monitors[1].taskbar);
+  EXPECT_EQ(kv::platform::HeadlessScreen().width, 1920) << "the screen of one-monitor code is the primary";
+  for (const char* bad : {"1920x1080+0", "1920x1080,", ",1920x1080", "0x600", "800x600+-5+0", "800x600+32000+0",
+                          "800x600 +0+0", "wide", "1920x1080+0+0;1280x1024+1920+0", "800x600"}) {
+    setenv("KVILLO_SCREEN", bad, 1);
+    testing::internal::CaptureStderr();
+    monitors = QueryMonitors();
+    std::string err = testing::internal::GetCapturedStderr();
+    const bool good = std::string(bad) == "800x600";
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), good ? 0 : 1) << bad << " is one line on stderr: " << err;
+    EXPECT_EQ(err.find(bad) != std::string::npos, !good) << err;
+    ASSERT_EQ(monitors.size(), 1u) << bad;
+    EXPECT_EQ(monitors[0].rect.right, good ? 800 : 1920) << bad << " falls back to 1920x1080";
+    EXPECT_EQ(monitors[0].rect.bottom, good ? 600 : 1080) << bad;
+  }
+}
+
+TEST(AssembledScreen, MonitorsSitAtTheirPlacesThePrimaryOverAMirrorAndGapsInTheBackground) {
+  auto plain = [](int width, int height, std::int32_t color) {
+    auto bitmap = kv::platform::Bitmap::Create(width, height);
+    bitmap->Fill(color);
+    return std::move(*bitmap);
+  };
+  std::vector<kv::platform::Bitmap> parts;
+  parts.push_back(plain(100, 80, 0x0000FF));  // the primary, 10 pixels short of its monitor (a panel)
+  parts.push_back(plain(100, 90, 0x00FF00));  // a mirror of it
+  parts.push_back(plain(50, 40, 0xFF0000));   // further right and down, a little left of the origin
+  std::vector<Monitor> monitors{{"A", {0, 0, 100, 90}, true, std::nullopt},
+                                {"B", {0, 0, 100, 90}, false, std::nullopt},
+                                {"C", {-20, 100, 30, 140}, false, std::nullopt}};
+  auto whole = kv::render::AssembleScreen(monitors, parts, 0x333333);
+  ASSERT_TRUE(whole) << whole.error().message;
+  EXPECT_EQ(whole->Width(), 120) << "from the leftmost monitor's edge";
+  EXPECT_EQ(whole->Height(), 140);
+  EXPECT_EQ(whole->PixelAt(70, 50), 0x0000FF) << "the primary shows over its mirror";
+  EXPECT_EQ(whole->PixelAt(70, 2), 0x00FF00) << "the mirror fills the primary's panel band";
+  EXPECT_EQ(whole->PixelAt(0, 120), 0xFF0000);
+  EXPECT_EQ(whole->PixelAt(100, 120), 0x333333) << "a gap";
+  monitors.push_back({"far", {32700, 0, 32800, 10}, false, std::nullopt});
+  parts.push_back(plain(100, 10, 0));
+  EXPECT_FALSE(kv::render::AssembleScreen(monitors, parts, 0)) << "a screen too wide for a bitmap is refused";
+}
+
+constexpr std::int32_t kBackground = 0x00402010;        // 0x00BBGGRR
+constexpr std::uint32_t kBackgroundOnScreen = 0x102040;  // 0xRRGGBB
+
+// Settings with a short quote at the bottom of the screen, on a plain background, and a data folder with its quotes
+// file.
+kv::service::SettingsSnapshot ShortQuoteSettings(const kvtest::TempHome& home) {
+  kvtest::StoreSetting("Path", home.DataFolder().string());
+  kvtest::StoreSetting("FirstTime", "1");
+  kvtest::WriteFile(home.DataFolder() / "files" / "Short.txt", "Wholly here\n");
+  kv::service::SettingsSnapshot snapshot;
+  snapshot.BackgroundColor = kBackground;
+  snapshot.FontColor = 0xFFFFFF;
+  snapshot.FontSize = "28";
+  snapshot.HAlign = 2;
+  snapshot.VAlign = 1;
+  snapshot.TopMargin = snapshot.BottomMargin = 0;
+  snapshot.LeftMargin = snapshot.RightMargin = 5;
+  snapshot.SelectedFonts = "DejaVu Sans";
+  snapshot.SelectedQuotesFiles = "Short";
+  snapshot.WallpaperFile = (home.Root() / "Kvillo.bmp").string();
+  return snapshot;
+}
+
+// Runs one update cycle as the service does.
+void Update(const kv::service::SettingsSnapshot& snapshot) {
+  kv::service::CycleOutcome outcome = kv::service::UpdateWallpaper(
+      snapshot, kv::service::RenderWithRenderer, [] { ADD_FAILURE() << "no attempt fitted"; },
+      kv::service::StatusGate::AssumeRunning);
+  ASSERT_EQ(outcome, kv::service::CycleOutcome::Rendered);
+}
+
+// The pixels of `rect` in `image` that are not the background.
+int Ink(const kvtest::Image& image, kv::platform::ScreenRect rect) {
+  int ink = 0;
+  for (int y = rect.top; y < rect.bottom; ++y) {
+    for (int x = rect.left; x < rect.right; ++x) ink += image.Pixel(x, y) != kBackgroundOnScreen;
+  }
+  return ink;
+}
+
+// A wide screen split into two RandR monitors of different sizes, the second one in the server's order primary, and a
+// panel on the first.
+class TwoMonitors : public testing::Test {
+ protected:
+  static constexpr kv::platform::ScreenRect kLeft{0, 0, 640, 480};
+  static constexpr kv::platform::ScreenRect kRight{640, 0, 1600, 720};
+  static constexpr int kPanel = 40;  // at the bottom of the left monitor
+  void SetUp() override {
+    xvfb_.Export();
+    unsetenv("KVILLO_SCREEN");
+    snapshot_ = ShortQuoteSettings(home_);
+    xvfb_.AddMonitor("Left", kLeft.left, kLeft.top, kLeft.right - kLeft.left, kLeft.bottom - kLeft.top, false);
+    xvfb_.AddMonitor("Right", kRight.left, kRight.top, kRight.right - kRight.left, kRight.bottom - kRight.top, true);
+    // Struts count from the root window's edges: its bottom is 900.
+    panel_.emplace(xvfb_.Display());
+    panel_->Dock(0, kLeft.bottom - kPanel, 640, kPanel, {0, 0, 0, 900 - (kLeft.bottom - kPanel), 0, 0, 0, 0, 0, 0, 0, 639}, false);
+  }
+  kvtest::TempHome home_;
+  kvtest::Xvfb xvfb_{1600, 900};
+  std::optional<Client> panel_;
+  kv::service::SettingsSnapshot snapshot_;
+};
+
+TEST_F(TwoMonitors, TheQuoteLiesWhollyOnThePrimaryAndEveryMonitorKeepsClearOfItsPanel) {
+  std::vector<Monitor> monitors = QueryMonitors();
+  ASSERT_EQ(monitors.size(), 2u);
+  EXPECT_EQ(monitors[0].name, "Right") << "the primary comes first";
+  EXPECT_TRUE(monitors[0].primary);
+  EXPECT_FALSE(monitors[0].taskbar) << "no panel on the primary";
+  EXPECT_EQ(monitors[1].name, "Left");
+  ASSERT_TRUE(monitors[1].taskbar) << "the panel's strut on the left monitor";
+  EXPECT_EQ(monitors[1].taskbar->edge, kv::platform::kTaskbarBottom);
+  EXPECT_EQ(monitors[1].taskbar->rect.top, kLeft.bottom - kPanel);
+  EXPECT_EQ(monitors[1].taskbar->rect.right, kLeft.right);
+  Update(snapshot_);
+  kvtest::Image root = xvfb_.CaptureRoot();
+  kvtest::SavePng(root, kvtest::ScreenshotDir() / "two-monitors-primary.png");
+  kvtest::Image file = kvtest::ReadBmp24(snapshot_.WallpaperFile);
+  ASSERT_EQ(file.width, 1600) << "Kvillo.bmp is the whole screen";
+  ASSERT_EQ(file.height, 720) << "down to the lowest monitor's edge";
+  EXPECT_EQ(file.Pixel(1000, 650), root.Pixel(1000, 650)) << "the root window shows the file from its origin";
+  int onPrimary = Ink(root, kRight);
+  EXPECT_GT(onPrimary, 200) << "the quote is on the primary monitor";
+  EXPECT_EQ(Ink(root, {0, 0, 1600, 720}), onPrimary) << "and nowhere else: the left monitor shows its background";
+  EXPECT_EQ(Ink(root, {kRight.left, kRight.bottom - 60, kRight.right, kRight.bottom}), onPrimary)
+      << "bottom-aligned with a stored margin of 0, the quote ends at the primary's edge";
+  // A quote on every monitor: each its own, the left one above its panel.
+  snapshot_.QuoteOnEachMonitor = true;
+  Update(snapshot_);
+  root = xvfb_.CaptureRoot();
+  kvtest::SavePng(root, kvtest::ScreenshotDir() / "two-monitors-each.png");
+  EXPECT_GT(Ink(root, kRight), 200);
+  EXPECT_GT(Ink(root, kLeft), 200) << "the left monitor has its quote too";
+  EXPECT_EQ(Ink(root, {kLeft.left, kLeft.bottom - kPanel, kLeft.right, kLeft.bottom}), 0)
+      << "nothing is drawn under the left monitor's panel";
+  EXPECT_EQ(Ink(root, {kLeft.left, kLeft.bottom, kLeft.right, kRight.bottom}), 0) << "the gap below is background";
+  EXPECT_FALSE(fs::exists(home_.Root() / "Kvillo-Left.bmp")) << "plain X needs no file per monitor";
 }
 
 }  // namespace

@@ -1,15 +1,12 @@
-// The Debian package, made with cpack from this build tree: it holds the
-// whole installation at the paths Debian expects and nothing else, lintian
-// finds no error in it, and the programs extracted from it run from
-// wherever the package was unpacked, using the data that came with them.
+// The Debian package, made with cpack from this build tree: it holds the whole installation at the paths Debian expects
+// and nothing else, lintian finds no error in it, and the programs extracted from it run from wherever the package was
+// unpacked, using the data that came with them.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <map>
 #include <set>
 #include <sstream>
 
@@ -24,13 +21,11 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 struct Entry {
-  std::string mode, owner;
-  std::string link;  // the target of a symbolic link
+  std::string mode, owner, link;  // link: the target of a symbolic link
 };
 
-// `dpkg-deb -c` lists "MODE OWNER SIZE DATE TIME ./PATH[ -> TARGET]"; a path
-// may hold blanks. Directories are left out.
-std::map<std::string, Entry> Contents(const std::string& listing, std::set<std::string>& paths) {
+// `dpkg-deb -c` lists "MODE OWNER SIZE DATE TIME ./PATH[ -> TARGET]"; a path may hold blanks. Directories are left out.
+std::map<std::string, Entry> Contents(const std::string& listing) {
   std::map<std::string, Entry> entries;
   std::istringstream lines(listing);
   for (std::string line; std::getline(lines, line);) {
@@ -44,15 +39,12 @@ std::map<std::string, Entry> Contents(const std::string& listing, std::set<std::
       entry.link = path.substr(arrow + 4);
       path.resize(arrow);
     }
-    if (path.starts_with("./")) path.erase(0, 1);
-    paths.insert(path);
-    entries[path] = entry;
+    entries[path.substr(path.starts_with("./") ? 1 : 0)] = entry;
   }
   return entries;
 }
 
-// What the installation holds, from the programs built and the sample data
-// in the source tree.
+// What the installation holds, from the programs built and the sample data in the source tree.
 std::set<std::string> ExpectedFiles(const std::vector<std::string>& programs) {
   std::set<std::string> files{"/usr/lib/kvillo/libkvshared.so", "/usr/lib/kvillo/libkvcompose.so",
                               "/usr/share/doc/kvillo/copyright",
@@ -76,6 +68,8 @@ std::set<std::string> ExpectedFiles(const std::vector<std::string>& programs) {
 }
 
 TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
+  // A sanitizer build is never shipped, and its programs run in other tests.
+  if (KV_TEST_SANITIZED) GTEST_SKIP() << "the package is made from the plain build only";
   if (!fs::exists("/usr/bin/dpkg-deb")) GTEST_SKIP() << "dpkg-deb is not installed";
   kvtest::TempHome home;
   fs::path work = home.Root() / "package";
@@ -84,7 +78,6 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
   ASSERT_EQ(packed.exitCode, 0) << packed.out << packed.err;
   fs::path deb = work / ("kvillo_" KV_TEST_VERSION "_amd64.deb");
   ASSERT_TRUE(fs::exists(deb)) << "the package's file name: " << packed.out;
-
   auto fields = [&](std::vector<std::string> names) {
     names.insert(names.begin(), {"-f", deb.string()});
     auto shown = kvtest::Run("/usr/bin/dpkg-deb", names, {}, 120s);
@@ -93,21 +86,20 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
   };
   EXPECT_EQ(fields({"Package", "Version", "Architecture"}),
             "Package: kvillo\nVersion: " KV_TEST_VERSION "\nArchitecture: amd64\n");
-  // The dependencies come from the libraries the programs link, with the
-  // versions dpkg-shlibdeps works out; the library of our own is no
-  // dependency, it comes with the package.
+  // The dependencies come from the libraries the programs link, with the versions dpkg-shlibdeps works out; the library
+  // of our own is no dependency, it comes with the package.
   std::string depends = fields({"Depends"});
   std::vector<const char*> libraries{"libc6 (>= ", "libsqlite3-0 (>= ", "libfreetype6 (>= ", "libstdc++6 (>= "};
   if (KV_TEST_WITH_SETTINGS) libraries.push_back("libqt6widgets6 (>= ");
   for (const char* library : libraries) EXPECT_NE(depends.find(library), std::string::npos) << library << " in " << depends;
   EXPECT_EQ(depends.find("kvshared"), std::string::npos) << depends;
-
-  // Exactly the installation, owned by root, with Debian's modes, and the
-  // links in /usr/bin pointing into the program folder.
+  // Exactly the installation, owned by root, with Debian's modes, and the links in /usr/bin pointing into the program
+  // folder.
   auto listed = kvtest::Run("/usr/bin/dpkg-deb", {"-c", deb.string()}, {}, 120s);
   ASSERT_EQ(listed.exitCode, 0) << listed.err;
+  std::map<std::string, Entry> contents = Contents(listed.out);
   std::set<std::string> paths;
-  std::map<std::string, Entry> contents = Contents(listed.out, paths);
+  for (const auto& [path, entry] : contents) paths.insert(path);
   std::vector<std::string> programs{"Kvillo", "kvreg", "kvrender", "kvctl"};
   if (KV_TEST_WITH_SETTINGS) programs.push_back("KvSettings");
   EXPECT_EQ(paths, ExpectedFiles(programs)) << listed.out;
@@ -121,28 +113,18 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
       EXPECT_EQ(entry.mode, program ? "-rwxr-xr-x" : "-rw-r--r--") << path;
     }
   }
-
-  // lintian judges the package as Debian would, warnings included. The one
-  // warning left: cpack runs ldconfig after installing any library below
-  // /usr/lib, here needlessly (ours is private and found beside the
-  // programs) but harmlessly. A sanitizer build is never shipped, so only
-  // the plain build is judged.
-  if (!KV_TEST_SANITIZED) {
-    auto linted = kvtest::Run("/usr/bin/lintian",
-                              {"--fail-on", "error,warning", "--suppress-tags", "maintscript-calls-ldconfig",
-                               deb.string()},
-                              {}, 300s);
-    EXPECT_EQ(linted.exitCode, 0) << linted.out << linted.err;
-  }
-
+  // lintian judges the package as Debian would, warnings included. The one warning left: cpack runs ldconfig after
+  // installing any library below /usr/lib, here needlessly (ours is private) but harmlessly.
+  auto linted = kvtest::Run("/usr/bin/lintian",
+                            {"--fail-on", "error,warning", "--suppress-tags", "maintscript-calls-ldconfig", deb.string()},
+                            {}, 300s);
+  EXPECT_EQ(linted.exitCode, 0) << linted.out << linted.err;
   fs::path root = home.Root() / "unpacked root";
   auto extracted = kvtest::Run("/usr/bin/dpkg-deb", {"-x", deb.string(), root.string()}, {}, 120s);
   ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
   fs::path folder = root / "usr" / "lib" / "kvillo";
-
   if (KV_TEST_WITH_SETTINGS) {
-    // The menu entry names the programs where the package puts them, not
-    // where cpack staged them.
+    // The menu entry names the programs where the package puts them, not where cpack staged them.
     fs::path entry = root / "usr" / "share" / "applications" / "KvSettings.desktop";
     std::string text = kvtest::ReadFile(entry);
     EXPECT_NE(text.find("\nExec=/usr/lib/kvillo/KvSettings\n"), std::string::npos) << text;
@@ -155,9 +137,8 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
         {}, 60s);
     EXPECT_EQ(described.exitCode, 0) << described.out << described.err;
   }
-
-  // The unpacked programs, started through their links, find the library
-  // and the data beside them, not those of the build tree.
+  // The unpacked programs, started through their links, find the library and the data beside them, not those of the
+  // build tree.
   std::map<std::string, std::optional<std::string>> env{
       {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "320x200"}};
   auto rendered = kvtest::Run(root / "usr" / "bin" / "kvrender", {"--quote", "Unpacked and working."}, env, 60s);
@@ -169,7 +150,6 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
   EXPECT_EQ(image.height, 200);
   EXPECT_EQ(kvtest::StoredSetting("Path"), folder.string()) << "the data folder is the unpacked one";
   EXPECT_EQ(kvtest::StoredSetting("SelectedBackgrounds0"), "Aurora");
-
   fs::path kvreg = root / "usr" / "bin" / "kvreg";
   auto stored = kvtest::Run(kvreg, {"set", "software\\Kvillo test", "Greeting", "Grüße, 你好"});
   EXPECT_EQ(stored.exitCode, 0) << stored.err;
@@ -178,9 +158,8 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
   EXPECT_EQ(read.out, "Grüße, 你好\n");
   EXPECT_EQ(kvtest::StoredValue("software\\Kvillo test", "Greeting"), "Grüße, 你好") << "the user's own store";
   EXPECT_EQ(kvtest::Run(kvreg, {"get", "software\\Lexora\\wallpaper", "FirstTime"}).out, "1\n");
-
-  // Every other program loads: the service and kvctl answer, and the
-  // settings window gets as far as seeing that there is no display.
+  // Every other program loads: the service and kvctl answer, and the settings window gets as far as seeing that there is
+  // no display.
   auto help = kvtest::Run(root / "usr" / "bin" / "Kvillo", {"--help"}, env, 60s);
   EXPECT_EQ(help.exitCode, 0) << help.err;
   EXPECT_TRUE(help.out.starts_with("usage: Kvillo")) << help.out;
@@ -193,10 +172,8 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
     EXPECT_EQ(window.exitCode, 1);
     EXPECT_NE(window.err.find("cannot open the settings window: no display"), std::string::npos) << window.err;
   }
-
-  // The unpacked folder is not the user's to add to (root's, or read-only):
-  // the first run gives the user a data folder of their own, linked to the
-  // samples.
+  // The unpacked folder is not the user's to add to (root's, or read-only): the first run gives the user a data folder
+  // of their own, linked to the samples.
   const bool asRoot = geteuid() == 0;
   std::string lock = asRoot ? "chmod 755 '" + home.Root().string() + "' && chown -R 0:0 '" + root.string() + "'"
                             : "chmod -R a-w '" + folder.string() + "'";

@@ -1,17 +1,15 @@
-// PublishWallpaper: the atomic save and every way of setting the wallpaper.
-// No desktop runs here, so the desktops' tools are small recording scripts
-// placed first on PATH; each writes the argument list it received.
+// PublishWallpaper: the atomic save and every way of setting the wallpaper. No desktop runs here, so the desktops' tools
+// are small recording scripts placed first on PATH; each writes the argument list it received.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
-#include <map>
 #include <sstream>
 
 #include "PictureFiles.h"
+#include "Process.h"
 #include "PublishWallpaper.h"
 #include "StoreProbe.h"
 #include "TempHome.h"
@@ -21,23 +19,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using Args = std::vector<std::string>;
 
-// Sets environment variables for one test and puts them back afterwards.
-class Environment {
- public:
-  ~Environment() {
-    for (const auto& [name, value] : saved_) value ? (void)setenv(name.c_str(), value->c_str(), 1) : (void)unsetenv(name.c_str());
-  }
-  void Set(const std::string& name, const std::optional<std::string>& value) {
-    const char* old = getenv(name.c_str());
-    saved_.try_emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
-    value ? (void)setenv(name.c_str(), value->c_str(), 1) : (void)unsetenv(name.c_str());
-  }
-
- private:
-  std::map<std::string, std::optional<std::string>> saved_;
-};
+// Each test runs in a process of its own: what it sets needs no undoing.
+void SetEnv(const std::string& name, const std::optional<std::string>& value) {
+  value ? (void)setenv(name.c_str(), value->c_str(), 1) : (void)unsetenv(name.c_str());
+}
 
 class Publish : public testing::Test {
  protected:
@@ -45,28 +33,23 @@ class Publish : public testing::Test {
     tools_ = home_.Root() / "tools";
     record_ = home_.Root() / "record.txt";
     fs::create_directories(tools_);
-    env_.Set("DISPLAY", std::nullopt);
-    env_.Set("XDG_CURRENT_DESKTOP", std::nullopt);
-    env_.Set("GDK_PIXBUF_MODULE_FILE", (home_.Root() / "no-loaders.cache").string());
-    env_.Set("KV_RECORD", record_.string());
-    env_.Set("PATH", tools_.string() + ":" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
+    SetEnv("DISPLAY", std::nullopt);
+    SetEnv("XDG_CURRENT_DESKTOP", std::nullopt);
+    SetEnv("GDK_PIXBUF_MODULE_FILE", (home_.Root() / "no-loaders.cache").string());
+    SetEnv("KV_RECORD", record_.string());
+    SetEnv("PATH", tools_.string() + ":" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
     for (const char* tool : {"gsettings", "plasma-apply-wallpaperimage", "dbus-send", "xfconf-query", "pcmanfm-qt",
-                             "swaymsg", "recorder"}) {
-      Tool(tool);
-    }
+                             "swaymsg", "recorder"}) Tool(tool);
     folder_ = home_.Root() / "wall papers";
     fs::create_directories(folder_);
     file_ = folder_ / "Kvillo.bmp";
-    auto bitmap = kv::platform::Bitmap::Create(6, 4);
-    ASSERT_TRUE(bitmap);
-    bitmap_ = std::make_unique<kv::platform::Bitmap>(std::move(*bitmap));
+    bitmap_ = std::make_unique<kv::platform::Bitmap>(std::move(*kv::platform::Bitmap::Create(6, 4)));
     for (int y = 0; y < 4; ++y) {
       for (int x = 0; x < 6; ++x) bitmap_->SetPixel(x, y, x * 40 + y * 10);
     }
   }
-
-  // A tool that records its name and arguments (one per tab-separated
-  // field); it prints $KV_OUT_<tool> and exits with $KV_EXIT_<tool>.
+  // A tool that records its name and arguments (one per tab-separated field); it prints $KV_OUT_<tool> and exits with
+  // $KV_EXIT_<tool>.
   void Tool(const std::string& name, const std::string& extra = "") {
     std::string variable;
     for (char c : name) variable += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
@@ -77,7 +60,6 @@ class Publish : public testing::Test {
                                          "\"\nexit ${KV_EXIT_" + variable + ":-0}\n");
     fs::permissions(tools_ / name, fs::perms::owner_all);
   }
-
   std::vector<Args> Recorded() const {
     std::vector<Args> calls;
     std::istringstream lines(kvtest::ReadFile(record_));
@@ -89,19 +71,15 @@ class Publish : public testing::Test {
     }
     return calls;
   }
-
   kv::Status PublishOnce() {
     fs::remove(record_);
     return kv::service::PublishWallpaper(*bitmap_, file_.string());
   }
-
   std::string Uri(const fs::path& file) const {
     std::string uri = "file://" + file.string();
     return uri.replace(uri.find("wall papers"), 11, "wall%20papers");
   }
-
   kvtest::TempHome home_;
-  Environment env_;
   fs::path tools_, record_, folder_, file_;
   std::unique_ptr<kv::platform::Bitmap> bitmap_;
 };
@@ -118,10 +96,9 @@ TEST_F(Publish, WritesAnExact24BitBitmapOrFailsChangingNothing) {
   struct stat info {};
   ASSERT_EQ(stat(file_.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0644u) << "other programs of the desktop can read it";
-
   // A file that cannot be written is a failure, and the desktop is not told.
   fs::create_directories(folder_ / "taken.bmp");
-  env_.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  SetEnv("XDG_CURRENT_DESKTOP", "GNOME");
   auto failed = kv::service::PublishWallpaper(*bitmap_, (folder_ / "taken.bmp").string());
   ASSERT_FALSE(failed);
   EXPECT_NE(failed.error().message.find("taken.bmp"), std::string::npos) << failed.error().message;
@@ -137,26 +114,24 @@ TEST_F(Publish, EachDesktopGetsItsOwnCommands) {
   for (auto [desktop, schema] : std::vector<std::pair<std::string, std::string>>{
            {"ubuntu:GNOME", "org.gnome.desktop.background"}, {"Unity", "org.gnome.desktop.background"},
            {"Budgie:GNOME", "org.gnome.desktop.background"}, {"X-Cinnamon", "org.cinnamon.desktop.background"}}) {
-    env_.Set("XDG_CURRENT_DESKTOP", desktop);
+    SetEnv("XDG_CURRENT_DESKTOP", desktop);
     ASSERT_TRUE(PublishOnce());
     EXPECT_EQ(Recorded(), (std::vector<Args>{{"gsettings", "set", schema, "picture-uri", Uri(file_)},
                                              {"gsettings", "set", schema, "picture-uri-dark", Uri(file_)},
                                              {"gsettings", "set", schema, "picture-options", "centered"}}))
         << desktop;
   }
-  env_.Set("XDG_CURRENT_DESKTOP", "MATE");
+  SetEnv("XDG_CURRENT_DESKTOP", "MATE");
   ASSERT_TRUE(PublishOnce());
   EXPECT_EQ(Recorded(), (std::vector<Args>{{"gsettings", "set", "org.mate.background", "picture-filename", file_.string()},
                                            {"gsettings", "set", "org.mate.background", "picture-options", "centered"}}));
-  env_.Set("XDG_CURRENT_DESKTOP", "sway");
+  SetEnv("XDG_CURRENT_DESKTOP", "sway");
   ASSERT_TRUE(PublishOnce());
   EXPECT_EQ(Recorded(), (std::vector<Args>{{"swaymsg", "output * bg \"" + file_.string() + "\" center"}}));
-
-  // XFCE: every last-image listed, and its style; a desktop that never
-  // showed a picture gets the property created.
-  env_.Set("XDG_CURRENT_DESKTOP", "XFCE");
+  // XFCE: every last-image listed, and its style; a desktop that never showed a picture gets the property created.
+  SetEnv("XDG_CURRENT_DESKTOP", "XFCE");
   const std::string a = "/backdrop/screen0/monitorVirtual-1/workspace0/", b = "/backdrop/screen0/monitorHDMI-1/workspace1/";
-  env_.Set("KV_OUT_xfconf_query", a + "last-image\n" + a + "image-style\n" + b + "last-image\n/desktop-icons/style");
+  SetEnv("KV_OUT_xfconf_query", a + "last-image\n" + a + "image-style\n" + b + "last-image\n/desktop-icons/style");
   ASSERT_TRUE(PublishOnce());
   const std::string copy = (folder_ / "Kvillo-a.bmp").string();
   const Args query{"xfconf-query", "-c", "xfce4-desktop"};
@@ -168,7 +143,7 @@ TEST_F(Publish, EachDesktopGetsItsOwnCommands) {
   EXPECT_EQ(Recorded(), (std::vector<Args>{{"xfconf-query", "-c", "xfce4-desktop", "-l"},
                                            set(a + "last-image", "string", copy), set(a + "image-style", "int", "1"),
                                            set(b + "last-image", "string", copy), set(b + "image-style", "int", "1")}));
-  env_.Set("KV_OUT_xfconf_query", "/desktop-icons/style");
+  SetEnv("KV_OUT_xfconf_query", "/desktop-icons/style");
   ASSERT_TRUE(PublishOnce());
   ASSERT_EQ(Recorded().size(), 3u);
   EXPECT_EQ(Recorded()[1], set("/backdrop/screen0/monitor0/workspace0/last-image", "string",
@@ -176,7 +151,7 @@ TEST_F(Publish, EachDesktopGetsItsOwnCommands) {
 }
 
 TEST_F(Publish, DesktopsThatCacheThePathGetAlternatingRealCopies) {
-  env_.Set("XDG_CURRENT_DESKTOP", "KDE");
+  SetEnv("XDG_CURRENT_DESKTOP", "KDE");
   std::vector<std::string> handed;
   for (int round = 0; round < 3; ++round) {
     bitmap_->SetPixel(0, 0, round + 1);
@@ -191,9 +166,8 @@ TEST_F(Publish, DesktopsThatCacheThePathGetAlternatingRealCopies) {
   EXPECT_EQ(handed, (std::vector<std::string>{(folder_ / "Kvillo-a.bmp").string(), (folder_ / "Kvillo-b.bmp").string(),
                                               (folder_ / "Kvillo-a.bmp").string()}));
   EXPECT_EQ(kvtest::ReadBmp24(folder_ / "Kvillo-b.bmp").Pixel(0, 0), 2u << 16) << "b still holds round 2";
-
   // Older Plasma: the command refuses the option, the shell's script interface takes over.
-  env_.Set("KV_EXIT_plasma_apply_wallpaperimage", "1");
+  SetEnv("KV_EXIT_plasma_apply_wallpaperimage", "1");
   ASSERT_TRUE(PublishOnce());
   auto calls = Recorded();
   ASSERT_EQ(calls.size(), 2u);
@@ -203,11 +177,17 @@ TEST_F(Publish, DesktopsThatCacheThePathGetAlternatingRealCopies) {
   EXPECT_TRUE(calls[1][6].starts_with("string:")) << calls[1][6];
   EXPECT_NE(calls[1][6].find(Uri(folder_ / "Kvillo-b.bmp")), std::string::npos) << calls[1][6];
   EXPECT_NE(calls[1][6].find("'FillMode', 6"), std::string::npos);
-
-  // LXQt without its desktop running: no command (it would become the
-  // desktop's single instance), the settings the desktop starts with keep
-  // the picture, and stderr says why nothing changed now.
-  env_.Set("XDG_CURRENT_DESKTOP", "LXQt");
+  // LXQt without its desktop running (another user's on this display does not count): no command (it would become the
+  // desktop's single instance), the settings the desktop starts with keep the picture, and stderr says why nothing
+  // changed now.
+  SetEnv("XDG_CURRENT_DESKTOP", "LXQt");
+  std::optional<kvtest::Child> stranger;
+  if (geteuid() == 0) {
+    stranger.emplace("/usr/bin/setpriv", Args{"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/bash", "-c",
+                                              "exec -a pcmanfm-qt /bin/bash -c 'sleep 600; :' x --desktop --profile=lxqt"});
+    const std::string cmdline = "/proc/" + std::to_string(stranger->Pid()) + "/cmdline";
+    ASSERT_TRUE(kvtest::WaitFor([&] { return kvtest::ReadFile(cmdline).starts_with("pcmanfm-qt"); }, 60s));
+  }
   fs::path settings = home_.ConfigHome() / "pcmanfm-qt" / "lxqt" / "settings.conf";
   kvtest::WriteFile(settings, "[Behavior]\nSingleClick=false\n\n[Desktop]\nBgColor=#000000\nWallpaperMode=none\n\n"
                               "[Window]\nFixedWidth=640\n");
@@ -226,9 +206,9 @@ TEST_F(Publish, SeveralMonitorsAreSpannedOrSetOnePerMonitor) {
   auto second = kv::platform::Bitmap::Create(3, 2);
   ASSERT_TRUE(second);
   kv::platform::Monitor primary{"DP-1", {0, 0, 6, 4}, true, std::nullopt};
-  kv::platform::Monitor other{"HDMI/2", {6, 0, 9, 2}, false, std::nullopt};
+  kv::platform::Monitor other{"HDMI/a", {6, 0, 9, 2}, false, std::nullopt};
   auto publish = [&](const char* desktop) {
-    env_.Set("XDG_CURRENT_DESKTOP", desktop);
+    SetEnv("XDG_CURRENT_DESKTOP", desktop);
     fs::remove(record_);
     return kv::service::PublishMonitorWallpapers(*bitmap_, file_.string(), {{primary, bitmap_.get()}, {other, &*second}});
   };
@@ -237,25 +217,23 @@ TEST_F(Publish, SeveralMonitorsAreSpannedOrSetOnePerMonitor) {
   EXPECT_EQ(Recorded().at(0).back(), Uri(file_)) << "the whole screen's file";
   ASSERT_TRUE(publish("MATE"));
   EXPECT_EQ(Recorded().at(1), (Args{"gsettings", "set", "org.mate.background", "picture-options", "spanned"}));
-
   ASSERT_TRUE(publish("KDE"));
   ASSERT_EQ(Recorded().size(), 1u);
   const std::string script = Recorded()[0].back();
   EXPECT_NE(script.find("[0,0,'" + Uri(folder_ / "Kvillo-DP-1-a.bmp") + "']"), std::string::npos) << script;
-  EXPECT_NE(script.find("[6,0,'" + Uri(folder_ / "Kvillo-HDMI_2-a.bmp") + "']"), std::string::npos)
+  EXPECT_NE(script.find("[6,0,'" + Uri(folder_ / "Kvillo-HDMI_a-a.bmp") + "']"), std::string::npos)
       << "a fresh name (no path from the connector's name), matched by the screen's place: " << script;
-  EXPECT_EQ(kvtest::ReadBmp24(folder_ / "Kvillo-HDMI_2.bmp").width, 3) << "each monitor's own picture";
+  EXPECT_EQ(kvtest::ReadBmp24(folder_ / "Kvillo-HDMI_a.bmp").width, 3) << "each monitor's own picture";
 }
 
 TEST_F(Publish, TheUsersCommandComesFirstAndRunsWithoutAShell) {
-  env_.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  SetEnv("XDG_CURRENT_DESKTOP", "GNOME");
   kvtest::StoreSetting("WallpaperCommand", "recorder --file \"%f\" 'two words' 100%% $HOME;echo");
   ASSERT_TRUE(PublishOnce());
   EXPECT_EQ(Recorded(), (std::vector<Args>{{"recorder", "--file", file_.string(), "two words", "100%", "$HOME;echo"}}))
       << "only the command ran, its arguments as written, nothing expanded by a shell";
   fs::path png = folder_ / "Kvillo.png";
   EXPECT_FALSE(fs::exists(png)) << "no PNG copy unless the command asks for one";
-
   // Setters that cannot read bitmaps take the PNG copy through %p.
   kvtest::StoreSetting("WallpaperCommand", "recorder %p --bmp=%f");
   ASSERT_TRUE(PublishOnce());
@@ -265,14 +243,11 @@ TEST_F(Publish, TheUsersCommandComesFirstAndRunsWithoutAShell) {
   EXPECT_EQ(bytes.substr(1, 3), "PNG");
   EXPECT_EQ(static_cast<unsigned char>(bytes[19]) * 1000 + static_cast<unsigned char>(bytes[23]), 6004)
       << "the PNG is 6 x 4 pixels";
-
   auto args = kv::platform::ExpandWallpaperCommand(R"(a\ b "c \"d\" \\ %p" '%f' x%fy)", "/w/K.bmp", "/w/K.png");
   ASSERT_TRUE(args);
   EXPECT_EQ(*args, (Args{"a b", "c \"d\" \\ /w/K.png", "%f", "x/w/K.bmpy"})) << "single quotes keep even %f";
   for (const char* bad : {"set 'open", "say \"open", "   "}) EXPECT_FALSE(kv::platform::ExpandWallpaperCommand(bad, "f"));
-
-  // An empty stored command counts as none; GNOME without loaders for
-  // bitmaps gets the PNG copy, with them the bitmap.
+  // An empty stored command counts as none; GNOME without loaders for bitmaps gets the PNG copy, with them the bitmap.
   kvtest::StoreSetting("WallpaperCommand", "");
   kvtest::WriteFile(home_.Root() / "no-loaders.cache", "\"/x/libpixbufloader-png.so\"\n\"png\" \"image/png\"\n");
   ASSERT_TRUE(PublishOnce());
@@ -294,26 +269,24 @@ TEST_F(Publish, ARefusedMissingOrHungBackendIsOneLineAndStillDone) {
     EXPECT_TRUE(PublishOnce()) << command;
     return testing::internal::GetCapturedStderr();
   };
-  env_.Set("KV_EXIT_recorder", "3");
+  SetEnv("KV_EXIT_recorder", "3");
   std::string err = errOf("recorder %f");
   EXPECT_NE(err.find("exit status 3"), std::string::npos) << err;
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
   EXPECT_TRUE(fs::exists(file_));
   EXPECT_NE(errOf("no-such-tool-anywhere %f").find("not installed"), std::string::npos);
   EXPECT_NE(errOf("unbalanced 'quote").find("WallpaperCommand"), std::string::npos);
-
   // A tool that hangs, with a helper of its own still holding its output.
   Tool("hang", "sleep 30 &\nexec sleep 30\n");
-  env_.Set("KVILLO_COMMAND_TIMEOUT_MS", "300");
+  SetEnv("KVILLO_COMMAND_TIMEOUT_MS", "300");
   auto start = std::chrono::steady_clock::now();
   err = errOf("hang");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << "the hung tool was not waited for";
   EXPECT_NE(err.find("did not finish in time"), std::string::npos) << err;
-
   // A desktop whose tool is missing.
   fs::remove(tools_ / "gsettings");
-  env_.Set("PATH", tools_.string());
-  env_.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  SetEnv("PATH", tools_.string());
+  SetEnv("XDG_CURRENT_DESKTOP", "GNOME");
   EXPECT_NE(errOf("").find("gsettings is not installed"), std::string::npos);
 }
 

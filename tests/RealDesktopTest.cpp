@@ -1,19 +1,13 @@
-// The wallpaper on real desktop programs under Xvfb, each with a private
-// session bus: LXQt's pcmanfm-qt (also across a restart of it) and XFCE's
-// xfdesktop on its first start.
+// The wallpaper on real desktop programs under Xvfb, each with a private session bus: LXQt's pcmanfm-qt (also across a
+// restart of it) and XFCE's xfdesktop on its first start.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-
 #include "PictureFiles.h"
 #include "Process.h"
 #include "PublishWallpaper.h"
-#include "SessionBus.h"
 #include "TempHome.h"
 #include "Xvfb.h"
 #include "kvplatform/image/Bitmap.h"
@@ -23,8 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Colours as the bitmap stores them (0x00BBGGRR) and as a screenshot shows
-// them (0xRRGGBB).
+// Colours as the bitmap stores them (0x00BBGGRR) and as a screenshot shows them (0xRRGGBB).
 constexpr std::int32_t kRed = 0x0000E0, kBlue = 0xE00000;
 constexpr std::uint32_t kRedOnScreen = 0xE00000, kBlueOnScreen = 0x0000E0;
 
@@ -38,6 +31,10 @@ bool Near(std::uint32_t a, std::uint32_t b) {
 class RealDesktop : public testing::Test {
  protected:
   void SetUp() override {
+    // A private session bus, so that the desktop and the settings daemons it starts talk only to each other.
+    ASSERT_TRUE(kvtest::WaitFor([&] { return bus_.OutSoFar().ends_with('\n'); }, 30s)) << bus_.ErrSoFar();
+    std::string address = bus_.OutSoFar();
+    setenv("DBUS_SESSION_BUS_ADDRESS", address.substr(0, address.size() - 1).c_str(), 1);
     xvfb_.Export();
     setenv("GDK_BACKEND", "x11", 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
@@ -45,22 +42,13 @@ class RealDesktop : public testing::Test {
     fs::create_directories(folder_);
     file_ = folder_ / "Kvillo.bmp";
   }
-  void TearDown() override {
-    for (const char* name : {"DISPLAY", "XDG_CURRENT_DESKTOP", "GDK_BACKEND", "QT_QPA_PLATFORM"}) unsetenv(name);
-  }
-
   // A 200 x 100 picture of one colour, published as the service does.
   kv::Status Publish(std::int32_t color) {
     auto bitmap = kv::platform::Bitmap::Create(200, 100);
-    if (!bitmap) return std::unexpected(bitmap.error());
-    for (int y = 0; y < 100; ++y) {
-      for (int x = 0; x < 200; ++x) bitmap->SetPixel(x, y, color);
-    }
+    bitmap->Fill(color);
     return kv::service::PublishWallpaper(*bitmap, file_.string());
   }
-
-  // True once the middle of the screen shows `color` and a corner does not:
-  // the picture is shown centred and unscaled.
+  // True once the middle of the screen shows `color` and a corner does not: the picture is shown centred and unscaled.
   bool ShowsCentred(std::uint32_t color, std::chrono::milliseconds timeout) {
     return kvtest::WaitFor(
         [&] {
@@ -70,10 +58,8 @@ class RealDesktop : public testing::Test {
         },
         timeout);
   }
-
-  // A desktop program takes the command once it has claimed its name on the
-  // bus, which may come after it first paints; until then a publication may
-  // go unseen, so it is repeated.
+  // A desktop program takes the command once it has claimed its name on the bus, which may come after it first paints;
+  // until then a publication may go unseen, so it is repeated.
   bool PublishUntilShown(std::int32_t color, std::uint32_t onScreen) {
     return kvtest::WaitFor(
         [&] {
@@ -84,26 +70,30 @@ class RealDesktop : public testing::Test {
         },
         180s);
   }
-
   // What a failure message needs: the desktop's output and settings.
   std::string Describe(kvtest::Child& desktop) {
     return "its stderr:\n" + desktop.ErrSoFar() + "\nits settings:\n" + kvtest::ReadFile(Settings());
   }
-  static kvtest::ProcessResult Xfconf(const std::vector<std::string>& args) {
-    std::vector<std::string> all{"-c", "xfce4-desktop"};
-    all.insert(all.end(), args.begin(), args.end());
-    return kvtest::Run("/usr/bin/xfconf-query", all);
+  static kvtest::ProcessResult Xfconf(const std::string& property, const char* value = nullptr) {
+    std::vector<std::string> args{"-c", "xfce4-desktop", "-p", property};
+    if (value) args.insert(args.end(), {"-s", value});
+    return kvtest::Run("/usr/bin/xfconf-query", args);
   }
-
+  // xfdesktop, once it has set up `backdrop`.
+  std::unique_ptr<kvtest::Child> StartXfdesktop(const std::string& backdrop) {
+    auto xfdesktop = Start({"/usr/bin/xfdesktop", "--disable-wm-check"});
+    EXPECT_TRUE(kvtest::WaitFor([&] { return Xfconf(backdrop + "color-style").exitCode == 0; }, 60s))
+        << "xfdesktop set up its backdrop" << xfdesktop->ErrSoFar();
+    return xfdesktop;
+  }
   fs::path Settings() const { return home_.ConfigHome() / "pcmanfm-qt" / "lxqt" / "settings.conf"; }
-
   std::unique_ptr<kvtest::Child> Start(const std::vector<std::string>& command) {
     return std::make_unique<kvtest::Child>(command[0], std::vector<std::string>(command.begin() + 1, command.end()));
   }
-
   kvtest::TempHome home_;
   kvtest::Xvfb xvfb_{1024, 768};
-  kvtest::SessionBus bus_;
+  // After the home: the services the bus starts keep their settings there.
+  kvtest::Child bus_{"/usr/bin/dbus-daemon", {"--session", "--nofork", "--print-address=1"}};
   fs::path folder_, file_;
 };
 
@@ -112,11 +102,9 @@ TEST_F(RealDesktop, LxqtShowsTheWallpaperCentredAfterItsDesktopRestarts) {
   const std::vector<std::string> desktop{"/usr/bin/pcmanfm-qt", "--desktop", "--profile=lxqt"};
   auto pcmanfm = Start(desktop);
   ASSERT_TRUE(PublishUntilShown(kRed, kRedOnScreen)) << Describe(*pcmanfm);
-
-  // A log-off: the desktop ends and stores the placement it started with
-  // ("none"). At the next log-on the service shows the existing wallpaper
-  // again; the desktop is not up yet, which stderr says, so its settings
-  // get the picture and the centred placement.
+  // A log-off: the desktop ends and stores the placement it started with ("none"). At the next log-on the service shows
+  // the existing wallpaper again; the desktop is not up yet, which stderr says, so its settings get the picture and the
+  // centred placement.
   pcmanfm->Signal(SIGTERM);
   ASSERT_TRUE(pcmanfm->Wait(30s));
   testing::internal::CaptureStderr();
@@ -127,53 +115,41 @@ TEST_F(RealDesktop, LxqtShowsTheWallpaperCentredAfterItsDesktopRestarts) {
   EXPECT_TRUE(ShowsCentred(kRedOnScreen, 180s))
       << "the restarted desktop shows the wallpaper centred; its settings:\n" << kvtest::ReadFile(Settings());
   kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "lxqt-after-restart.png");
-
   // From now on the desktop keeps the placement itself across restarts.
   ASSERT_TRUE(PublishUntilShown(kBlue, kBlueOnScreen)) << Describe(*pcmanfm);
   pcmanfm->Signal(SIGTERM);
   ASSERT_TRUE(pcmanfm->Wait(30s));
   pcmanfm = Start(desktop);
   EXPECT_TRUE(ShowsCentred(kBlueOnScreen, 180s)) << "a plain restart keeps it; settings:\n" << kvtest::ReadFile(Settings());
-  pcmanfm->Signal(SIGTERM);
-  pcmanfm->Wait(30s);
 }
 
 TEST_F(RealDesktop, XfceShowsAWallpaperSetBeforeItsFirstStart) {
   setenv("XDG_CURRENT_DESKTOP", "XFCE", 1);
   const std::string backdrop = "/backdrop/screen0/monitorscreen/workspace0/";  // Xvfb's output is "screen"
-  // The service runs before xfdesktop has made any property. xfdesktop then
-  // reads the property of the monitor's connector; without one it makes its
-  // own with its default picture.
+  // The service runs before xfdesktop has made any property. xfdesktop then reads the property of the monitor's
+  // connector; without one it makes its own with its default picture.
   ASSERT_TRUE(Publish(kRed));
-  auto xfdesktop = Start({"/usr/bin/xfdesktop", "--disable-wm-check"});
-  ASSERT_TRUE(kvtest::WaitFor([&] { return Xfconf({"-p", backdrop + "color-style"}).exitCode == 0; }, 60s))
-      << "xfdesktop set up its backdrop" << xfdesktop->ErrSoFar();
-  std::string image = Xfconf({"-p", backdrop + "last-image"}).out;
+  auto xfdesktop = StartXfdesktop(backdrop);
+  std::string image = Xfconf(backdrop + "last-image").out;
   EXPECT_NE(image.find((folder_ / "Kvillo-a.bmp").string()), std::string::npos) << "it kept ours: " << image;
   // Under Xvfb it paints once a property changes.
-  ASSERT_EQ(Xfconf({"-p", backdrop + "color-style", "-s", "1"}).exitCode, 0);
+  ASSERT_EQ(Xfconf(backdrop + "color-style", "1").exitCode, 0);
   EXPECT_TRUE(ShowsCentred(kRedOnScreen, 180s));
   kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "xfce-first-start.png");
   ASSERT_TRUE(Publish(kBlue));
   EXPECT_TRUE(ShowsCentred(kBlueOnScreen, 180s)) << "the next wallpaper replaces it";
-  xfdesktop->Signal(SIGTERM);
-  xfdesktop->Wait(30s);
 }
 
 TEST_F(RealDesktop, XfceShowsEachMonitorItsOwnPictureByConnector) {
   setenv("XDG_CURRENT_DESKTOP", "XFCE", 1);
-  // Real monitors carry their connector's name. Xvfb has one connector,
-  // "screen", which the primary takes; the other is a monitor without one.
-  // xfdesktop draws per connector, so it shows the primary's picture (on the
-  // whole output) and never the other, whose properties are set all the same.
+  // Real monitors carry their connector's name. Xvfb has one connector, "screen", which the primary takes; the other is
+  // a monitor without one. xfdesktop draws per connector, so it shows the primary's picture (on the whole output) and
+  // never the other, whose properties are set all the same.
   xvfb_.AddMonitor("screen", 400, 0, 624, 500, true);
   xvfb_.AddMonitor("Left", 0, 0, 400, 300, false);
-  auto xfdesktop = Start({"/usr/bin/xfdesktop", "--disable-wm-check"});
   const std::string primary = "/backdrop/screen0/monitorscreen/workspace0/";
   const std::string left = "/backdrop/screen0/monitorLeft/workspace0/";
-  ASSERT_TRUE(kvtest::WaitFor([&] { return Xfconf({"-p", primary + "color-style"}).exitCode == 0; }, 60s))
-      << "xfdesktop set up its backdrop" << xfdesktop->ErrSoFar();
-
+  auto xfdesktop = StartXfdesktop(primary);
   // The primary red, the other blue, in pictures of their monitors' sizes.
   auto picture = [](int width, int height, std::int32_t color) {
     auto bitmap = kv::platform::Bitmap::Create(width, height);
@@ -184,17 +160,15 @@ TEST_F(RealDesktop, XfceShowsEachMonitorItsOwnPictureByConnector) {
   kv::platform::Monitor first{"screen", {400, 0, 1024, 500}, true, std::nullopt};
   kv::platform::Monitor second{"Left", {0, 0, 400, 300}, false, std::nullopt};
   ASSERT_TRUE(kv::service::PublishMonitorWallpapers(whole, file_.string(), {{first, &red}, {second, &blue}}));
-  EXPECT_NE(Xfconf({"-p", primary + "last-image"}).out.find((folder_ / "Kvillo-screen-a.bmp").string()),
+  EXPECT_NE(Xfconf(primary + "last-image").out.find((folder_ / "Kvillo-screen-a.bmp").string()),
             std::string::npos);
-  EXPECT_NE(Xfconf({"-p", left + "last-image"}).out.find((folder_ / "Kvillo-Left-a.bmp").string()), std::string::npos);
-  EXPECT_EQ(Xfconf({"-p", left + "image-style"}).out, "1\n") << "centred";
+  EXPECT_NE(Xfconf(left + "last-image").out.find((folder_ / "Kvillo-Left-a.bmp").string()), std::string::npos);
+  EXPECT_EQ(Xfconf(left + "image-style").out, "1\n") << "centred";
   EXPECT_EQ(kvtest::ReadBmp24(folder_ / "Kvillo-Left.bmp").width, 400) << "the file of the monitor's own size";
   // Under Xvfb it paints once a property changes.
-  ASSERT_EQ(Xfconf({"-p", primary + "color-style", "-s", "1"}).exitCode, 0);
+  ASSERT_EQ(Xfconf(primary + "color-style", "1").exitCode, 0);
   EXPECT_TRUE(ShowsCentred(kRedOnScreen, 180s)) << "the connector shows the picture made for it";
   kvtest::SavePng(xvfb_.CaptureRoot(), kvtest::ScreenshotDir() / "xfce-two-monitors.png");
-  xfdesktop->Signal(SIGTERM);
-  xfdesktop->Wait(30s);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The schedule: start-up updates, tick counting and the stored update date,
-// driven tick by tick with a clock that advances one minute per tick.
+// The schedule: start-up updates, tick counting and the stored update date, driven tick by tick with a clock that
+// advances one minute per tick.
 
 #include <gtest/gtest.h>
 
@@ -43,7 +43,6 @@ class Schedule : public testing::Test {
       form_->tmrTimer_Timer();
     }
   }
-
   kvtest::TempHome home_;
   LocalDateTime start_{2026, 12, 6, 8, 30, 0};
   int tick_ = 0;
@@ -52,19 +51,16 @@ class Schedule : public testing::Test {
 };
 
 TEST_F(Schedule, ShortFrequenciesCountTicksAndTheBootFrequencyRenewsHourly) {
-  struct Case {
-    int frequency, every;
-  };
-  for (Case c : {Case{kv::wpMinute, 1}, {kv::wpFiveMinutes, 5}, {kv::wpQuarter, 15}, {kv::wpHalfHour, 30},
-                 {kv::wpHourly, 60}, {kv::wpBoot, 60}}) {
+  for (auto [frequency, every] : {std::pair{kv::wpMinute, 1}, {kv::wpFiveMinutes, 5}, {kv::wpQuarter, 15},
+                                  {kv::wpHalfHour, 30}, {kv::wpHourly, 60}, {kv::wpBoot, 60}}) {
     updates_.clear();
     tick_ = 0;
-    Form().SetUpSchedule(c.frequency);
-    EXPECT_EQ(form_->Minutes, c.every);
-    EXPECT_EQ(form_->UseDate, c.frequency == kv::wpBoot);
+    Form().SetUpSchedule(frequency);
+    EXPECT_EQ(form_->Minutes, every);
+    EXPECT_EQ(form_->UseDate, frequency == kv::wpBoot);
     EXPECT_EQ(form_->Days, 0);
-    Ticks(c.every * 3);
-    EXPECT_EQ(updates_, (std::vector<int>{0, c.every, 2 * c.every, 3 * c.every})) << "frequency " << c.frequency;
+    Ticks(every * 3);
+    EXPECT_EQ(updates_, (std::vector<int>{0, every, 2 * every, 3 * every})) << "frequency " << frequency;
   }
 }
 
@@ -87,13 +83,11 @@ TEST_F(Schedule, StoredDatesDecideTheStartUpUpdate) {
   Form().SetUpSchedule(kv::wpWeekly);
   EXPECT_EQ(updates_, std::vector<int>{0});
   EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), "2026-12-13T08:30:00") << "now plus 7, not the old date plus 7";
-
   updates_.clear();
   kvtest::StoreSetting("UpdateDate", FormatIso(AddDays(start_, 10)));
   Form().SetUpSchedule(kv::wpMonthly);
   EXPECT_EQ(form_->Days, 30);
   EXPECT_TRUE(updates_.empty());
-
   // The current minute counts as due, the next one does not.
   LocalDateTime sameMinute = start_, nextMinute = start_;
   sameMinute.second = 59;
@@ -116,7 +110,6 @@ TEST_F(Schedule, APausedCheckMovesTheDateOnAndAnEndingCycleStopsTheSchedule) {
   form_.emplace(frmKvillo::Hooks{.update = [&] { return ++cycles, outcome; }, .now = [this] { return Clock(); }});
   form_->SetUpSchedule(kv::wpDaily);
   EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), "2026-12-07T08:30:00");
-
   outcome = CycleOutcome::EndProgram;
   cycles = 0;
   form_->SetUpSchedule(kv::wpMinute);
@@ -140,7 +133,6 @@ TEST_F(Schedule, RenderNowLeavesTheCountAndTheDateAlone) {
   EXPECT_EQ(kv::platform::MinutesBetween(Clock(), *next), 5 * 60);
   Ticks(5);
   EXPECT_EQ(updates_.size(), 3u) << "the schedule's own update comes when it would have";
-
   kvtest::StoreSetting("UpdateDate", "2026-12-20T08:30:00");
   form = &Form();
   form->SetUpSchedule(kv::wpWeekly);

@@ -1,5 +1,4 @@
-// The status gate, the attempt loop and each attempt's random choices,
-// driven in-process against the real store.
+// The status gate, the attempt loop and each attempt's random choices, driven in-process against the real store.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +8,7 @@
 #include "StoreProbe.h"
 #include "TempHome.h"
 #include "UpdateWallpaper.h"
+#include "kvplatform/store/Store.h"
 
 namespace {
 
@@ -20,7 +20,6 @@ class UpdateCycle : public testing::Test {
     kvtest::StoreSetting("ServiceStatus", "Running");
     snapshot_.WallpaperFile = (home_.Root() / "Kvillo.bmp").string();
   }
-
   // Runs one cycle with a renderer that fits on the n-th call (0: never).
   CycleOutcome Cycle(int n, StatusGate gate = StatusGate::Read) {
     calls_ = 0;
@@ -33,7 +32,6 @@ class UpdateCycle : public testing::Test {
         },
         [this] { ++gaveUp_; }, gate);
   }
-
   kvtest::TempHome home_;
   SettingsSnapshot snapshot_;
   int calls_ = 0, gaveUp_ = 0;
@@ -50,7 +48,6 @@ TEST_F(UpdateCycle, AttemptsUntilOneFitsAtMostFiftyOneTimesAndOtherErrorsEndTheC
   EXPECT_EQ(calls_, 51);
   EXPECT_EQ(gaveUp_, 1);
   EXPECT_EQ(kvtest::StoredSetting("ServiceStatus"), "Running") << "the failure path writes no status";
-
   testing::internal::CaptureStderr();
   EXPECT_EQ(Cycle(-1), CycleOutcome::Failed);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("Permission denied"), std::string::npos);
@@ -98,14 +95,12 @@ TEST_F(UpdateCycle, ChoicesFollowTheSettingsOrAreRandomInRange) {
   EXPECT_EQ(lefts.size(), 75u);
   EXPECT_EQ(*lefts.rbegin(), 74);
   EXPECT_EQ(*rights.rbegin(), 74);
-
   testing::internal::CaptureStderr();
   snapshot_.FontSize = "huge";
   EXPECT_EQ(DrawChoices(snapshot_).FontSize, 40);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("FontSize"), std::string::npos);
   EXPECT_NE(err.find("\"huge\""), std::string::npos);
-
   // The stored effects reach every attempt; an unknown name is ignored.
   kvtest::StoreSetting("Path", home_.DataFolder().string());
   kvtest::StoreSetting("SelectedEffects0", "Outline");
@@ -118,6 +113,12 @@ TEST_F(UpdateCycle, ChoicesFollowTheSettingsOrAreRandomInRange) {
   EXPECT_EQ(read->Effects, expected);
   EXPECT_EQ(Cycle(1), CycleOutcome::Rendered);
   EXPECT_EQ(last_.Effects, expected);
+  // The thread's open store serves every read of the same file; another home gets its own.
+  auto store = kv::platform::Store::ForCurrentUser();
+  ASSERT_TRUE(store);
+  EXPECT_EQ(store->get(), kv::platform::Store::ForCurrentUser()->get()) << "the open store is reused";
+  kvtest::TempHome other;
+  EXPECT_EQ((*kv::platform::Store::ForCurrentUser())->File(), other.StoreFile());
 }
 
 }  // namespace

@@ -1,11 +1,8 @@
-// Monitors of Wayland compositors: real sway sessions, answers parsed
-// safely, and a compositor that does not answer.
+// Monitors of Wayland compositors: real sway sessions, answers parsed safely, and a compositor that does not answer.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <chrono>
-#include <string>
 #include <tuple>
 
 #include "PictureFiles.h"
@@ -21,17 +18,15 @@ using kvtest::SwaySession;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// "NAME WxH+X+Y*" per monitor, "*" marking the primary, for messages that
-// show the whole answer at once.
+// "NAME WxH+X+Y*" per monitor, "*" marking the primary, for messages that show the whole answer at once.
 std::string Describe(const std::vector<Monitor>& monitors) {
   std::string text;
-  for (const Monitor& m : monitors) {
-    text += m.name + " " + std::to_string(m.rect.right - m.rect.left) + "x" + std::to_string(m.rect.bottom - m.rect.top) +
-            "+" + std::to_string(m.rect.left) + "+" + std::to_string(m.rect.top) + (m.primary ? "*" : "") + "; ";
+  for (const auto& [name, r, primary, taskbar] : monitors) {
+    text += name + " " + std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
+            std::to_string(r.left) + "+" + std::to_string(r.top) + (primary ? "*" : "") + "; ";
   }
   return text;
 }
-
 std::string Describe(const kv::Result<std::vector<Monitor>>& monitors) {
   return monitors ? Describe(*monitors) : "error: " + monitors.error().message;
 }
@@ -69,7 +64,6 @@ TEST(WaylandMonitorsTest, KvrenderMakesAWallpaperPerSwayOutputAndOutputsAreTheir
     kvtest::SavePng(shown, kvtest::ScreenshotDir() / ("sway-" + std::string(name) + ".png"));
     EXPECT_TRUE(same) << "sway shows a " << shown.width << "x" << shown.height << " picture that is not the file";
   }
-
   // A scaled output still counts its physical pixels, through swaymsg and the protocol alike.
   session.Export();
   ASSERT_EQ(session.Swaymsg({"output", "HEADLESS-2", "scale", "2"}).exitCode, 0);
@@ -79,8 +73,8 @@ TEST(WaylandMonitorsTest, KvrenderMakesAWallpaperPerSwayOutputAndOutputsAreTheir
   auto monitors = kv::platform::QueryWaylandMonitors();
   ASSERT_TRUE(monitors) << "the session's compositor was not asked";
   EXPECT_EQ(Describe(*monitors), both);
-  // A quarter turn swaps the sides; the focused output is sway's primary,
-  // while the protocol, which knows no focus, keeps the first.
+  // A quarter turn swaps the sides; the focused output is sway's primary, while the protocol, which knows no focus,
+  // keeps the first.
   ASSERT_EQ(session.Swaymsg({"output", "HEADLESS-1", "transform", "90"}).exitCode, 0);
   ASSERT_EQ(session.Swaymsg({"focus", "output", "HEADLESS-2"}).exitCode, 0);
   EXPECT_EQ(Describe(kv::platform::QuerySwayOutputs(30s)), "HEADLESS-2 1024x768+1280+0*; HEADLESS-1 800x1280+0+0; ");
@@ -93,7 +87,6 @@ TEST(WaylandMonitorsTest, ACompositorThatDoesNotAnswerGivesNoMonitorsWithinTheBo
   SwaySession session({{1280, 800, 0, 0}});
   session.Export();
   session.Pause();  // it accepts connections and never answers them
-
   auto start = std::chrono::steady_clock::now();
   auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
   EXPECT_FALSE(kv::platform::QueryWaylandMonitors());
@@ -104,7 +97,6 @@ TEST(WaylandMonitorsTest, ACompositorThatDoesNotAnswerGivesNoMonitorsWithinTheBo
   EXPECT_EQ(protocol.error().code, ErrorCode::Busy) << protocol.error().message;
   EXPECT_LT(seconds(), 32) << "the protocol's poll ignored its deadline";
   session.Resume();
-
   // No compositor at all is told at once, not waited for.
   setenv("WAYLAND_DISPLAY", "wayland-none", 1);
   unsetenv("SWAYSOCK");
@@ -117,9 +109,8 @@ TEST(WaylandMonitorsTest, ACompositorThatDoesNotAnswerGivesNoMonitorsWithinTheBo
 TEST(WaylandMonitorsTest, CompositorAnswersAreReadSafely) {
   using kv::platform::ParseHyprlandMonitors;
   using kv::platform::ParseSwayOutputs;
-  // Hyprland's list: the focused monitor is the primary, a disabled one is
-  // left out, transform 1 is a quarter turn of the 2560x1440 mode; escapes
-  // with digits, small and capital hex letters spell the name.
+  // Hyprland's list: the focused monitor is the primary, a disabled one is left out, transform 1 is a quarter turn of
+  // the 2560x1440 mode; escapes with digits, small and capital hex letters spell the name.
   const char* hyprland = R"([
     {"id": 0, "name": "DP-1", "width": 1920, "height": 1080, "x": 0, "y": 0, "scale": 1.0,
      "transform": 0, "focused": false, "disabled": false, "reserved": [0, 30, 0, 0]},
@@ -128,10 +119,8 @@ TEST(WaylandMonitorsTest, CompositorAnswersAreReadSafely) {
     {"id": 2, "name": "DP-2", "width": 800, "height": 600, "x": 0, "y": 0, "disabled": true}
   ])";
   EXPECT_EQ(Describe(ParseHyprlandMonitors(hyprland)), "HDMI-A-1 1440x2560+1920+-200*; DP-1 1920x1080+0+0; ");
-
-  // Names that would start another sway command, leave the folder of a
-  // file name or pose as an option are dropped, the monitor kept; outputs
-  // switched off, of no size or at an absurd place are left out.
+  // Names that would start another sway command, leave the folder of a file name or pose as an option are dropped, the
+  // monitor kept; outputs switched off, of no size or at an absurd place are left out.
   const char* sway = R"([
     {"name": "X; exec rm -rf ~", "active": true, "rect": {"x": 0, "y": 0}, "current_mode": {"width": 640, "height": 480}},
     {"name": "../../x", "rect": {"x": 640, "y": 0}, "current_mode": {"width": 640, "height": 480}},
@@ -143,7 +132,6 @@ TEST(WaylandMonitorsTest, CompositorAnswersAreReadSafely) {
     "not an output", null
   ])";
   EXPECT_EQ(Describe(ParseSwayOutputs(sway)), " 640x480+0+0*;  640x480+640+0;  640x480+1280+0; DP-5 800x600+0+480; ");
-
   // Text that is not a whole list of outputs is refused as a whole.
   for (const std::string& bad : std::vector<std::string>{"", "[", "{}", "[{\"name\": \"a\"", "not json", "[1e999]", "[\"\\ud800\"]", "[] []",
                           "[{\"rect\": {\"x\": 0, \"y\": 0}, \"current_mode\": {\"width\": 40000, \"height\": 10}}]",
@@ -154,9 +142,8 @@ TEST(WaylandMonitorsTest, CompositorAnswersAreReadSafely) {
     ASSERT_FALSE(parsed) << bad.substr(0, 80) << " gave " << Describe(parsed);
     EXPECT_EQ(parsed.error().code, ErrorCode::Corrupt);
   }
-
-  // With HYPRLAND_INSTANCE_SIGNATURE set, hyprctl is the one asked. No
-  // Hyprland runs here, so a stand-in prints its answer.
+  // With HYPRLAND_INSTANCE_SIGNATURE set, hyprctl is the one asked. No Hyprland runs here, so a stand-in prints its
+  // answer.
   kvtest::TempHome home;
   kvtest::WriteFile(home.Root() / "bin" / "hyprctl", std::string("#!/bin/sh\ncat <<'EOF'\n") + hyprland + "\nEOF\n");
   std::filesystem::permissions(home.Root() / "bin" / "hyprctl", std::filesystem::perms::owner_all);

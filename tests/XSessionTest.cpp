@@ -1,13 +1,10 @@
-// The service across the life of an X session: a new log-on shows the
-// existing wallpaper where only the session kept it, and an X server that
-// goes away under a render (log-off) ends the service cleanly.
+// The service across the life of an X session: a new log-on shows the existing wallpaper where only the session kept it,
+// and an X server that goes away under a render (log-off) ends the service cleanly.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -35,7 +32,6 @@ class XSession : public testing::Test {
     }
     StoreSetting("Path", kvtest::BinDir().string());
   }
-
   std::unique_ptr<kvtest::Child> Start(const kvtest::Xvfb& xvfb, int tickMs = 100, const char* desktop = nullptr) {
     return std::make_unique<kvtest::Child>(
         kvtest::BinDir() / "Kvillo", std::vector<std::string>{},
@@ -44,7 +40,6 @@ class XSession : public testing::Test {
                                                            {"XDG_CURRENT_DESKTOP", desktop ? desktop : std::optional<std::string>()}});
   }
   fs::path Wallpaper() const { return home_.DataHome() / "kvillo" / "Kvillo.bmp"; }
-
   kvtest::TempHome home_;
 };
 
@@ -64,16 +59,14 @@ TEST_F(XSession, ALogOnWithNoUpdateDueShowsTheExistingWallpaperAgain) {
   service->Signal(SIGTERM);
   ASSERT_TRUE(service->Wait(30s));
   EXPECT_EQ(StoredSetting("UpdateDate"), "2999-01-01T00:00:00") << "nothing was rendered";
-
   // A WallpaperCommand is handed the existing file the same way.
   kvtest::WallpaperRecorder recorder(home_.Root());
   service = Start(xvfb);
   EXPECT_TRUE(kvtest::WaitFor([&] { return recorder.Published() == 1; }, 60s)) << service->ErrSoFar();
   service->Signal(SIGTERM);
   ASSERT_TRUE(service->Wait(30s));
-
-  // A desktop that keeps the wallpaper in its own settings is left alone:
-  // the start-up is over once the service answers on its socket.
+  // A desktop that keeps the wallpaper in its own settings is left alone: the start-up is over once the service answers
+  // on its socket.
   StoreSetting("WallpaperCommand", "");
   kvtest::Xvfb fresh(320, 240);
   service = Start(fresh, 100, "MATE");
@@ -86,10 +79,9 @@ TEST_F(XSession, ALogOnWithNoUpdateDueShowsTheExistingWallpaperAgain) {
   EXPECT_EQ(fresh.CaptureRoot().Pixel(160, 120), 0u) << "the root window was not touched";
 }
 
-// Log-off while the service renders: the server is killed at a random
-// moment of a render, over and over. Every round must end the service on
-// its own, cleanly (exit 0, "Stopped" stored, no sanitizer report), never
-// by a crash or Xlib's exit. KVILLO_X_LOSS_ROUNDS sets the number of rounds.
+// Log-off while the service renders: the server is killed at a random moment of a render, over and over. Every round
+// must end the service on its own, cleanly (exit 0, "Stopped" stored, no sanitizer report), never by a crash or Xlib's
+// exit. KVILLO_X_LOSS_ROUNDS sets the number of rounds.
 TEST_F(XSession, AnXServerThatGoesAwayDuringRendersEndsTheServiceCleanly) {
   StoreSetting("Frequency", "0");
   const char* text = std::getenv("KVILLO_X_LOSS_ROUNDS");

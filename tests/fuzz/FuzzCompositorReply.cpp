@@ -1,7 +1,6 @@
-// A compositor's reply -> monitors. Whatever the bytes, the reading ends,
-// and every list it answers is one the rest of the system can use: at least
-// one monitor, the one primary first, every side within 1..32767, all of them
-// together within 32767 pixels each way, and names that are safe to pass on.
+// A compositor's reply -> monitors. Whatever the bytes, the reading ends, and every list it answers is one the rest of
+// the system can use: at least one monitor, the one primary first, every side within 1..32767, all of them together
+// within 32767 pixels each way, and names that are safe to pass on.
 
 #include <algorithm>
 #include <cstdint>
@@ -21,20 +20,16 @@ void Check(bool condition) {
 void CheckList(const kv::Result<std::vector<kv::platform::Monitor>>& monitors) {
   if (!monitors) return;
   Check(!monitors->empty());
-  std::int32_t left = monitors->front().rect.left, right = monitors->front().rect.right;
-  std::int32_t top = monitors->front().rect.top, bottom = monitors->front().rect.bottom;
+  kv::platform::ScreenRect all = monitors->front().rect;
   for (std::size_t i = 0; i < monitors->size(); ++i) {
-    const auto& monitor = (*monitors)[i];
-    Check(monitor.primary == (i == 0));
-    Check(monitor.rect.right - monitor.rect.left >= 1 && monitor.rect.right - monitor.rect.left <= 32767);
-    Check(monitor.rect.bottom - monitor.rect.top >= 1 && monitor.rect.bottom - monitor.rect.top <= 32767);
-    Check(kv::platform::SafeConnectorName(monitor.name) == monitor.name);
-    left = std::min(left, monitor.rect.left);
-    right = std::max(right, monitor.rect.right);
-    top = std::min(top, monitor.rect.top);
-    bottom = std::max(bottom, monitor.rect.bottom);
+    const auto& [name, rect, primary, taskbar] = (*monitors)[i];
+    Check(primary == (i == 0) && kv::platform::SafeConnectorName(name) == name);
+    Check(rect.right - rect.left >= 1 && rect.right - rect.left <= 32767);
+    Check(rect.bottom - rect.top >= 1 && rect.bottom - rect.top <= 32767);
+    all = {std::min(all.left, rect.left), std::min(all.top, rect.top), std::max(all.right, rect.right),
+           std::max(all.bottom, rect.bottom)};
   }
-  Check(right - left <= 32767 && bottom - top <= 32767);
+  Check(all.right - all.left <= 32767 && all.bottom - all.top <= 32767);
 }
 
 }  // namespace

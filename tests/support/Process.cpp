@@ -28,13 +28,7 @@ std::vector<std::string> MergedEnvironment(const std::map<std::string, std::opti
     if (equals == std::string::npos) continue;
     merged[text.substr(0, equals)] = text.substr(equals + 1);
   }
-  for (const auto& [name, value] : env) {
-    if (value) {
-      merged[name] = *value;
-    } else {
-      merged.erase(name);
-    }
-  }
+  for (const auto& [name, value] : env) value ? (void)(merged[name] = *value) : (void)merged.erase(name);
   std::vector<std::string> result;
   for (const auto& [name, value] : merged) result.push_back(name + "=" + value);
   return result;
@@ -65,7 +59,6 @@ pid_t Spawn(const fs::path& program, const std::vector<std::string>& args,
   sigfillset(&all);
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &all);
-
   std::vector<std::string> argvStrings{program.string()};
   argvStrings.insert(argvStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -75,7 +68,6 @@ pid_t Spawn(const fs::path& program, const std::vector<std::string>& args,
   std::vector<char*> envp;
   for (auto& entry : envStrings) envp.push_back(entry.data());
   envp.push_back(nullptr);
-
   pid_t pid = -1;
   int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);

@@ -1,7 +1,6 @@
 #pragma once
 
-// Runs the real programs of the system as child processes, as a user's shell
-// would, and collects what they print.
+// Runs the real programs of the system as child processes, as a user's shell would, and collects what they print.
 
 #include <fcntl.h>
 #include <sys/types.h>
@@ -25,15 +24,13 @@ struct ProcessResult {
   std::string err;
 };
 
-// Runs `program` with `args` in the current environment plus `env` (a value
-// of nullopt removes the variable), waits at most `timeout`, and answers its
-// exit status and output. A process still running at the timeout is killed.
+// Runs `program` with `args` in the current environment plus `env` (a value of nullopt removes the variable), waits at
+// most `timeout`, and answers its exit status and output. A process still running at the timeout is killed.
 ProcessResult Run(const std::filesystem::path& program, const std::vector<std::string>& args,
                   const std::map<std::string, std::optional<std::string>>& env = {},
                   std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
-// A child left running while the test goes on; killed (SIGKILL) if still
-// running when destroyed.
+// A child left running while the test goes on; killed (SIGKILL) if still running when destroyed.
 class Child {
  public:
   Child(const std::filesystem::path& program, const std::vector<std::string>& args,
@@ -70,10 +67,9 @@ bool WaitFor(Condition condition, std::chrono::milliseconds timeout) {
   }
 }
 
-// Waits up to `bound` for `future`. Should the code under test be stuck
-// opening the FIFO `fifo` (a fault), its writing end is opened until the
-// code is let go, so the test fails instead of hanging. True when the
-// future was ready within the bound.
+// Waits up to `bound` for `future`. Should the code under test be stuck opening the FIFO `fifo` (a fault), its writing
+// end is opened until the code is let go, so the test fails instead of hanging. True when the future was ready within
+// the bound.
 template <class Future>
 bool ReadyOrReleased(Future& future, const std::filesystem::path& fifo, std::chrono::milliseconds bound) {
   if (future.wait_for(bound) == std::future_status::ready) return true;

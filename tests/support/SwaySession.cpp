@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -19,39 +18,18 @@ namespace {
 
 constexpr const char* kUser = "kvtest";
 
-std::optional<fs::path> FindProgram(const std::string& name) {
-  const char* path = getenv("PATH");
-  std::stringstream folders(path ? path : "/usr/bin:/bin");
-  std::string folder;
-  while (std::getline(folders, folder, ':')) {
-    fs::path candidate = fs::path(folder.empty() ? "." : folder) / name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return std::nullopt;
-}
-
-// The unprivileged user a root test runs sway as; made as a system user
-// without a home when missing. Several tests may race to make it: the
-// loser's useradd fails, and the user exists all the same.
+// The unprivileged user a root test runs sway as; made as a system user without a home when missing. Several tests may
+// race to make it: the loser's useradd fails, and the user exists all the same.
 std::optional<passwd> SessionUser() {
   if (const passwd* entry = getpwnam(kUser)) return *entry;
-  auto useradd = FindProgram("useradd");
-  if (!useradd) useradd = fs::path("/usr/sbin/useradd");
-  Run(*useradd, {"--system", "--no-create-home", "--home-dir", "/nonexistent", "--shell", "/usr/sbin/nologin", kUser},
+  Run("/usr/sbin/useradd", {"--system", "--no-create-home", "--home-dir", "/nonexistent", "--shell", "/usr/sbin/nologin", kUser},
       {}, std::chrono::seconds(60));
   if (const passwd* entry = getpwnam(kUser)) return *entry;
   return std::nullopt;
 }
 
-fs::path Required(const std::string& name) {
-  auto program = FindProgram(name);
-  if (!program) throw std::runtime_error(name + " is not installed");
-  return *program;
-}
-
 std::vector<std::string> OutputNamesIn(const std::string& json) {
-  // Outputs carry "name" once each, at their top level; their modes and
-  // workspaces name nothing in this reply.
+  // Outputs carry "name" once each, at their top level; their modes and workspaces name nothing in this reply.
   static const std::regex kName("\"name\"\\s*:\\s*\"([^\"]+)\"");
   std::vector<std::string> names;
   for (auto it = std::sregex_iterator(json.begin(), json.end(), kName); it != std::sregex_iterator(); ++it) {
@@ -64,30 +42,23 @@ std::vector<std::string> OutputNamesIn(const std::string& json) {
 Image ReadPpm(const std::string& bytes) {
   std::istringstream in(bytes);
   std::string magic;
-  int width = 0, height = 0, maxValue = 0;
-  in >> magic >> width >> height >> maxValue;
+  int maxValue = 0;
   Image image;
-  if (magic != "P6" || width <= 0 || height <= 0 || maxValue != 255) return image;
+  in >> magic >> image.width >> image.height >> maxValue;
   in.get();
-  size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
-  std::vector<std::uint8_t> rgb(size);
-  if (!in.read(reinterpret_cast<char*>(rgb.data()), static_cast<std::streamsize>(size))) return image;
-  image.width = width;
-  image.height = height;
-  image.rgb = std::move(rgb);
+  if (magic != "P6" || image.width <= 0 || image.height <= 0 || maxValue != 255) return {};
+  image.rgb.resize(static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 3);
+  if (!in.read(reinterpret_cast<char*>(image.rgb.data()), static_cast<std::streamsize>(image.rgb.size()))) return {};
   return image;
 }
 
 }  // namespace
 
 std::optional<std::string> SwaySession::Unavailable() {
-  for (const char* program : {"sway", "swaymsg"}) {
-    if (!FindProgram(program)) return std::string(program) + " is not installed (dev.sh installs it)";
+  for (const char* program : {"/usr/bin/sway", "/usr/bin/swaymsg", "/usr/bin/setpriv"}) {
+    if (!fs::exists(program)) return std::string(program) + " is not installed (dev.sh installs it)";
   }
-  if (geteuid() == 0) {
-    if (!FindProgram("setpriv")) return std::string("setpriv is missing, needed to leave root");
-    if (!SessionUser()) return std::string("sway refuses root and the user ") + kUser + " could not be made";
-  }
+  if (geteuid() == 0 && !SessionUser()) return std::string("sway refuses root and the user ") + kUser + " could not be made";
   return std::nullopt;
 }
 
@@ -99,30 +70,21 @@ SwaySession::SwaySession(const std::vector<OutputLayout>& outputs) {
     uid_ = user.pw_uid;
     gid_ = user.pw_gid;
   }
-
   std::string pattern = (fs::temp_directory_path() / "kvsway-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   runtimeDir_ = pattern;
   fs::permissions(runtimeDir_, fs::perms::owner_all, fs::perm_options::replace);
-  // No X server for the session, and no bar or background of its own: the
-  // tests see exactly the outputs and wallpapers they set up.
+  // No X server for the session, and no bar or background of its own: the tests see exactly the outputs and wallpapers
+  // they set up.
   WriteFile(runtimeDir_ / "config", "xwayland disable\n");
   GiveToUser(runtimeDir_);
-
-  Environment env = {
-      {"WLR_BACKENDS", "headless"},
-      {"WLR_LIBINPUT_NO_DEVICES", "1"},
-      {"WLR_RENDERER", "pixman"},  // no GPU here; pixman renders in memory
-      {"XDG_RUNTIME_DIR", runtimeDir_.string()},
-      {"XDG_CONFIG_HOME", runtimeDir_.string()},
-      {"HOME", runtimeDir_.string()},
-      {"SWAYSOCK", IpcSocket().string()},
-      {"WAYLAND_DISPLAY", std::nullopt},
-      {"DISPLAY", std::nullopt},
-  };
-  auto args = AsUser(Required("sway"), {"-c", (runtimeDir_ / "config").string()});
+  // No GPU here: pixman renders in memory.
+  Environment env = {{"WLR_BACKENDS", "headless"}, {"WLR_LIBINPUT_NO_DEVICES", "1"}, {"WLR_RENDERER", "pixman"},
+                     {"XDG_RUNTIME_DIR", runtimeDir_.string()}, {"XDG_CONFIG_HOME", runtimeDir_.string()},
+                     {"HOME", runtimeDir_.string()}, {"SWAYSOCK", IpcSocket().string()},
+                     {"WAYLAND_DISPLAY", std::nullopt}, {"DISPLAY", std::nullopt}};
+  auto args = AsUser("/usr/bin/sway", {"-c", (runtimeDir_ / "config").string()});
   sway_ = std::make_unique<Child>(args.front(), std::vector<std::string>(args.begin() + 1, args.end()), env);
-
   auto fail = [&](const std::string& what) {
     throw std::runtime_error("headless sway " + what + "; its log:\n" + sway_->ErrSoFar());
   };
@@ -138,10 +100,8 @@ SwaySession::SwaySession(const std::vector<OutputLayout>& outputs) {
       std::chrono::seconds(60));
   if (!sway_->Running()) fail("ended at start");
   if (!up) fail("did not answer within 60 s");
-
-  // The headless back end starts with outputs of its own choosing (one, at
-  // 1280x720): make more as needed and lay out the ones asked for. Headless
-  // outputs cannot be switched off, so any beyond those stay as they are.
+  // The headless back end starts with outputs of its own choosing (one, at 1280x720): make more as needed and lay out
+  // the ones asked for. Headless outputs cannot be switched off, so any beyond those stay as they are.
   std::vector<std::string> names = OutputNamesIn(Swaymsg({"-t", "get_outputs", "-r"}).out);
   for (size_t i = names.size(); i < outputs.size(); ++i) {
     if (Swaymsg({"create_output"}).exitCode != 0) fail("could not make an output");
@@ -149,13 +109,10 @@ SwaySession::SwaySession(const std::vector<OutputLayout>& outputs) {
   names = OutputNamesIn(Swaymsg({"-t", "get_outputs", "-r"}).out);
   if (names.size() < outputs.size()) fail("has fewer outputs than were made");
   for (size_t i = 0; i < outputs.size(); ++i) {
-    const OutputLayout& layout = outputs[i];
-    std::vector<std::string> command{"output", names[i], "mode",
-                                     std::to_string(layout.width) + "x" + std::to_string(layout.height), "pos",
-                                     std::to_string(layout.x), std::to_string(layout.y)};
-    outputNames_.push_back(names[i]);
-    auto outcome = Swaymsg(command);
-    if (outcome.exitCode != 0) fail("refused '" + command[1] + "': " + outcome.out + outcome.err);
+    const OutputLayout& o = outputs[i];
+    auto outcome = Swaymsg({"output", names[i], "mode", std::to_string(o.width) + "x" + std::to_string(o.height), "pos",
+                            std::to_string(o.x), std::to_string(o.y)});
+    if (outcome.exitCode != 0) fail("refused " + names[i] + ": " + outcome.out + outcome.err);
   }
 }
 
@@ -170,35 +127,24 @@ SwaySession::~SwaySession() {
   fs::remove_all(runtimeDir_, ignored);
 }
 
-pid_t SwaySession::Pid() const { return sway_->Pid(); }
-
 SwaySession::Environment SwaySession::SessionEnvironment() const {
-  return {
-      {"WAYLAND_DISPLAY", waylandDisplay_},
-      {"SWAYSOCK", IpcSocket().string()},
-      {"XDG_RUNTIME_DIR", runtimeDir_.string()},
-      {"XDG_CURRENT_DESKTOP", "sway"},
-      {"DISPLAY", std::nullopt},
-      {"HYPRLAND_INSTANCE_SIGNATURE", std::nullopt},
-  };
+  return {{"WAYLAND_DISPLAY", waylandDisplay_}, {"SWAYSOCK", IpcSocket().string()},
+          {"XDG_RUNTIME_DIR", runtimeDir_.string()}, {"XDG_CURRENT_DESKTOP", "sway"},
+          {"DISPLAY", std::nullopt}, {"HYPRLAND_INSTANCE_SIGNATURE", std::nullopt}};
 }
 
 void SwaySession::Export() const {
   for (const auto& [name, value] : SessionEnvironment()) {
-    if (value) {
-      setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      unsetenv(name.c_str());
-    }
+    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
   }
 }
 
 std::vector<std::string> SwaySession::AsUser(const fs::path& program, const std::vector<std::string>& args) const {
   std::vector<std::string> command;
   if (uid_) {
-    // A test that crashes takes its session with it: the parent-death
-    // signal is set after the change of user, which would clear it.
-    command = {Required("setpriv").string(), "--reuid=" + std::to_string(*uid_), "--regid=" + std::to_string(*gid_),
+    // A test that crashes takes its session with it: the parent-death signal is set after the change of user, which
+    // would clear it.
+    command = {"/usr/bin/setpriv", "--reuid=" + std::to_string(*uid_), "--regid=" + std::to_string(*gid_),
                "--clear-groups", "--pdeathsig=SIGKILL", "--"};
   }
   command.push_back(program.string());
@@ -215,7 +161,7 @@ ProcessResult SwaySession::Run(const fs::path& program, const std::vector<std::s
 }
 
 ProcessResult SwaySession::Swaymsg(const std::vector<std::string>& args) const {
-  return Run(Required("swaymsg"), args, {}, std::chrono::seconds(30));
+  return Run("/usr/bin/swaymsg", args, {}, std::chrono::seconds(30));
 }
 
 void SwaySession::GiveToUser(const fs::path& folder) const {
@@ -231,14 +177,8 @@ void SwaySession::Pause() const { kill(sway_->Pid(), SIGSTOP); }
 void SwaySession::Resume() const { kill(sway_->Pid(), SIGCONT); }
 
 Image SwaySession::Screenshot(const std::string& output) const {
-  auto grim = FindProgram("grim");
-  if (!grim) return {};
-  fs::path file = runtimeDir_ / ("shot-" + output + ".ppm");
-  auto outcome = Run(*grim, {"-t", "ppm", "-o", output, file.string()});
-  Image image = outcome.exitCode == 0 ? ReadPpm(ReadFile(file)) : Image{};
-  std::error_code ignored;
-  fs::remove(file, ignored);
-  return image;
+  auto outcome = Run("/usr/bin/grim", {"-t", "ppm", "-o", output, "-"});
+  return outcome.exitCode == 0 ? ReadPpm(outcome.out) : Image{};
 }
 
 }  // namespace kvtest

@@ -1,8 +1,7 @@
 #pragma once
 
-// A fresh, private home for one test: HOME and the XDG folders point into a
-// new temporary folder, so the store, the wallpaper file, the socket and the
-// autostart entry of the code under test all land there.
+// A fresh, private home for one test: HOME and the XDG folders point into a new temporary folder, so the store, the
+// wallpaper file, the socket and the autostart entry of the code under test all land there.
 
 #include <filesystem>
 #include <string>
@@ -22,8 +21,7 @@ class TempHome {
   std::filesystem::path RuntimeDir() const { return root_ / "runtime"; }
   std::filesystem::path StoreFile() const { return ConfigHome() / "lexora" / "registry.sqlite"; }
 
-  // A data folder with empty "Backgrounds" and "files" sub-folders, made on
-  // first use.
+  // A data folder with empty "Backgrounds" and "files" sub-folders, made on first use.
   std::filesystem::path DataFolder() const;
 
  private:

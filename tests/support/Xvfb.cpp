@@ -1,66 +1,30 @@
 #include "Xvfb.h"
 
-#include <algorithm>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC
 #include <stb_image_write.h>
 
-#include <cstring>
-#include <functional>
 #include <stdexcept>
 
 #include "Process.h"
-
-extern char** environ;
 
 namespace kvtest {
 namespace fs = std::filesystem;
 
 namespace {
 
-pid_t SpawnQuiet(const std::vector<std::string>& args, int keepFd = -1) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  if (keepFd >= 0) posix_spawn_file_actions_adddup2(&actions, keepFd, 3);
-  std::vector<std::string> copy = args;
-  std::vector<char*> argv;
-  for (auto& arg : copy) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(rc));
-  return pid;
-}
-
-void Stop(pid_t& pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  for (int i = 0; i < 200; ++i) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) {
-      pid = -1;
-      return;
-    }
-    usleep(10'000);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  pid = -1;
+// Asks a child to end (SIGTERM) and lets it clean up; one that does not is killed when the object goes.
+void Stop(std::unique_ptr<Child>& child) {
+  if (!child) return;
+  child->Signal(SIGTERM);
+  child->Wait(std::chrono::seconds(5));
+  child.reset();
 }
 
 int IgnoreErrors(::Display*, XErrorEvent*) { return 0; }
@@ -121,29 +85,16 @@ auto WithDisplay(const std::string& name, Body body) {
 }  // namespace
 
 Xvfb::Xvfb(int width, int height) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
   std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-  server_ = SpawnQuiet({"Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0", screen}, pipeFds[1]);
-  close(pipeFds[1]);
-  std::string number;
-  char c;
-  fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
-  bool done = WaitFor(
-      [&] {
-        while (read(pipeFds[0], &c, 1) == 1) {
-          if (c == '\n') return true;
-          number += c;
-        }
-        return false;
-      },
-      std::chrono::seconds(60));
-  close(pipeFds[0]);
-  if (!done || number.empty()) {
+  server_ = std::make_unique<Child>("/usr/bin/Xvfb", std::vector<std::string>{"-displayfd", "1", "-noreset", "-nolisten",
+                                                                              "tcp", "-screen", "0", screen});
+  if (!WaitFor([&] { return server_->OutSoFar().ends_with('\n') || !server_->Running(); }, std::chrono::seconds(60)) ||
+      !server_->Running()) {
     Stop(server_);
     throw std::runtime_error("Xvfb did not start");
   }
-  display_ = ":" + number;
+  std::string number = server_->OutSoFar();
+  display_ = ":" + number.substr(0, number.size() - 1);
 }
 
 Xvfb::~Xvfb() {
@@ -152,26 +103,19 @@ Xvfb::~Xvfb() {
 }
 
 void Xvfb::Kill() {
-  if (server_ <= 0) return;
-  kill(server_, SIGKILL);
-  waitpid(server_, nullptr, 0);
-  server_ = -1;
+  if (!server_) return;
+  server_->Signal(SIGKILL);
+  server_->Wait(std::chrono::seconds(30));
+  server_.reset();
 }
 
 void Xvfb::Export() const { setenv("DISPLAY", display_.c_str(), 1); }
 
 void Xvfb::StartWindowManager() {
-  std::string saved = getenv("DISPLAY") ? getenv("DISPLAY") : "";
-  setenv("DISPLAY", display_.c_str(), 1);
-  windowManager_ = SpawnQuiet({"openbox", "--sm-disable"});
-  if (saved.empty()) {
-    unsetenv("DISPLAY");
-  } else {
-    setenv("DISPLAY", saved.c_str(), 1);
-  }
-  // The window manager is ready once it maps a window it was asked to map:
-  // owning the screen's selection comes earlier, and a window mapped in
-  // between is left unmanaged and unmapped.
+  windowManager_ = std::make_unique<Child>("/usr/bin/openbox", std::vector<std::string>{"--sm-disable"},
+                                          std::map<std::string, std::optional<std::string>>{{"DISPLAY", display_}});
+  // The window manager is ready once it maps a window it was asked to map: owning the screen's selection comes earlier,
+  // and a window mapped in between is left unmanaged and unmapped.
   bool ready = WaitFor(
       [&] {
         return WithDisplay(display_, [](::Display* display) {
@@ -231,17 +175,6 @@ bool Xvfb::HasWindow(const std::string& title) const {
     if (!window) return false;
     XWindowAttributes attributes{};
     return XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
-  });
-}
-
-std::string Xvfb::DescribeWindow(const std::string& title) const {
-  return WithDisplay(display_, [&](::Display* display) -> std::string {
-    Window window = FindByTitle(display, DefaultRootWindow(display), title);
-    if (!window) return "no window titled \"" + title + "\"";
-    XWindowAttributes attributes{};
-    if (!XGetWindowAttributes(display, window, &attributes)) return "the window \"" + title + "\" vanished";
-    static const char* const kStates[] = {"unmapped", "mapped under an unmapped parent", "viewable"};
-    return "the window \"" + title + "\" is " + kStates[std::clamp(attributes.map_state, 0, 2)];
   });
 }
 

@@ -1,15 +1,15 @@
 #pragma once
 
-// A private X server for one test: Xvfb on a free display number, started
-// with -noreset so a retained root pixmap survives its last client, and
-// optionally a window manager on it. Ended when the object is destroyed.
-
-#include <sys/types.h>
+// A private X server for one test: Xvfb on a free display number, started with -noreset so a retained root pixmap
+// survives its last client, and optionally a window manager on it. Ended when the object is destroyed.
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "Process.h"
 
 namespace kvtest {
 
@@ -34,6 +34,8 @@ class Xvfb {
 
   // ":N", for DISPLAY.
   const std::string& Display() const { return display_; }
+  // The server's process.
+  pid_t Pid() const { return server_->Pid(); }
   // Sets DISPLAY in this process's environment, so children inherit it.
   void Export() const;
 
@@ -43,23 +45,20 @@ class Xvfb {
   // Starts openbox on the display and waits until it manages the screen.
   void StartWindowManager();
 
-  // Adds a RandR monitor as `xrandr --setmonitor` does; the first one added
-  // takes the server's output, so that the output is no monitor of its own.
+  // Adds a RandR monitor as `xrandr --setmonitor` does; the first one added takes the server's output, so that the
+  // output is no monitor of its own.
   void AddMonitor(const std::string& name, int x, int y, int width, int height, bool primary);
 
   // The root window's pixels as a client sees them.
   Image CaptureRoot() const;
-  // The pixels of the top-level window whose WM_NAME is `title`, or an
-  // empty image when there is none.
+  // The pixels of the top-level window whose WM_NAME is `title`, or an empty image when there is none.
   Image CaptureWindow(const std::string& title) const;
   // True when a top-level window titled `title` is mapped.
   bool HasWindow(const std::string& title) const;
-  // For failure messages: whether a window of that title exists, and its map state.
-  std::string DescribeWindow(const std::string& title) const;
 
  private:
-  pid_t server_ = -1;
-  pid_t windowManager_ = -1;
+  std::unique_ptr<Child> server_;
+  std::unique_ptr<Child> windowManager_;
   int monitorsAdded_ = 0;
   std::string display_;
 };

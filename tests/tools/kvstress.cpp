@@ -4,10 +4,10 @@
 //   kvstress status N   writes the service status N times (as the service does)
 //   kvstress save N     saves the whole settings N times (as the settings program
 //                       does), alternating between two font lists
-//   kvstress hold S     holds the store's write lock for S seconds (another
-//                       program busy with the store); prints "holding" once it has it
-//   kvstress check      loads the settings and checks that the font list is one
-//                       of the two whole lists; repeats until "save" is done
+//   kvstress hold S     holds the store's write lock for S seconds; prints
+//                       "holding" once it has it
+//   kvstress check F    loads the settings and checks that the font list is one
+//                       of the two whole lists; repeats until the file F exists
 //
 // Prints one line of figures; exits 1 when any write failed or a check saw a
 // mixed list.
@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "kvplatform/store/Store.h"
 #include "kvshared/CResources.h"
 #include "kvshared/CSettings.h"
-#include "kvplatform/store/Store.h"
 #include "kvshared/CStatics.h"
 
 namespace {
@@ -34,10 +34,8 @@ int Status(int count) {
   int failed = 0;
   for (int i = 0; i < count; ++i) {
     auto status = i % 2 == 0 ? kv::CStatics::STATUSRUNNING : kv::CStatics::STATUSPAUSED;
-    if (!kv::Statics().SaveRegistrySetting(kv::CStatics::REGAPPLICATION, kv::CStatics::REGSECTION,
-                                           kv::CStatics::STATUSCODEKEY, status)) {
-      ++failed;
-    }
+    failed += !kv::Statics().SaveRegistrySetting(kv::CStatics::REGAPPLICATION, kv::CStatics::REGSECTION,
+                                                 kv::CStatics::STATUSCODEKEY, status);
   }
   std::printf("status writes %d failed %d\n", count, failed);
   return failed == 0 ? 0 : 1;
@@ -52,9 +50,9 @@ int Save(int count) {
   }
   int failed = 0;
   for (int i = 0; i < count; ++i) {
-    if (!settings.SetSelectedFonts(i % 2 == 0 ? kListA : kListB)) ++failed;
+    failed += !settings.SetSelectedFonts(i % 2 == 0 ? kListA : kListB);
     settings.FontSize(std::to_string(8 + i % 60));
-    if (!settings.SaveSettings()) ++failed;
+    failed += !settings.SaveSettings();
   }
   std::printf("saves %d failed %d\n", count, failed);
   return failed == 0 ? 0 : 1;
@@ -73,18 +71,13 @@ int Hold(int seconds) {
 
 int Check(const std::string& doneFile) {
   int loads = 0, mixed = 0;
-  while (true) {
-    bool last = access(doneFile.c_str(), F_OK) == 0;
+  for (bool last = false; !last; ++loads) {
+    last = access(doneFile.c_str(), F_OK) == 0;
     kv::CSettings settings;
     auto catalog = kv::CResources::Create();
     Names fonts;
-    if (!catalog || !settings.LoadSettings(&*catalog) || !settings.GetSelectedFonts(fonts)) {
-      ++mixed;
-    } else if (fonts != kListA && fonts != kListB && fonts != Names{"Arial"}) {
-      ++mixed;
-    }
-    ++loads;
-    if (last) break;
+    mixed += !catalog || !settings.LoadSettings(&*catalog) || !settings.GetSelectedFonts(fonts) ||
+             (fonts != kListA && fonts != kListB && fonts != Names{"Arial"});
   }
   std::printf("loads %d mixed %d\n", loads, mixed);
   return mixed == 0 ? 0 : 1;
@@ -93,11 +86,11 @@ int Check(const std::string& doneFile) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "status" && argc == 3) return Status(std::atoi(argv[2]));
-  if (mode == "save" && argc == 3) return Save(std::atoi(argv[2]));
-  if (mode == "check" && argc == 3) return Check(argv[2]);
-  if (mode == "hold" && argc == 3) return Hold(std::atoi(argv[2]));
+  std::string mode = argc == 3 ? argv[1] : "";
+  if (mode == "status") return Status(std::atoi(argv[2]));
+  if (mode == "save") return Save(std::atoi(argv[2]));
+  if (mode == "check") return Check(argv[2]);
+  if (mode == "hold") return Hold(std::atoi(argv[2]));
   std::fprintf(stderr, "usage: kvstress status N | save N | hold SECONDS | check DONEFILE\n");
   return 2;
 }
