@@ -1,14 +1,8 @@
-// The programs as real processes in hostile conditions: a store held by
-// another program or on a full disk (they say so, work on the defaults and
-// lose nothing), two programs writing the store at once (no write fails,
-// none is lost, no list is mixed), and publishes killed at any moment (the
-// wallpaper is always a whole picture).
+// The programs as real processes with the store held, on a full disk or written by two at once, and publishes killed.
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <random>
 
 #include "Process.h"
@@ -23,8 +17,7 @@ using Env = std::map<std::string, std::optional<std::string>>;
 
 const Env kHeadless{{"DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "640x400"}, {"KVILLO_TICK_MS", "100"}};
 
-// Another program holds the store so that nobody can even read it: a load
-// waits once, not once per value, renders on the defaults, writes nothing.
+// A store nobody can read: a load waits once, not once per value, renders on the defaults, writes nothing.
 TEST(DamagedStore, StoreNobodyCanReadCostsOneWaitPerLoad) {
   kvtest::TempHome home;
   kvtest::StoreSettings({{"FirstTime", "1"}, {"FontSize", "33"}});
@@ -47,12 +40,8 @@ TEST(DamagedStore, StoreNobodyCanReadCostsOneWaitPerLoad) {
   EXPECT_EQ(kvtest::StoredSetting("FontSize"), "33") << "no default replaced a real value";
 }
 
-// The settings folder on a full disk: the store is still read, a write says
-// the disk is full, and a log-on run renders once and ends; also when the
-// log holds a commit not yet copied into the file and its index is gone (a
-// copy of the folder): the log is read, not skipped.
+// Also when the log holds a commit not yet in the file and its index is gone: the log is read, not skipped.
 TEST(DamagedStore, FullDiskIsNamedAndTheLogOnRunStillEnds) {
-  // A small file system of its own, mounted in a user namespace of the test's own.
   auto probe = kvtest::Run("/usr/bin/unshare", {"--user", "--map-root-user", "--mount", "true"});
   if (probe.exitCode != 0) GTEST_SKIP() << "no user namespaces here: " << probe.err;
   std::string script = R"sh(
@@ -91,13 +80,10 @@ os._exit(0)' "$store" || exit 97
   }
 }
 
-// The service's status writes and the settings program's whole saves at the
-// same time, with a third program loading the settings all the while.
+// Status writes and whole saves at the same time, with a third program loading the settings all the while.
 TEST(Contention, StatusWritesAndWholeSavesNeverCollide) {
   kvtest::TempHome home;
   kvtest::StoreSettings({{"FirstTime", "1"}, {"Path", home.DataFolder().string()}});
-  // Each save takes milliseconds, so thousands of them overlap the other
-  // writer and the loads many times over.
   constexpr int kWrites = 2000;
   fs::path tool = KV_STRESS_TOOL, done = home.Root() / "saves-done";
   kvtest::Child checker(tool, {"check", done.string()});
@@ -112,14 +98,12 @@ TEST(Contention, StatusWritesAndWholeSavesNeverCollide) {
   for (const auto* run : {&*statused, &*saved, &*checked}) EXPECT_EQ(run->exitCode, 0) << run->out << run->err;
   // Each writer's last write is what the store holds: nothing was lost.
   EXPECT_EQ(kvtest::StoredSetting("ServiceStatus"), kWrites % 2 == 0 ? "Paused" : "Running");
-  EXPECT_EQ(kvtest::StoredSetting("SelectedFonts0"), "B1");
-  EXPECT_EQ(kvtest::StoredSetting("SelectedFonts1"), "B2");
-  EXPECT_EQ(kvtest::StoredSetting("SelectedFonts2").value_or("Not found"), "Not found") << "only the end marker";
-  EXPECT_EQ(kvtest::StoredSetting("FontSize"), std::to_string(8 + (kWrites - 1) % 60));
+  auto last = kvtest::StoredSettings({"SelectedFonts0", "SelectedFonts1", "SelectedFonts2", "FontSize"});
+  if (last[2] == "(none)") last[2] = "Not found";  // only the end marker may follow the list
+  EXPECT_EQ(last, (std::vector<std::string>{"B1", "B2", "Not found", std::to_string(8 + (kWrites - 1) % 60)}));
 }
 
-// A publish killed at any moment (kill -9, as a crash would end it) leaves
-// the wallpaper the old or the new whole picture, and no temporary files.
+// A publish killed at any moment leaves the old or the new whole picture, and no temporary files.
 TEST(CrashSafety, KilledPublishesNeverTearTheWallpaper) {
   kvtest::TempHome home;
   fs::path folder = home.DataHome() / "kvillo", wallpaper = folder / "Kvillo.bmp";
@@ -142,11 +126,9 @@ TEST(CrashSafety, KilledPublishesNeverTearTheWallpaper) {
   ASSERT_NE(pictures[0], pictures[1]);
   fs::create_directories(folder);
   ASSERT_EQ(render(0, wallpaper), 0);
-  // How long one publish takes, so the kills fall all over it.
   auto started = std::chrono::steady_clock::now();
   ASSERT_EQ(render(1, wallpaper), 0);
   auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
-
   std::mt19937 random(20261206);
   int torn = 0, killed = 0, finished = 0;
   for (int round = 0; round < 200; ++round) {
@@ -159,13 +141,11 @@ TEST(CrashSafety, KilledPublishesNeverTearTheWallpaper) {
     std::string now = kvtest::ReadFile(wallpaper);
     torn += now != pictures[0] && now != pictures[1];
   }
-  // A writer killed between naming its finished file and renaming it may
-  // leave that one name; the next publish clears it away.
+  // A writer killed before its rename may leave its finished file; the next publish clears it away.
   ASSERT_EQ(render(0, wallpaper), 0);
   std::vector<std::string> others;
-  for (const auto& entry : fs::directory_iterator(folder)) {
+  for (const auto& entry : fs::directory_iterator(folder))
     if (entry.path() != wallpaper) others.push_back(entry.path().filename().string());
-  }
   std::cout << "  " << killed << " publishes killed, " << finished << " finished first, " << torn << " torn\n";
   EXPECT_EQ(torn, 0);
   EXPECT_TRUE(others.empty()) << testing::PrintToString(others);

@@ -1,6 +1,5 @@
-// Installing into a prefix of the user's own (with a blank in it): the programs, the library and the sample data land
-// together under <prefix>/lib/kvillo with links in <prefix>/bin and the menu entry, nothing lands outside the prefix, so
-// no root is needed, and the installed programs use the data beside them.
+// Installing into a prefix of the user's own, with a blank in it: everything lands inside it, links in <prefix>/bin,
+// and the installed programs use the data beside them.
 
 #include <gtest/gtest.h>
 
@@ -22,16 +21,14 @@ TEST(Install, PerUserInstallWorksWithoutRoot) {
   ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
   std::istringstream manifest(kvtest::ReadFile(fs::path(KV_TEST_BUILD_DIR) / "install_manifest.txt"));
   size_t files = 0;
-  for (std::string line; std::getline(manifest, line); ++files) {
+  for (std::string line; std::getline(manifest, line); ++files)
     EXPECT_TRUE(line.starts_with(prefix.string() + "/")) << line;
-  }
   EXPECT_GE(files, KV_TEST_WITH_SETTINGS ? 15u : 12u);
   fs::path folder = prefix / "lib" / "kvillo";
   std::vector<std::string> programs{"Kvillo", "kvreg", "kvrender", "kvctl"};
   if (KV_TEST_WITH_SETTINGS) programs.push_back("KvSettings");
-  for (const char* file : {"libkvshared.so", "Backgrounds/Aurora.bmp", "files/Craft.txt"}) {
+  for (const char* file : {"libkvshared.so", "Backgrounds/Aurora.bmp", "files/Craft.txt"})
     EXPECT_TRUE(fs::exists(folder / file)) << file;
-  }
   for (const std::string& program : programs) {
     EXPECT_TRUE(fs::is_symlink(prefix / "bin" / program)) << program;
     EXPECT_EQ(fs::canonical(prefix / "bin" / program), fs::canonical(folder / program));
@@ -41,15 +38,13 @@ TEST(Install, PerUserInstallWorksWithoutRoot) {
     std::string text = kvtest::ReadFile(entry);
     // Each path is quoted as one argument; the menu's actions run kvctl.
     EXPECT_NE(text.find("Exec=\"" + (folder / "KvSettings").string() + "\"\n"), std::string::npos) << text;
-    for (const char* action : {"next\n", "pause\n", "resume\n"}) {
+    for (const char* action : {"next\n", "pause\n", "resume\n"})
       EXPECT_NE(text.find("Exec=\"" + (folder / "kvctl").string() + "\" " + action), std::string::npos) << text;
-    }
     auto valid = kvtest::Run("/usr/bin/desktop-file-validate", {entry.string()});
     EXPECT_EQ(valid.exitCode, 0) << valid.out << valid.err;
     EXPECT_EQ(valid.out + valid.err, "") << "the entry has no warnings either";
     EXPECT_TRUE(fs::exists(prefix / "share" / "icons" / "hicolor" / "scalable" / "apps" / "KvSettings.svg"));
   }
-  // The programs, started through their links, use the data folder they were installed with.
   auto rendered = kvtest::Run(prefix / "bin" / "kvrender", {"--quote", "Installed and working."},
                               {{"DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "320x200"}}, 60s);
   EXPECT_EQ(rendered.exitCode, 0) << rendered.err;

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 
@@ -21,10 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using kvtest::StoredSetting;
-using kvtest::StoreSetting;
 
-// A request from another user on the service's socket: 0 when it was hung up on without an answer, 1 when it was
-// answered, 2 when the child could not become another user or connect.
+// Another user's request on the socket: 0 when hung up on unanswered, 1 when answered, 2 when it could not connect.
 int StrangersRequest(const fs::path& socketFile) {
   pid_t child = fork();
   if (child == 0) {
@@ -46,29 +43,22 @@ int StrangersRequest(const fs::path& socketFile) {
 
 TEST(Kvctl, RendersWithoutAServiceThenStartsAndControlsOneForItsUserAlone) {
   kvtest::TempHome home;
-  for (auto [name, value] : {std::pair{"FirstTime", "1"}, {"SelectedFonts0", "DejaVu Sans"},
-                             {"SelectedBackgrounds0", "Weave"}, {"SelectedQuotesFiles0", "Craft"}, {"FontSize", "30"},
-                             {"Frequency", "4"}}) {
-    StoreSetting(name, value);
-  }
-  StoreSetting("Path", kvtest::BinDir().string());
-  // Hourly checks of 10 minutes each: no update of the schedule's own comes during the test, so every new wallpaper is
-  // one kvctl asked for.
+  kvtest::StoreSettings({{"FirstTime", "1"}, {"SelectedFonts0", "DejaVu Sans"}, {"SelectedBackgrounds0", "Weave"},
+                         {"SelectedQuotesFiles0", "Craft"}, {"FontSize", "30"}, {"Frequency", "4"},
+                         {"Path", kvtest::BinDir().string()}});
+  // Hourly checks of 10-minute ticks: every new wallpaper during the test is one kvctl asked for.
   kvtest::WallpaperRecorder recorder(home.Root());
   auto ctl = [](const std::vector<std::string>& args) {
     return kvtest::Run(kvtest::BinDir() / "kvctl", args, {{"KVILLO_TICK_MS", "600000"}, {"DISPLAY", std::nullopt}}, 120s);
   };
   auto windowExists = [] { return kv::platform::FindServiceWindow("ThunderRT6FormDC", "KvilloService"); };
-  // The status as JSON, read back field by field by a real JSON parser.
   auto jsonStatus = [&] {
     auto status = ctl({"status", "--json"});
     EXPECT_EQ(status.exitCode, 0) << status.err;
     kvtest::WriteFile(home.Root() / "status.json", status.out);
-    auto parsed = kvtest::Run("/usr/bin/python3",
-                              {"-c",
-                               "import json,sys; d=json.load(open(sys.argv[1])); "
-                               "print('|'.join(str(d[k]) for k in ('state','nextUpdate','quote','background','font')))",
-                               (home.Root() / "status.json").string()});
+    auto parsed = kvtest::Run("/usr/bin/python3", {"-c", "import json,sys; d=json.load(open(sys.argv[1])); "
+                              "print('|'.join(str(d[k]) for k in ('state','nextUpdate','quote','background','font')))",
+                              (home.Root() / "status.json").string()});
     EXPECT_EQ(parsed.exitCode, 0) << "not JSON: " << status.out << parsed.err;
     return parsed.out;
   };
@@ -90,7 +80,6 @@ TEST(Kvctl, RendersWithoutAServiceThenStartsAndControlsOneForItsUserAlone) {
   EXPECT_TRUE(kvtest::WaitFor([&] { return StoredSetting("LastQuote").value_or("") != ""; }, 60s))
       << "the service stores what its wallpaper shows";
   EXPECT_EQ(ctl({"start"}).exitCode, 1) << "one is running already";
-  // Each next is one whole cycle, answered when its wallpaper is out.
   for (int i = 3; i <= 4; ++i) {
     next = ctl({"next"});
     EXPECT_EQ(next.exitCode, 0) << next.err;
@@ -106,16 +95,13 @@ TEST(Kvctl, RendersWithoutAServiceThenStartsAndControlsOneForItsUserAlone) {
   EXPECT_NE(text.out.find("Quote: " + StoredSetting("LastQuote").value_or("?") + "\n"), std::string::npos) << text.out;
   // Another user who can reach the socket file gets no render and no answer.
   const fs::path socketFile = home.RuntimeDir() / "kvillo" / "ThunderRT6FormDC.KvilloService";
-  for (const fs::path& folder : {home.Root(), home.RuntimeDir(), socketFile.parent_path()}) {
+  for (const fs::path& folder : {home.Root(), home.RuntimeDir(), socketFile.parent_path()})
     ASSERT_EQ(chmod(folder.c_str(), 0711), 0);
-  }
   ASSERT_EQ(chmod(socketFile.c_str(), 0666), 0);
   EXPECT_EQ(StrangersRequest(socketFile), 0) << "1: a stranger got an answer; 2: it could not even connect";
-  for (const fs::path& folder : {home.Root(), home.RuntimeDir(), socketFile.parent_path()}) {
+  for (const fs::path& folder : {home.Root(), home.RuntimeDir(), socketFile.parent_path()})
     ASSERT_EQ(chmod(folder.c_str(), 0700), 0);
-  }
   EXPECT_EQ(recorder.Published(), 4) << "no render for a stranger";
-  // Pause: the service stays, renders nothing, and says why.
   EXPECT_EQ(ctl({"pause"}).exitCode, 0);
   EXPECT_EQ(StoredSetting("ServiceStatus"), "Paused");
   EXPECT_TRUE(jsonStatus().starts_with("Paused|"));

@@ -21,10 +21,7 @@ class Schedule : public testing::Test {
  protected:
   frmKvillo& Form() {
     form_.emplace(frmKvillo::Hooks{
-        .update = [this] {
-          updates_.push_back(tick_);
-          return CycleOutcome::Rendered;
-        },
+        .update = [this] { return updates_.push_back(tick_), CycleOutcome::Rendered; },
         .now = [this] { return Clock(); }});
     return *form_;
   }
@@ -37,12 +34,7 @@ class Schedule : public testing::Test {
     later.hour = now.hour % 24;
     return later;
   }
-  void Ticks(int count) {
-    for (int i = 0; i < count; ++i) {
-      ++tick_;
-      form_->tmrTimer_Timer();
-    }
-  }
+  void Ticks(int count) { for (int i = 0; i < count; ++i) ++tick_, form_->tmrTimer_Timer(); }
   kvtest::TempHome home_;
   LocalDateTime start_{2026, 12, 6, 8, 30, 0};
   int tick_ = 0;

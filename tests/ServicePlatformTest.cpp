@@ -1,5 +1,4 @@
-// The platform pieces the service stands on: local dates, the socket identity, starting programs and their priority, the
-// event loop, the autostart entry and the message box (shown and dismissed in SystemTest).
+// The platform pieces the service stands on: dates, the socket, starting programs, event loop, autostart, message box.
 
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -9,7 +8,6 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <thread>
@@ -38,14 +36,12 @@ TEST(LocalTime, DatesRoundTripAndAddWholeDays) {
   EXPECT_EQ(FormatIso(AddDays({2028, 2, 28, 8, 30, 0}, 1)), "2028-02-29T08:30:00");
   EXPECT_EQ(FormatIso(AddDays({2026, 1, 31, 8, 30, 0}, 30)), "2026-03-02T08:30:00");
   EXPECT_EQ(FormatIso(AddDays({2026, 3, 2, 8, 30, 0}, -2)), "2026-02-28T08:30:00");
-  for (const char* date : {"10000-01-01T08:30:00", "123456789-02-28T00:00:00", "2024-02-29T12:00:00"}) {
+  for (const char* date : {"10000-01-01T08:30:00", "123456789-02-28T00:00:00", "2024-02-29T12:00:00"})
     EXPECT_EQ(ParseIso(date) ? FormatIso(*ParseIso(date)) : "unreadable", date);
-  }
   for (const char* bad : {"", "2026-12-31", "2026-12-31 23:59:58", "2026-02-29T10:00:00", "2026-12-31T24:00:00",
                           "20x6-12-31T23:59:58", "2026-12-31T23:59:58Z", "999-01-01T00:00:00",
-                          "1234567890-01-01T00:00:00"}) {
+                          "1234567890-01-01T00:00:00"})
     EXPECT_FALSE(ParseIso(bad)) << bad;
-  }
   EXPECT_EQ(MinutesBetween({2026, 12, 6, 8, 30, 59}, {2026, 12, 6, 8, 31, 0}), 1) << "minute boundaries, not seconds";
   EXPECT_EQ(MinutesBetween({2026, 12, 6, 8, 30, 0}, {2026, 12, 6, 8, 30, 59}), 0);
   EXPECT_EQ(MinutesBetween({2026, 12, 31, 23, 0, 0}, {2027, 1, 1, 1, 0, 0}), 120);
@@ -96,9 +92,7 @@ TEST(ServiceWindow, FoundClosedAndReplacedWhenStaleOnlyInAPrivateFolder) {
   EXPECT_TRUE(fs::is_empty(home.Root() / "elsewhere"));
 }
 
-// The idle priority is the caller's alone: a program started detached runs at the priority the process had before
-// (the service's own priority and its commands' are checked in ServiceProcessTest). Fields 19 and 41 of
-// /proc/PID/stat: nice value, scheduling class.
+// A program started detached runs at the priority before the idle one (fields 19, 41 of /proc/PID/stat).
 TEST(StartingPrograms, KeepTheStartingPriorityAndNameMissingPrograms) {
   kvtest::TempHome home;
   const std::string normal = std::to_string(getpriority(PRIO_PROCESS, 0)) + " " + std::to_string(sched_getscheduler(0));
@@ -122,30 +116,21 @@ TEST(StartingPrograms, KeepTheStartingPriorityAndNameMissingPrograms) {
 TEST(EventLoop, TimersTickAndSignalsArriveThroughTheLoop) {
   EventLoop loop;
   int ticks = 0, stopped = 0, received = 0;
-  EventLoop::TimerId timer = loop.AddTimer(20ms, [&] {
-    if (++ticks == 3) kill(getpid(), SIGHUP);
-  });
+  EventLoop::TimerId timer = loop.AddTimer(20ms, [&] { if (++ticks == 3) kill(getpid(), SIGHUP); });
   (void)loop.AddTimer(0ms, [&] { ++stopped; });
-  ASSERT_TRUE(loop.WatchSignals({SIGHUP}, [&](int signal) {
-    received = signal;
-    loop.Quit();
-  }));
+  ASSERT_TRUE(loop.WatchSignals({SIGHUP}, [&](int signal) { received = signal, loop.Quit(); }));
   ASSERT_TRUE(loop.Run());
   EXPECT_EQ(ticks, 3);
   EXPECT_EQ(received, SIGHUP);
   EXPECT_EQ(stopped, 0) << "a timer of interval 0 does not tick";
-  // A handler that runs long gets one merged tick, not a burst of the ten it missed. Counted, not timed: a busy machine
-  // only merges more.
+  // A handler that runs long gets one merged tick, not a burst of the ten it missed (a busy machine only merges more).
   loop.SetTimerInterval(timer, 0ms);
   std::chrono::steady_clock::time_point slowEnded;
   std::vector<std::chrono::steady_clock::time_point> after;
   (void)loop.AddTimer(10ms, [&] {
-    if (slowEnded == std::chrono::steady_clock::time_point{}) {
-      usleep(100'000);
-      slowEnded = std::chrono::steady_clock::now();
-    } else if (after.push_back(std::chrono::steady_clock::now()); after.size() == 6) {
-      loop.Quit();
-    }
+    if (slowEnded == std::chrono::steady_clock::time_point{})
+      usleep(100'000), slowEnded = std::chrono::steady_clock::now();
+    else if (after.push_back(std::chrono::steady_clock::now()); after.size() == 6) loop.Quit();
   });
   ASSERT_TRUE(loop.Run());
   ASSERT_EQ(after.size(), 6u);
@@ -156,8 +141,8 @@ TEST(Autostart, EntriesRoundTripWithAnyPath) {
   kvtest::TempHome home;
   EXPECT_EQ(*ReadAutostartEntry("Kvillo"), std::nullopt);
   EXPECT_FALSE(*DeleteAutostartEntry("Kvillo"));
-  std::vector<std::string> command{"/home/ann/My Apps/kvillo $HOME \"quoted\" back\\slash`tick`/100%k dir/Kvillo", "/boot",
-                                   "50%f"};
+  std::vector<std::string> command{
+      "/home/ann/My Apps/kvillo $HOME \"quoted\" back\\slash`tick`/100%k dir/Kvillo", "/boot", "50%f"};
   ASSERT_TRUE(WriteAutostartEntry("Kvillo", "Renews the wallpaper", command));
   fs::path file = home.ConfigHome() / "autostart" / "Kvillo.desktop";
   std::string text = kvtest::ReadFile(file);
@@ -178,7 +163,7 @@ TEST(Autostart, EntriesRoundTripWithAnyPath) {
 }
 
 TEST(MessageBox, EndsCleanlyWhenItsDisplayGoes) {
-  // The dialog runs in a child process, as in the service, which owns its one X connection on its one thread.
+  // The dialog runs in a child process, as in the service.
   auto x = std::make_unique<kvtest::Xvfb>(640, 480);
   x->StartWindowManager();
   x->Export();

@@ -7,7 +7,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -33,11 +32,8 @@ using Env = std::map<std::string, std::optional<std::string>>;
 class ServiceProcess : public testing::Test {
  protected:
   void SetUp() override {
-    for (auto [name, value] : {std::pair{"FirstTime", "1"}, {"SelectedFonts0", "DejaVu Sans"},
-                               {"SelectedBackgrounds0", "Weave"}, {"SelectedQuotesFiles0", "Craft"}, {"FontSize", "30"}}) {
-      StoreSetting(name, value);
-    }
-    StoreSetting("Path", kvtest::BinDir().string());
+    kvtest::StoreSettings({{"FirstTime", "1"}, {"SelectedFonts0", "DejaVu Sans"}, {"SelectedBackgrounds0", "Weave"},
+                           {"SelectedQuotesFiles0", "Craft"}, {"FontSize", "30"}, {"Path", kvtest::BinDir().string()}});
     recorder_.emplace(home_.Root());
   }
   std::unique_ptr<kvtest::Child> Start(const std::vector<std::string>& args = {}, const fs::path& program = {},
@@ -46,11 +42,7 @@ class ServiceProcess : public testing::Test {
                 {"DISPLAY", std::nullopt}});
     return std::make_unique<kvtest::Child>(program.empty() ? kvtest::BinDir() / "Kvillo" : program, args, env);
   }
-  // A daily schedule whose next update is far away: nothing is rendered.
-  static void NothingDue() {
-    StoreSetting("Frequency", "5");
-    StoreSetting("UpdateDate", "2999-01-01T00:00:00");
-  }
+  static void NothingDue() { kvtest::StoreSettings({{"Frequency", "5"}, {"UpdateDate", "2999-01-01T00:00:00"}}); }
   static bool Close(std::chrono::seconds bound = 60s) {
     return bool(kv::platform::CloseServiceWindow("ThunderRT6FormDC", "KvilloService", bound));
   }
@@ -100,11 +92,8 @@ TEST_F(ServiceProcess, RendersEveryTickAndEndsOnACloseRequestOrAStoppedOrDeleted
     EXPECT_EQ(ended->exitCode, 0) << ended->err;
     EXPECT_FALSE(fs::exists(Socket()));
     EXPECT_EQ(kvtest::ReadFile(LockFile()), "") << "a stopped service leaves no process id that could be reused";
-    if (how == "close") {
-      EXPECT_EQ(ended->err, "");
-    } else if (how == "deleted") {
-      EXPECT_NE(StoredSetting("ServiceStatus"), "Stopped") << "nothing is written back";
-    }
+    if (how == "close") { EXPECT_EQ(ended->err, ""); }
+    if (how == "deleted") { EXPECT_NE(StoredSetting("ServiceStatus"), "Stopped") << "nothing is written back"; }
   }
 }
 
@@ -117,9 +106,7 @@ TEST_F(ServiceProcess, PeersThatStallOrHangUpNeitherHoldItUpNorEndIt) {
   for (int i = 0; i < 40; ++i) stalling.push_back(ConnectTo());
   std::atomic<bool> stop{false};
   std::thread dripper([&] {
-    for (; !stop; usleep(300'000)) {
-      for (int peer : stalling) (void)!send(peer, "c", 1, MSG_NOSIGNAL);
-    }
+    for (; !stop; usleep(300'000)) for (int peer : stalling) (void)!send(peer, "c", 1, MSG_NOSIGNAL);
   });
   // Another peer is answered meanwhile; a request of another kind is answered, not served.
   int asker = ConnectTo();
@@ -156,11 +143,8 @@ TEST_F(ServiceProcess, FoundAndStoppedWhileAnotherProgramHoldsTheStore) {
     ASSERT_TRUE(kvtest::WaitFor(WindowExists, 30s)) << "the window shows before the settings are read";
     std::atomic<bool> closed{false};
     std::thread closer;
-    if (bySignal) {
-      service->Signal(SIGTERM);
-    } else {
-      closer = std::thread([&] { closed = Close(120s); });
-    }
+    if (bySignal) service->Signal(SIGTERM);
+    else closer = std::thread([&] { closed = Close(120s); });
     usleep(300'000);  // let the request arrive while the store is still held
     holder.Signal(SIGKILL);
     ASSERT_TRUE(holder.Wait(60s));
@@ -177,8 +161,7 @@ TEST_F(ServiceProcess, FoundAndStoppedWhileAnotherProgramHoldsTheStore) {
 TEST_F(ServiceProcess, SecondInstanceEndsSilentlyAndSettingsThatAreNotNumbersAreNamedAndDefaulted) {
   // Hourly by default: at a tick of a second, no second update during the test.
   tickMs_ = 1000;
-  StoreSetting("Frequency", "abc");
-  StoreSetting("TopMargin", "x");
+  kvtest::StoreSettings({{"Frequency", "abc"}, {"TopMargin", "x"}});
   auto first = Start();
   ASSERT_TRUE(kvtest::WaitFor([&] { return WindowExists() && Published() == 1; }, 60s)) << first->ErrSoFar();
   std::string err = first->ErrSoFar();
@@ -212,12 +195,10 @@ TEST_F(ServiceProcess, LogOnRunRendersOnceAndLogOffSignalsEndTheService) {
   EXPECT_EQ(Published(), 1);
   EXPECT_EQ(StoredSetting("ServiceStatus"), "Stopped");
   EXPECT_FALSE(fs::exists(Socket())) << "the log-on run never creates its window";
-  // The switch counts only exactly, and only with the boot frequency; a resident service ends cleanly on each signal of
-  // a log-off.
+  // The switch counts only exactly, and only with the boot frequency; each log-off signal ends the service cleanly.
   for (auto [frequency, argument, signal] : {std::tuple{"5", "/boot", SIGTERM}, {"5", " /boot ", SIGINT},
                                              {"8", "/BOOT", SIGHUP}}) {
-    StoreSetting("Frequency", frequency);
-    StoreSetting("UpdateDate", "2000-01-01T00:00:00");
+    kvtest::StoreSettings({{"Frequency", frequency}, {"UpdateDate", "2000-01-01T00:00:00"}});
     auto service = Start({argument});
     EXPECT_TRUE(kvtest::WaitFor(WindowExists, 60s)) << argument << ": stays resident";
     service->Signal(signal);
@@ -229,23 +210,19 @@ TEST_F(ServiceProcess, LogOnRunRendersOnceAndLogOffSignalsEndTheService) {
 }
 
 TEST_F(ServiceProcess, GivesUpAfterFiftyOneAttemptsAndOpensTheSettings) {
-  // The service runs from a folder of its own, whose settings program is a stand-in that notes the count of its
-  // arguments.
+  // The service runs from a folder whose settings program is a stand-in that notes the count of its arguments.
   fs::path folder = home_.Root() / "installed", started = home_.Root() / "settings-started";
   fs::create_directories(folder);
   fs::copy_file(kvtest::BinDir() / "Kvillo", folder / "Kvillo");
   fs::copy_file(kvtest::BinDir() / "libkvshared.so", folder / "libkvshared.so");
   kvtest::WriteFile(folder / "KvSettings", "#!/bin/sh\necho \"$#\" > '" + started.string() + "'\n");
   fs::permissions(folder / "KvSettings", fs::perms::owner_all);
-  StoreSetting("FontSize", "5000");
-  StoreSetting("Frequency", "0");
+  kvtest::StoreSettings({{"FontSize", "5000"}, {"Frequency", "0"}});
   kvtest::WriteFile(Wallpaper(), "the previous wallpaper");
   auto ended = Start({}, folder / "Kvillo")->Wait(120s);
   ASSERT_TRUE(ended) << "the service ends after the failure path";
   EXPECT_NE(ended->err.find("Kvillo is not able to render a new wallpaper using the current settings. Please adjust "
-                            "your settings and restart Kvillo."),
-            std::string::npos)
-      << ended->err;
+                            "your settings and restart Kvillo."), std::string::npos) << ended->err;
   EXPECT_TRUE(kvtest::WaitFor([&] { return kvtest::ReadFile(started) == "0\n"; }, 60s))
       << "started without arguments: " << kvtest::ReadFile(started);
   EXPECT_EQ(StoredSetting("ServiceStatus"), "Running") << "the failure path writes no status";
@@ -260,8 +237,7 @@ TEST_F(ServiceProcess, GivesUpAfterFiftyOneAttemptsAndOpensTheSettings) {
 }
 
 TEST_F(ServiceProcess, RendersAtIdlePriorityAndStartsProgramsAtItsOwn) {
-  // Nothing is due: the service lowers itself all the same, then hands the existing wallpaper to the command, which
-  // notes its own priority (fields 19 and 41 of /proc/PID/stat: the nice value and the scheduling class).
+  // Nothing is due; the command notes its priority (fields 19 and 41 of /proc/PID/stat: nice value, scheduling class).
   NothingDue();
   kvtest::WriteFile(Wallpaper(), kvtest::MakeBmp(8, 8, 24, [](int, int) { return 0x336699u; }));
   fs::path noted = home_.Root() / "command-priority", script = home_.Root() / "note.sh";

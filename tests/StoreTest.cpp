@@ -1,13 +1,6 @@
-// The per-user store: registry semantics, transactions and snapshots, kvreg
-// as a user runs it, and the store in a hostile place: locked by another
-// program, programs racing to create it, a damaged file with a log beside
-// it, another program's database at its path.
+// The per-user store: registry rules, transactions, kvreg, and the store locked, raced for, damaged or foreign.
 
 #include <gtest/gtest.h>
-
-#include <filesystem>
-#include <string>
-#include <vector>
 
 #include "Process.h"
 #include "TempHome.h"
@@ -29,7 +22,6 @@ std::shared_ptr<Store> OpenOrDie(const fs::path& file) {
   return store ? *store : nullptr;
 }
 
-// Why `file` is refused as a store; nothing when it opens.
 std::optional<ErrorCode> Refused(const fs::path& file) {
   auto store = Store::Open(file);
   return store ? std::nullopt : std::optional(store.error().code);
@@ -77,16 +69,14 @@ TEST(Store, KeysAndValuesFollowRegistryRules) {
   EXPECT_EQ(listed, (std::vector<std::string>{"Empty=", "FontColor=255", "FontSize=41"}));
   EXPECT_TRUE(*key->DeleteValue("fontcolor"));
   EXPECT_FALSE(*key->DeleteValue("FontColor")) << "a second delete finds nothing";
-  for (const char* path : {"wallpaper\\deeper\\still", "other", "wallpaper2", "wallpaper]"}) {
+  for (const char* path : {"wallpaper\\deeper\\still", "other", "wallpaper2", "wallpaper]"})
     ASSERT_TRUE(store->CreateKey(std::string("software\\Lexora\\") + path));
-  }
   EXPECT_EQ(*store->OpenKey("software\\Lexora")->ListSubkeys(),
             (std::vector<std::string>{"other", "wallpaper", "wallpaper2", "wallpaper]"}));
   EXPECT_TRUE(*store->DeleteKey("software\\lexora\\WALLPAPER"));
   EXPECT_FALSE(*store->KeyExists("software\\Lexora\\wallpaper\\deeper"));
-  for (const char* kept : {"other", "wallpaper2", "wallpaper]"}) {
+  for (const char* kept : {"other", "wallpaper2", "wallpaper]"})
     EXPECT_TRUE(*store->KeyExists(std::string("software\\Lexora\\") + kept)) << kept << ": only starts alike";
-  }
   EXPECT_FALSE(*store->DeleteKey(kKey));
   ASSERT_TRUE(key->SetValue("FontSize", "42"));
   EXPECT_EQ(*store->OpenKey(kKey)->QueryValue("FontSize"), "42") << "a handle whose key was deleted still writes";
@@ -140,8 +130,7 @@ TEST(Store, TransactionsCommitWholeOrNothingAndSnapshotsStayStable) {
   EXPECT_TRUE(*readerKey.CompareAndSet("b2", std::nullopt, "fresh"));
   EXPECT_FALSE(*readerKey.CompareAndSet("b2", std::nullopt, "again"));
   EXPECT_EQ(*readerKey.QueryValue("b2"), "fresh");
-  // Another connection opening (another program's) never resets the journal
-  // under this one: its next write is not lost.
+  // Another program's connection opening never resets the journal under this one: its next write is not lost.
   ASSERT_TRUE(OpenOrDie(home.StoreFile()));
   EXPECT_EQ(Kvreg({"get", "k", "a"}).out, "newer\n");
   ASSERT_TRUE(key.SetValue("a", "newest"));
@@ -154,9 +143,8 @@ TEST(Store, KvregGetsSetsDeletesListsAndExplainsBadUsage) {
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("does not exist"), std::string::npos) << missing.err;
   const std::string path = "/data/with spaces/ünïcode";
-  for (auto [name, value] : {std::pair{"FontSize", "40"}, {"Empty", ""}, {"Path", path.c_str()}}) {
+  for (auto [name, value] : {std::pair{"FontSize", "40"}, {"Empty", ""}, {"Path", path.c_str()}})
     EXPECT_EQ(Said({"set", kKey, name, value}), "0:") << name;
-  }
   missing = Kvreg({"get", kKey, "Missing"});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("Missing"), std::string::npos) << missing.err;
@@ -166,9 +154,8 @@ TEST(Store, KvregGetsSetsDeletesListsAndExplainsBadUsage) {
            {{"list", "software\\Lexora"}, "0:software\\Lexora\n    [wallpaper]\n"},
            {{"list", kKey}, "0:" + kKey + "\n    Empty = \n    FontSize = 40\n    Path = " + path + "\n"},
            {{"delete", kKey, "FontSize"}, "0:"}, {{"delete", kKey, "FontSize"}, "1:"},
-           {{"delete", "software\\Lexora"}, "0:"}, {{"list", kKey}, "1:"}, {{"delete", "software\\Lexora"}, "1:"}}) {
+           {{"delete", "software\\Lexora"}, "0:"}, {{"list", kKey}, "1:"}, {{"delete", "software\\Lexora"}, "1:"}})
     EXPECT_EQ(Said(args), said) << testing::PrintToString(args);
-  }
   for (const auto& args : std::vector<std::vector<std::string>>{
            {}, {"frobnicate"}, {"get", "k"}, {"set", "k", "n"}, {"list"}, {"list", "a", "b"}, {"get", "\\", "n"}}) {
     auto result = Kvreg(args);
@@ -196,7 +183,6 @@ TEST(Store, LockedStoreWaitsThenFailsClearlyAndRecovers) {
   EXPECT_EQ(written.error().code, ErrorCode::Busy);
   EXPECT_NE(message.find("locked"), std::string::npos) << message;
   EXPECT_GE(waited, 250ms) << "a write waits for the other program first";
-  // The message says how long it really waited.
   long reported = message.find("(waited ") == std::string::npos ? 0 : std::stol(message.substr(message.find("(waited ") + 8));
   EXPECT_GE(reported, 250) << message;
   EXPECT_LE(reported, std::chrono::duration_cast<std::chrono::milliseconds>(waited).count()) << message;
@@ -207,10 +193,7 @@ TEST(Store, LockedStoreWaitsThenFailsClearlyAndRecovers) {
   unsetenv("KVILLO_STORE_TIMEOUT_MS");
 }
 
-// The service and the settings window both make the store at a first
-// log-on: another program holds the write lock on the new, empty file, so
-// the switch to the journal mode is refused at once and only trying the
-// whole again gets it through.
+// Another program holds the write lock on the new, empty file: only trying the whole open again gets it through.
 TEST(Store, ProgramsCreatingTheStoreTogetherBothGetIt) {
   kvtest::TempHome home;
   setenv("KVILLO_STORE_TIMEOUT_MS", "60000", 1);  // the fault fails in milliseconds, without waiting
@@ -246,8 +229,7 @@ TEST(Store, DamagedStoreAndItsLogAreNeverWritten) {
   const std::string cut = bytes.substr(0, bytes.size() / 3);  // as a full disk or a bad copy leaves it
   kvtest::WriteFile(file, cut);
   EXPECT_EQ(Refused(file), ErrorCode::Corrupt) << "a truncated store must not pass as a good one";
-  EXPECT_EQ(kvtest::ReadFile(file), cut);
-  EXPECT_EQ(kvtest::ReadFile(Log(file)), log);
+  EXPECT_EQ(std::pair(kvtest::ReadFile(file), kvtest::ReadFile(Log(file))), std::pair(cut, log)) << "both left alone";
   for (size_t i = bytes.size() / 3; i < bytes.size() * 2 / 3; i += 5) bytes[i] = static_cast<char>(i * 13);
   kvtest::WriteFile(file, bytes);
   EXPECT_EQ(Refused(file), ErrorCode::Corrupt);
@@ -256,10 +238,9 @@ TEST(Store, DamagedStoreAndItsLogAreNeverWritten) {
   EXPECT_NE(get.err.find("damaged"), std::string::npos) << get.err;
   EXPECT_NE(get.err.find(file.string()), std::string::npos) << get.err;
   EXPECT_EQ(get.err.find('\n'), get.err.size() - 1) << "one line: " << get.err;
-  EXPECT_EQ(kvtest::ReadFile(file), bytes) << "nothing was folded into the damaged file";
-  EXPECT_EQ(kvtest::ReadFile(Log(file)), log) << "the log is kept as it was";
-  // A blank database whose header asks for a newer writer is refused, and
-  // keeps the log beside it too, whatever that holds.
+  EXPECT_EQ(std::pair(kvtest::ReadFile(file), kvtest::ReadFile(Log(file))), std::pair(bytes, log))
+      << "nothing was folded into the damaged file, and the log is kept as it was";
+  // A blank database whose header asks for a newer writer is refused, and keeps the log beside it too.
   fs::remove(file);
   Sql(file, "PRAGMA journal_mode=WAL; PRAGMA user_version=1;");
   bytes = kvtest::ReadFile(file);
@@ -268,8 +249,8 @@ TEST(Store, DamagedStoreAndItsLogAreNeverWritten) {
   log = std::string(69, '\x7f');
   kvtest::WriteFile(Log(file), log);
   EXPECT_TRUE(Refused(file));
-  EXPECT_EQ(kvtest::ReadFile(file), bytes);
-  EXPECT_EQ(kvtest::ReadFile(Log(file)), log) << "the log of a store that refuses writes is kept";
+  EXPECT_EQ(std::pair(kvtest::ReadFile(file), kvtest::ReadFile(Log(file))), std::pair(bytes, log))
+      << "the log of a store that refuses writes is kept";
   // An empty file holds nothing to lose and becomes the store.
   kvtest::WriteFile(file, "");
   fs::remove(Log(file));
@@ -305,8 +286,7 @@ TEST(Store, ForeignDatabasesAreLeftAloneAndEarlierStoresKept) {
   }
   // A store as earlier builds made it: the same tables, no mark.
   fs::remove(file);
-  Sql(file,
-      "PRAGMA journal_mode=WAL;"
+  Sql(file, "PRAGMA journal_mode=WAL;"
       "CREATE TABLE keys(path TEXT NOT NULL PRIMARY KEY COLLATE NOCASE) WITHOUT ROWID;"
       "CREATE TABLE vals(key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,"
       " data TEXT NOT NULL, PRIMARY KEY(key, name)) WITHOUT ROWID;"

@@ -72,11 +72,8 @@ TEST_F(UpdateCycle, StatusGateRendersSkipsOrEnds) {
 }
 
 TEST_F(UpdateCycle, ChoicesFollowTheSettingsOrAreRandomInRange) {
-  snapshot_.HAlign = 3;
-  snapshot_.VAlign = 2;
-  snapshot_.TopMargin = 100;
-  snapshot_.BottomMargin = snapshot_.LeftMargin = -1;
-  snapshot_.RightMargin = 101;
+  std::tie(snapshot_.HAlign, snapshot_.VAlign, snapshot_.TopMargin, snapshot_.BottomMargin, snapshot_.LeftMargin,
+           snapshot_.RightMargin) = std::tuple(3, 2, 100, -1, -1, 101);
   snapshot_.SelectedFonts = "DejaVu Sans";
   snapshot_.FontSize = "44";
   std::set<int> hAligns, bottoms, lefts, rights;
@@ -89,23 +86,16 @@ TEST_F(UpdateCycle, ChoicesFollowTheSettingsOrAreRandomInRange) {
     ASSERT_FALSE(a.Quote.empty());
   }
   EXPECT_EQ(hAligns, (std::set<int>{0, 1, 2}));
-  EXPECT_EQ(bottoms.size(), 100u);
-  EXPECT_EQ(*bottoms.begin(), 0);
-  EXPECT_EQ(*bottoms.rbegin(), 99);
-  EXPECT_EQ(lefts.size(), 75u);
-  EXPECT_EQ(*lefts.rbegin(), 74);
-  EXPECT_EQ(*rights.rbegin(), 74);
+  EXPECT_EQ(std::tuple(bottoms.size(), *bottoms.begin(), *bottoms.rbegin(), lefts.size(), *lefts.rbegin(),
+                       *rights.rbegin()), std::tuple(100u, 0, 99, 75u, 74, 74)) << "random margins: 0-99 and 0-74";
   testing::internal::CaptureStderr();
   snapshot_.FontSize = "huge";
   EXPECT_EQ(DrawChoices(snapshot_).FontSize, 40);
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("FontSize"), std::string::npos);
   EXPECT_NE(err.find("\"huge\""), std::string::npos);
-  // The stored effects reach every attempt; an unknown name is ignored.
-  kvtest::StoreSetting("Path", home_.DataFolder().string());
-  kvtest::StoreSetting("SelectedEffects0", "Outline");
-  kvtest::StoreSetting("SelectedEffects1", "Glitter");
-  kvtest::StoreSetting("SelectedEffects2", "Smooth");
+  kvtest::StoreSettings({{"Path", home_.DataFolder().string()}, {"SelectedEffects0", "Outline"},
+                         {"SelectedEffects1", "Glitter"}, {"SelectedEffects2", "Smooth"}});
   auto read = ReadSettings();
   ASSERT_TRUE(read) << read.error().message;
   snapshot_ = *read;

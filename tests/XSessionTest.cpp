@@ -26,18 +26,13 @@ using kvtest::StoreSetting;
 class XSession : public testing::Test {
  protected:
   void SetUp() override {
-    for (auto [name, value] : {std::pair{"FirstTime", "1"}, {"SelectedFonts0", "DejaVu Sans"},
-                               {"SelectedBackgrounds0", "Weave"}, {"SelectedQuotesFiles0", "Craft"}, {"FontSize", "30"}}) {
-      StoreSetting(name, value);
-    }
-    StoreSetting("Path", kvtest::BinDir().string());
+    kvtest::StoreSettings({{"FirstTime", "1"}, {"SelectedFonts0", "DejaVu Sans"}, {"SelectedBackgrounds0", "Weave"},
+                           {"SelectedQuotesFiles0", "Craft"}, {"FontSize", "30"}, {"Path", kvtest::BinDir().string()}});
   }
   std::unique_ptr<kvtest::Child> Start(const kvtest::Xvfb& xvfb, int tickMs = 100, const char* desktop = nullptr) {
-    return std::make_unique<kvtest::Child>(
-        kvtest::BinDir() / "Kvillo", std::vector<std::string>{},
+    return std::make_unique<kvtest::Child>(kvtest::BinDir() / "Kvillo", std::vector<std::string>{},
         std::map<std::string, std::optional<std::string>>{{"KVILLO_TICK_MS", std::to_string(tickMs)},
-                                                           {"DISPLAY", xvfb.Display()},
-                                                           {"XDG_CURRENT_DESKTOP", desktop ? desktop : std::optional<std::string>()}});
+            {"DISPLAY", xvfb.Display()}, {"XDG_CURRENT_DESKTOP", desktop ? desktop : std::optional<std::string>()}});
   }
   fs::path Wallpaper() const { return home_.DataHome() / "kvillo" / "Kvillo.bmp"; }
   kvtest::TempHome home_;
@@ -48,8 +43,7 @@ TEST_F(XSession, ALogOnWithNoUpdateDueShowsTheExistingWallpaperAgain) {
   kvtest::WriteFile(Wallpaper(), kvtest::MakeBmp(320, 240, 24, [](int x, int y) {
                       return static_cast<std::uint32_t>(0x3060A0 + ((x / 20 + y / 20) % 2) * 0x402000);
                     }));
-  StoreSetting("Frequency", "5");
-  StoreSetting("UpdateDate", "2999-01-01T00:00:00");
+  kvtest::StoreSettings({{"Frequency", "5"}, {"UpdateDate", "2999-01-01T00:00:00"}});
   kvtest::Xvfb xvfb(320, 240);
   auto service = Start(xvfb);
   // The root window is the session's: it shows the earlier file pixel for pixel.
@@ -59,14 +53,12 @@ TEST_F(XSession, ALogOnWithNoUpdateDueShowsTheExistingWallpaperAgain) {
   service->Signal(SIGTERM);
   ASSERT_TRUE(service->Wait(30s));
   EXPECT_EQ(StoredSetting("UpdateDate"), "2999-01-01T00:00:00") << "nothing was rendered";
-  // A WallpaperCommand is handed the existing file the same way.
   kvtest::WallpaperRecorder recorder(home_.Root());
   service = Start(xvfb);
   EXPECT_TRUE(kvtest::WaitFor([&] { return recorder.Published() == 1; }, 60s)) << service->ErrSoFar();
   service->Signal(SIGTERM);
   ASSERT_TRUE(service->Wait(30s));
-  // A desktop that keeps the wallpaper in its own settings is left alone: the start-up is over once the service answers
-  // on its socket.
+  // A desktop that keeps the wallpaper in its own settings is left alone.
   StoreSetting("WallpaperCommand", "");
   kvtest::Xvfb fresh(320, 240);
   service = Start(fresh, 100, "MATE");
@@ -79,9 +71,7 @@ TEST_F(XSession, ALogOnWithNoUpdateDueShowsTheExistingWallpaperAgain) {
   EXPECT_EQ(fresh.CaptureRoot().Pixel(160, 120), 0u) << "the root window was not touched";
 }
 
-// Log-off while the service renders: the server is killed at a random moment of a render, over and over. Every round
-// must end the service on its own, cleanly (exit 0, "Stopped" stored, no sanitizer report), never by a crash or Xlib's
-// exit. KVILLO_X_LOSS_ROUNDS sets the number of rounds.
+// Log-off during renders, KVILLO_X_LOSS_ROUNDS times: the service ends cleanly, never by a crash or Xlib's exit.
 TEST_F(XSession, AnXServerThatGoesAwayDuringRendersEndsTheServiceCleanly) {
   StoreSetting("Frequency", "0");
   const char* text = std::getenv("KVILLO_X_LOSS_ROUNDS");

@@ -1,6 +1,4 @@
-// Store text round trip: whatever a key path, value name and text hold, the
-// store gives back exactly the text, under any ASCII letter case of the path
-// and the name.
+// Whatever a key path, value name and text hold, the store gives the text back under any letter case of path and name.
 
 #include <unistd.h>
 
@@ -16,9 +14,7 @@
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+void Check(bool condition) { if (!condition) std::abort(); }
 
 std::string Upper(std::string text) {
   for (char& c : text) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
@@ -46,7 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
   std::string path = input.substr(0, first), rest = input.substr(std::min(first + 1, input.size()));
   size_t second = std::min(rest.find('\0'), rest.size());
   std::string name = rest.substr(0, second), data = rest.substr(std::min(second + 1, rest.size()));
-
   kv::platform::Store& store = TheStore();
   std::string top = kv::platform::NormalizeKeyPath(path);
   if (top.empty()) {
@@ -63,8 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
   Check(deleted.has_value() && *deleted);
   auto gone = key->QueryValue(name);
   Check(gone.has_value() && !gone->has_value());
-  // Deleting the path's first key takes its parents along, so the store
-  // stays small however many inputs run.
+  // Deleting the path's first key takes the rest along, so the store stays small.
   Check(store.DeleteKey(Upper(top.substr(0, top.find('\\')))).value_or(false));
   Check(!store.KeyExists(path).value_or(true));
   return 0;

@@ -1,7 +1,5 @@
-// Damaged store files: whatever bytes lie at the store's path (and in a log
-// beside it), opening never crashes or hangs, and a file that is refused is
-// left exactly as it was, with its log if that holds anything. A file that
-// opens is used as the programs use it.
+// Whatever bytes lie at the store's path and in a log beside it, opening never crashes or hangs, and a refused file is
+// left exactly as it was, with its log if that holds anything; a file that opens is used as the programs use it.
 
 #include <unistd.h>
 
@@ -19,9 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+void Check(bool condition) { if (!condition) std::abort(); }
 
 const fs::path& Folder() {
   static const fs::path folder = [] {
@@ -42,8 +38,7 @@ std::optional<std::string> Read(const fs::path& file) {
 
 }  // namespace
 
-// Input: one byte of flags, two bytes (little-endian) of the store file's
-// length, the store file, then the log when flag bit 0 is set.
+// Input: a flags byte, the store file's length (2 bytes, little-endian), the file, then the log when flag bit 0 is set.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
   if (size < 3) return 0;
   std::string rest(reinterpret_cast<const char*>(bytes) + 3, size - 3);
@@ -51,12 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
   size_t length = bytes[1] | static_cast<size_t>(bytes[2]) << 8;
   std::string main = withLog ? rest.substr(0, std::min(length, rest.size())) : rest;
   std::string log = withLog ? rest.substr(main.size()) : std::string();
-
   fs::path file = Folder() / "registry.sqlite", logFile = file.string() + "-wal";
   for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file.string() + suffix);
   std::ofstream(file, std::ios::binary) << main;
   if (withLog) std::ofstream(logFile, std::ios::binary) << log;
-
   auto store = kv::platform::Store::Open(file);
   if (!store) {
     // An empty log holds nothing: SQLite may remove it, or leave one it made.

@@ -1,8 +1,5 @@
-// The editing rules (what each control commits into the settings, when, and
-// that every commit enables Apply), and bad input: stored values that fit no
-// list entry, colours that are no colours, a store it cannot read or write,
-// settings it cannot load, odd names. The window opens, shows what it can,
-// and never writes over a value the user did not change.
+// What each control commits and when; and bad input, with which the window shows what it can and never writes over
+// a value the user did not change.
 
 #include <QAbstractItemView>
 #include <QGroupBox>
@@ -25,8 +22,7 @@ TEST_F(Editing, ListsCommitTheirItemWhenTheyLoseTheFocusEvenUnchanged) {
   StoreSetting("HAlign", "2");
   OpenCleanly();
   const kv::CSettings* settings = window_->Settings();
-  // Opening the drop-down and switching windows are no visits; leaving the
-  // list is, and commits it even unchanged.
+  // Opening the drop-down and switching windows are no visits; leaving the list commits it even unchanged.
   ShowPage(4);
   QComboBox* horizontal = List("cboHAlign");
   horizontal->setFocus(Qt::TabFocusReason);
@@ -57,7 +53,6 @@ TEST_F(Editing, ListsCommitTheirItemWhenTheyLoseTheFocusEvenUnchanged) {
   EXPECT_EQ((Names{settings->VAlign(), settings->BottomMargin(), settings->RightMargin(), settings->LeftMargin(),
                    settings->TopMargin(), settings->BackgroundMode(), settings->FontSize()}),
             (Names{"1", "-1", "35", "0", "100", "2", "8"})) << "Random is -1";
-  // The check box, too, commits when it is left.
   ShowPage(4);
   QCheckBox* allow = Box("chkAllowViolation");
   allow->setFocus(Qt::TabFocusReason);
@@ -110,7 +105,6 @@ TEST_F(Editing, EffectsAndQuoteMonitorsSaveTheirNamesAndKeepUnknownOnes) {
   EXPECT_EQ(StoredSetting("QuoteMonitors"), "largest");
 }
 
-// One notch of the mouse wheel, downwards, over `list`.
 void TurnWheel(QComboBox* list) {
   QPointF at = list->rect().center();
   QWheelEvent wheel(at, list->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
@@ -151,13 +145,11 @@ TEST_F(Editing, DropDownsTurnOnlyWithTheFocusAndOpenAFewRowsHigh) {
 class BadInput : public kvtest::SettingsWindowTest {};
 
 TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
+  // "stretch": only the exact older names are converted; 150 is outside 0..100: random; " 25 " reads as 25.
   const std::vector<std::pair<std::string, std::string>> stored{
-      {"Frequency", "99"}, {"HAlign", "left"}, {"VAlign", ""},
-      {"BackgroundMode", "stretch"},  // only the exact older names are converted
-      {"FontSize", "71"},             // one above the largest size
-      {"TopMargin", "ten"}, {"FontColor", "blue"}, {"BackgroundColor", "-5"},
-      {"BottomMargin", "150"},  // outside 0 .. 100: random, to the service as here
-      {"LeftMargin", " 25 "}};  // read as 25, as the service reads it
+      {"Frequency", "99"}, {"HAlign", "left"}, {"VAlign", ""}, {"BackgroundMode", "stretch"}, {"FontSize", "71"},
+      {"TopMargin", "ten"}, {"FontColor", "blue"}, {"BackgroundColor", "-5"}, {"BottomMargin", "150"},
+      {"LeftMargin", " 25 "}};
   for (const auto& [name, value] : stored) StoreSetting(name, value);
   AddQuotesFile("Craft");
   OpenCleanly();
@@ -165,10 +157,10 @@ TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
     EXPECT_EQ(List(name)->currentIndex(), -1) << name << " shows no item";
     EXPECT_GT(List(name)->count(), 0) << name << " still offers its items";
   }
-  EXPECT_EQ(List("cboMargin1")->currentText(), "Random");
-  EXPECT_EQ(List("cboMargin2")->currentText(), "25%");
-  EXPECT_EQ(Swatch("txtColor")->Color(), std::nullopt) << "a neutral swatch";
-  EXPECT_EQ(Swatch("txtBackgroundColor")->Color(), std::nullopt);
+  EXPECT_EQ(std::pair(List("cboMargin1")->currentText(), List("cboMargin2")->currentText()),
+            std::pair(QString("Random"), QString("25%")));
+  EXPECT_EQ(std::pair(Swatch("txtColor")->Color(), Swatch("txtBackgroundColor")->Color()),
+            std::pair(std::optional<std::uint32_t>(), std::optional<std::uint32_t>())) << "neutral swatches";
   EXPECT_NE(Swatch("txtColor")->toolTip().indexOf("blue"), -1) << "which says what was stored";
   EXPECT_EQ(Find<QLineEdit>("txtFontPreview")->font().pixelSize(), window_->font().pixelSize())
       << "no size chosen: the window's own";
@@ -184,9 +176,8 @@ TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
   SetChecked(CheckList("lstQuotesFiles"), 0, true);
   Button("cmdApply")->click();
   ASSERT_TRUE(warnings_.empty()) << warnings_.front();
-  for (const auto& [name, value] : stored) {
+  for (const auto& [name, value] : stored)
     if (name != "LeftMargin") { EXPECT_EQ(StoredSetting(name), value) << name; }
-  }
   // Choosing replaces them; a neutral swatch takes any colour.
   Pick(List("cboFrequency"), 5);
   ShowPage(2);
@@ -195,8 +186,7 @@ TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
   EXPECT_EQ(offeredColors_.back(), QColor(255, 255, 255)) << "a neutral swatch opens the dialog on white";
   Button("cmdOK")->click();
   EXPECT_EQ(StoredSettings({"Frequency", "FontColor"}), (Names{"5", "0"}));
-  // The sizes run from 8 to 70: a size just outside them shows no item and
-  // is saved back as it was; the smallest and the largest are items.
+  // Sizes run from 8 to 70: one just outside shows no item and is saved back as it was.
   for (auto [size, item] : {std::pair{"7", -1}, {"8", 0}, {"70", 62}, {"71", -1}}) {
     StoreSetting("FontSize", size);
     OpenCleanly();
@@ -221,7 +211,6 @@ TEST_F(BadInput, AStoreThatIsNoDatabaseOpensWithDefaultsAndRefusesToSave) {
   ASSERT_FALSE(loaded) << "the load tells what went wrong";
   EXPECT_NE(loaded.error().message.find(file.string()), std::string::npos) << loaded.error().message;
   EXPECT_NE(loaded.error().message.find("defaults"), std::string::npos) << loaded.error().message;
-  // The defaults are shown, and the window is usable.
   EXPECT_EQ(std::pair(List("cboFrequency")->currentText(), List("cboMargin0")->currentText()),
             std::pair(QString("Hour"), QString("10%")));
   EXPECT_EQ(Swatch("txtColor")->Color(), 0xFFFFFFu);
@@ -236,7 +225,6 @@ TEST_F(BadInput, AStoreThatIsNoDatabaseOpensWithDefaultsAndRefusesToSave) {
   EXPECT_NE(warnings_[0].find(file.string()), std::string::npos) << warnings_[0];
   EXPECT_TRUE(ApplyEnabled());
   EXPECT_EQ(window_->Settings()->Frequency(), "0");
-  // OK fails the same way and leaves the window open.
   Button("cmdOK")->click();
   EXPECT_EQ(warnings_.size(), 2u);
   EXPECT_TRUE(window_->isVisible());
@@ -251,8 +239,8 @@ TEST_F(BadInput, SettingsThatCannotBeLoadedAreShownAsNothingAndNeverSaved) {
   ASSERT_FALSE(loaded);
   EXPECT_NE(loaded.error().message.find("Lexora"), std::string::npos) << loaded.error().message;
   EXPECT_FALSE(Find<QGroupBox>("fraVarious")->isEnabled() || Find<QGroupBox>("fraFrequency")->isEnabled()) << "nothing to edit";
-  EXPECT_EQ(List("cboFrequency")->currentIndex(), -1);
-  EXPECT_EQ(Swatch("txtColor")->Color(), std::nullopt);
+  EXPECT_EQ(std::pair(List("cboFrequency")->currentIndex(), Swatch("txtColor")->Color()),
+            std::pair(-1, std::optional<std::uint32_t>()));
   EXPECT_TRUE(Button("cmdCancel")->isEnabled());
   Button("cmdOK")->click();
   EXPECT_FALSE(window_->isVisible());
@@ -260,9 +248,7 @@ TEST_F(BadInput, SettingsThatCannotBeLoadedAreShownAsNothingAndNeverSaved) {
 }
 
 TEST_F(BadInput, MissingStringTableTextLeavesItsListsEmptyAndTheRestWorking) {
-  std::string_view partial =
-      "113=Effects///Quotes///Font///Background///Position[0|0]\n"
-      "114=Tile///Stretch///Center[0|0]\n";
+  std::string_view partial = "113=Effects///Quotes///Font///Background///Position[0|0]\n114=Tile///Stretch///Center[0|0]\n";
   window_ = std::make_unique<kv::settings::frmSettings>(Dialogs());
   kv::Status loaded = window_->Load(kv::settings::StringTable::Parse(partial, "a partial table"));
   ASSERT_FALSE(loaded);
@@ -270,9 +256,8 @@ TEST_F(BadInput, MissingStringTableTextLeavesItsListsEmptyAndTheRestWorking) {
   window_->show();
   window_->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
-  EXPECT_EQ(List("cboVarious")->count(), 5);
-  EXPECT_EQ(List("cboBackgroundMode")->currentText(), "Stretch");
-  EXPECT_EQ(List("cboFrequency")->count(), 0);
+  EXPECT_EQ(std::tuple(List("cboVarious")->count(), List("cboBackgroundMode")->currentText(),
+                       List("cboFrequency")->count()), std::tuple(5, "Stretch", 0));
   Visit(List("cboFrequency"));
   EXPECT_FALSE(ApplyEnabled()) << "an empty list commits nothing";
   ShowPage(4);
@@ -286,10 +271,7 @@ TEST_F(BadInput, NamesWithOddCharactersArrivePerByteAsTheFilesAreNamed) {
   for (const std::string& name : names) AddBackground(name);
   OpenCleanly();
   QListWidget* list = CheckList("lstBackGrounds");
-  auto sorted = [](Names unsorted) {
-    std::sort(unsorted.begin(), unsorted.end());
-    return unsorted;
-  };
+  auto sorted = [](Names unsorted) { std::sort(unsorted.begin(), unsorted.end()); return unsorted; };
   EXPECT_EQ(sorted(Texts(list)), sorted({" padded ", "<b>bold", "Caf\xc3\xa9 & Co", "caf\xc3\xa9 latin", "tab\there"}))
       << "shown readably, the Latin-1 name decoded";
   ShowPage(3);

@@ -1,6 +1,4 @@
-// The window's parts: the colour swatches, the font preview, the keyboard
-// shortcuts with the hidden about box; and on their own, the string table,
-// the localisation of the lists, the separator line and the check lists.
+// The window's parts: swatches, font preview, shortcuts, string table, localisation, separator line, check lists.
 
 #include <QColorDialog>
 #include <QFile>
@@ -31,34 +29,26 @@ using kvtest::StoredSettings;
 class Pickers : public kvtest::SettingsWindowTest {
  protected:
   void Click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center()); }
-  // Runs `check` on the modal window that `action` opens, once it shows, and
-  // closes it; answers whether one showed.
+  // Runs `check` on the modal window that `action` opens; answers whether one showed.
   template <class Check>
   bool WithModal(std::function<void()> action, Check check) {
     bool shown = false;
     QTimer poll;
     poll.setInterval(20);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-      if (QWidget* modal = QApplication::activeModalWidget()) {
-        shown = true;
-        poll.stop();
-        check(modal);
-      }
+      if (QWidget* modal = QApplication::activeModalWidget()) shown = true, poll.stop(), check(modal);
     });
     poll.start();
     QTimer::singleShot(3000, &poll, &QTimer::stop);
     action();
     poll.stop();
-    // The window is active again, as after a person closed the box.
     window_->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(window_.get()));
     return shown;
   }
 
   QWidget* KeyTarget() { return QApplication::focusWidget() ? QApplication::focusWidget() : window_.get(); }
-  void ReleaseKey(int key, Qt::KeyboardModifiers modifiers) {
-    QTest::keyRelease(KeyTarget(), static_cast<Qt::Key>(key), modifiers);
-  }
+  void ReleaseKey(int key, Qt::KeyboardModifiers m) { QTest::keyRelease(KeyTarget(), static_cast<Qt::Key>(key), m); }
 };
 
 TEST_F(Pickers, AltShortcutsAndColourDialogsChangeASwatchUnlessItWouldMatchTheOther) {
@@ -84,20 +74,17 @@ TEST_F(Pickers, AltShortcutsAndColourDialogsChangeASwatchUnlessItWouldMatchTheOt
     EXPECT_TRUE(box->windowTitle().endsWith(u'.'));
     EXPECT_EQ(box->text().count(u'\n'), 4) << "five lines";
     EXPECT_TRUE(box->text().contains(QStringLiteral("\n\n"))) << "an empty line before the credit";
-    EXPECT_EQ(box->icon(), QMessageBox::Information);
-    EXPECT_EQ(box->buttons().size(), 1);
+    EXPECT_EQ(std::pair(box->icon(), box->buttons().size()), std::pair(QMessageBox::Information, qsizetype{1}));
     box->accept();
   });
   ASSERT_TRUE(shown) << "Alt+C shows the about box";
   EXPECT_EQ(offeredColors_.size(), 2u) << "the about box comes first: Alt+C is not the font colour";
-  // Other shift states, C alone, and a key press show nothing.
   auto close = [](QWidget* modal) { modal->close(); };
   for (auto modifiers : {Qt::AltModifier | Qt::ShiftModifier, Qt::AltModifier | Qt::ControlModifier, Qt::KeyboardModifiers()}) {
     EXPECT_FALSE(WithModal([&] { ReleaseKey(Qt::Key_C, modifiers); }, close));
   }
   EXPECT_FALSE(WithModal([&] { QTest::keyPress(KeyTarget(), Qt::Key_C, Qt::AltModifier); }, close));
-  // Alt+B opens the background colour's dialog from another page, on its
-  // own colour; cancelled, it changes nothing.
+  // Alt+B opens the background colour's dialog from another page, on its own colour; cancelled, it changes nothing.
   ReleaseKey(Qt::Key_B, Qt::AltModifier);
   ASSERT_EQ(offeredColors_.size(), 3u);
   EXPECT_EQ(offeredColors_, std::vector<QColor>(3, QColor(0, 0, 0))) << "every dialog opened on the swatch's colour";
@@ -108,13 +95,11 @@ TEST_F(Pickers, AltShortcutsAndColourDialogsChangeASwatchUnlessItWouldMatchTheOt
   ReleaseKey(Qt::Key_B, Qt::AltModifier);
   EXPECT_EQ(Swatch("txtBackgroundColor")->Color(), 0x800000u);
   EXPECT_TRUE(ApplyEnabled());
-  // Alt+V moves to the page selector; other letters do nothing.
   ReleaseKey(Qt::Key_V, Qt::AltModifier);
   EXPECT_TRUE(List("cboVarious")->hasFocus());
   ReleaseKey(Qt::Key_X, Qt::AltModifier);
   EXPECT_TRUE(List("cboVarious")->hasFocus());
-  // A new colour, stored as the decimal 0x00BBGGRR; the text's colour may
-  // not become the background's either.
+  // A new colour, stored as the decimal 0x00BBGGRR; the text's colour may not become the background's either.
   ShowPage(2);
   ColorSwatch* font = Swatch("txtColor");
   answers_.insert(answers_.end(), {QColor(0x12, 0x34, 0x56), QColor(0, 0, 128)});
@@ -144,11 +129,8 @@ TEST_F(Pickers, AltShortcutsAndColourDialogsChangeASwatchUnlessItWouldMatchTheOt
   EXPECT_EQ(window_->Settings()->FontColor(), std::to_string(0x1E140A));
 }
 
-// Where the sample's ink lies in the preview: the gaps between the ink and
-// the box's edges, left, right, top, bottom, counted inside the frame.
-struct InkGaps {
-  int left = -1, right = -1, top = -1, bottom = -1;
-};
+// The gaps between the preview's ink and the box's edges, counted inside the frame.
+struct InkGaps { int left = -1, right = -1, top = -1, bottom = -1; };
 InkGaps FindInk(QWidget* preview) {
   QImage image = preview->grab().toImage().convertToFormat(QImage::Format_RGB32);
   constexpr int kFrame = 3;
@@ -176,7 +158,6 @@ TEST_F(Pickers, FontPreviewShowsTheHighlightedFontWholeAtTheChosenSizeAndPassesT
   EXPECT_EQ(preview->font().pointSize(), 24);
   EXPECT_EQ(preview->palette().color(QPalette::Text), window_->palette().color(QPalette::Text))
       << "the window's colours, not the colour settings";
-
   QListWidget* fonts = CheckList("lstFont");
   QList<QListWidgetItem*> serif = fonts->findItems("DejaVu Serif", Qt::MatchExactly);
   ASSERT_EQ(serif.size(), 1);
@@ -188,8 +169,7 @@ TEST_F(Pickers, FontPreviewShowsTheHighlightedFontWholeAtTheChosenSizeAndPassesT
   fonts->setFocus(Qt::TabFocusReason);
   QTest::keyClick(fonts, Qt::Key_Down);
   EXPECT_EQ(preview->font().family(), fonts->currentItem()->text()) << "the keyboard moves the highlight too";
-  // The whole sample shows, centred, at every size: one too large for the
-  // box is drawn smaller, the chosen size staying the preview's.
+  // The whole sample shows, centred, at every size: one too large is drawn smaller, the chosen size kept.
   for (int size : {70, 40, 8}) {
     List("cboFontSize")->setCurrentIndex(size - kSmallestFontSize);
     EXPECT_EQ(preview->font().pointSize(), size);
@@ -199,12 +179,9 @@ TEST_F(Pickers, FontPreviewShowsTheHighlightedFontWholeAtTheChosenSizeAndPassesT
     EXPECT_GE(gaps.right, 1) << "size " << size << ": the sample is cut at the right";
     EXPECT_GE(std::min(gaps.top, gaps.bottom), 1) << "size " << size << ": the sample is cut at the top or bottom";
     EXPECT_LE(std::abs(gaps.left - gaps.right), 2) << "size " << size << ": the sample is not centred";
-    if (size > 8) {
-      EXPECT_LE(gaps.left + gaps.right, preview->width() / 3) << "size " << size << ": shrunk more than needed";
-    }
+    if (size > 8) { EXPECT_LE(gaps.left + gaps.right, preview->width() / 3) << "size " << size << ": shrunk"; }
   }
-  // The focus passing through the preview leaves it as it was: nothing
-  // selected, nothing scrolled.
+  // The focus passing through the preview leaves it as it was: nothing selected, nothing scrolled.
   QImage before = preview->grab().toImage();
   preview->setFocus(Qt::TabFocusReason);
   EXPECT_TRUE(List("cboFontSize")->hasFocus());
@@ -241,31 +218,23 @@ TEST(StringTable, HoldsEveryRowOfTheWindowAndFailsOnMissingOrMalformedRows) {
   }
 }
 
-// The five lists and a window, as ApplyLocalisation meets them.
 struct Lists {
   QWidget window;
-  QComboBox* various = new QComboBox(&window);
-  QComboBox* mode = new QComboBox(&window);
-  QComboBox* frequency = new QComboBox(&window);
-  QComboBox* vertical = new QComboBox(&window);
-  QComboBox* horizontal = new QComboBox(&window);
+  QComboBox *various = new QComboBox(&window), *mode = new QComboBox(&window), *frequency = new QComboBox(&window),
+            *vertical = new QComboBox(&window), *horizontal = new QComboBox(&window);
   std::array<QString, 5> pages;
-  Lists() {
-    for (QComboBox* list : {various, mode, frequency, vertical, horizontal}) list->resize(100, 21);
-  }
+  Lists() { for (QComboBox* list : {various, mode, frequency, vertical, horizontal}) list->resize(100, 21); }
   LocalisedControls Controls() { return {&window, various, mode, frequency, vertical, horizontal, &pages}; }
 };
 
-// The program's table with the row `id` replaced.
 StringTable TableWith(int id, const std::string& text) {
   (void)StringTable::FromProgramResources();  // registers the resources
   QFile file(":/KvSettings/strings.txt");
   EXPECT_TRUE(file.open(QIODevice::ReadOnly));
   std::string content;
   std::istringstream lines(file.readAll().toStdString());
-  for (std::string line; std::getline(lines, line);) {
+  for (std::string line; std::getline(lines, line);)
     if (line.rfind(std::to_string(id) + "=", 0) != 0) content += line + "\n";
-  }
   auto table = StringTable::Parse(content + std::to_string(id) + "=" + text + "\n", "test table");
   EXPECT_TRUE(table) << table.error().message;
   return *table;
@@ -288,15 +257,13 @@ TEST(Localisation, FillsTheListsKeepsTheirPositionsWidensThemAndStopsAtBadTexts)
   StringTable wide = TableWith(
       124, "Minute///Five minutes///Fifteen minutes///Half hour///Hour///Day///Week///Month///Time I boot[0|200]");
   ASSERT_TRUE(ApplyLocalisation(lists.Controls(), wide, 100));
-  EXPECT_EQ(lists.frequency->width(), 113) << "200 twips are 13 pixels";
-  EXPECT_EQ(lists.mode->width(), 100);
+  EXPECT_EQ(std::pair(lists.frequency->width(), lists.mode->width()), std::pair(113, 100)) << "200 twips are 13 pixels";
   lists.frequency->setCurrentIndex(7);
   lists.various->setCurrentIndex(2);
   lists.vertical->setCurrentIndex(0);
   ASSERT_TRUE(ApplyLocalisation(lists.Controls(), wide, 100));
-  EXPECT_EQ(lists.frequency->currentText(), "Month");
-  EXPECT_EQ(lists.various->currentText(), "Font");
-  EXPECT_EQ(lists.vertical->currentText(), "Top") << "the first position is kept too, not the default";
+  EXPECT_EQ((QStringList{lists.frequency->currentText(), lists.various->currentText(), lists.vertical->currentText()}),
+            (QStringList{"Month", "Font", "Top"})) << "the first position is kept too, not the default";
   EXPECT_EQ(lists.frequency->width(), 126) << "the widening adds up with each run";
   for (auto [id, text, message] : {std::tuple{113, "A///B///C///D///E///F[0|0]", "more than 5 pages"},
                                     {124, "Minute///Hour[0|0]", "too few for position 4"},
@@ -332,9 +299,7 @@ TEST(LineControl, KeepsItsPropertiesAndDrawsAnEtchedLineThatTheCaptionInterrupts
   line.Caption("  Padded  ");
   EXPECT_EQ(line.Label()->text(), "   Padded   ");
   EXPECT_EQ(line.Caption(), "Padded") << "every blank around it is removed on reading";
-  line.ForeColor(0x123456);
-  line.Enabled(true);
-  line.BorderStyle(-2);
+  line.ForeColor(0x123456), line.Enabled(true), line.BorderStyle(-2);
   EXPECT_TRUE(line.isEnabled()) << "the stored Enabled does not disable the control";
   EXPECT_EQ(changed.count(), 4);
   // Saved and read back by name; values equal to their defaults left out.
@@ -356,10 +321,9 @@ TEST(LineControl, KeepsItsPropertiesAndDrawsAnEtchedLineThatTheCaptionInterrupts
   EXPECT_EQ(y, height / 2 + ((height % 2 == 1 && (height / 2) % 2 == 1) ? 1 : 0)) << "half the label, halves to even";
   QImage image = Render(line);
   int right = line.Label()->geometry().right() + 5;
-  EXPECT_EQ(image.pixel(right, y), shadow.rgb());
-  EXPECT_EQ(image.pixel(right, y + 1), QColor(Qt::white).rgb());
-  EXPECT_EQ(image.pixel(2, y), shadow.rgb()) << "the line starts at the left edge";
-  EXPECT_EQ(image.pixel(299, y + 1), QColor(Qt::white).rgb()) << "and runs to the right edge";
+  const QRgb dark = shadow.rgb(), white = QColor(Qt::white).rgb();
+  EXPECT_EQ((std::vector{image.pixel(right, y), image.pixel(right, y + 1), image.pixel(2, y), image.pixel(299, y + 1)}),
+            (std::vector{dark, white, dark, white})) << "from the left edge to the right one";
   EXPECT_NE(image.pixel(line.Label()->x() + 1, y), shadow.rgb()) << "the caption covers the line";
   line.BackColor(0x00FF00);
   EXPECT_EQ(Render(line), image) << "the colour properties leave the drawing as it is";
@@ -367,8 +331,7 @@ TEST(LineControl, KeepsItsPropertiesAndDrawsAnEtchedLineThatTheCaptionInterrupts
   line.Label()->setText("");
   EXPECT_EQ(line.LineY(), 0);
   QImage bare = Render(line);
-  EXPECT_EQ(bare.pixel(150, 0), shadow.rgb()) << "without a caption the lines are at the very top";
-  EXPECT_EQ(bare.pixel(150, 1), QColor(Qt::white).rgb());
+  EXPECT_EQ(std::pair(bare.pixel(150, 0), bare.pixel(150, 1)), std::pair(dark, white)) << "no caption: at the top";
 }
 
 TEST(CheckLists, HundredsOfNamesWithDuplicatesAndBlanks) {

@@ -1,12 +1,9 @@
-// The preview pane and the buttons that add the user's own files, in the
-// real window on the real store of a fresh home, with real fonts.
+// The preview pane and the buttons that add the user's own files, with real fonts.
 
 #include <sys/stat.h>
 
 #include <QImage>
 #include <QTimer>
-#include <chrono>
-#include <future>
 #include <set>
 
 #include "PreviewPane.h"
@@ -30,7 +27,6 @@ class Preview : public kvtest::SettingsWindowTest {
  protected:
   void SetUp() override {
     SettingsWindowTest::SetUp();
-    // A small screen of its own, whatever display the test runs beside.
     unsetenv("DISPLAY");
     setenv("KVILLO_SCREEN", "640x360", 1);
     kvtest::WriteFile(data_ / "files" / "Craft.txt", "Measure twice, cut once.\n");
@@ -40,7 +36,6 @@ class Preview : public kvtest::SettingsWindowTest {
   kv::settings::PreviewPane* Pane() { return window_->Preview(); }
   QRgb Corner() { return Pane()->ShownPicture().pixel(2, 2) & 0xFFFFFF; }
   fs::path Wallpaper() const { return home_.DataHome() / "kvillo" / "Kvillo.bmp"; }
-  // Waits until the pane has shown more than `count` previews.
   void WaitForPreview(int count) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return Pane()->ShownCount() > count; }, kWaitMs))
         << "no preview appeared; shown: " << Pane()->ShownMessage().toStdString();
@@ -50,8 +45,7 @@ class Preview : public kvtest::SettingsWindowTest {
     answers_.push_back(color);
     QTest::mouseClick(Swatch("txtBackgroundColor"), Qt::LeftButton);
   }
-  // The pixels of the preview that are exactly `color`, or with `text`, those
-  // of the white text, shrunk with the picture.
+  // The pixels that are exactly `color`, or with `text`, those of the white text, shrunk with the picture.
   static int CountPixels(const QImage& image, QRgb color, bool text = false) {
     int count = 0;
     for (int i = 0; i < image.width() * image.height(); ++i) {
@@ -75,23 +69,17 @@ TEST_F(Preview, ShowsTheEditedColoursUnsavedAndOnlyTheNewestWhileTheWindowAnswer
   QImage second = Pane()->ShownPicture();
   EXPECT_GT(CountPixels(second, 0x0000FF), 320 * 180 / 2);
   EXPECT_GT(CountPixels(second, 0, true), 20) << "the same quote over it";
-  // The preview neither saves the settings nor makes a wallpaper.
   EXPECT_EQ(StoredSetting("BackgroundColor"), "0");
   EXPECT_FALSE(fs::exists(Wallpaper()));
   EXPECT_FALSE(fs::exists(Wallpaper().parent_path() / "Kvillo-a.bmp"));
-  // The next render is held on the worker until the test lets it go.
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
   std::atomic<int> entered = 0;
-  Pane()->SetRenderHook([&entered, released] {
-    ++entered;
-    released.wait_for(std::chrono::seconds(60));
-  });
+  Pane()->SetRenderHook([&entered, released] { ++entered, released.wait_for(std::chrono::seconds(60)); });
   Button("cmdShuffle")->click();
   ASSERT_TRUE(QTest::qWaitFor([&] { return entered.load() == 1; }, kWaitMs)) << "the render never started";
   const int shown = Pane()->ShownCount();
-  // While it is held, the window goes on working: timers fire, pages
-  // change, colours are chosen.
+  // While it is held, the window goes on working: timers fire, colours are chosen.
   bool fired = false;
   QTimer::singleShot(10, [&] { fired = true; });
   EXPECT_TRUE(QTest::qWaitFor([&] { return fired; }, kWaitMs)) << "the window's events wait for the render";
@@ -102,8 +90,7 @@ TEST_F(Preview, ShowsTheEditedColoursUnsavedAndOnlyTheNewestWhileTheWindowAnswer
   EXPECT_EQ(Pane()->ShownCount(), shown) << "nothing was shown while the render was held";
   release.set_value();
   WaitForPreview(shown);
-  // The held render and the red one were overtaken: once the green one is
-  // shown, nothing older comes after it.
+  // The held render and the red one were overtaken: once the green one is shown, nothing older comes after it.
   ASSERT_TRUE(QTest::qWaitFor([&] { return Corner() == 0x00FF00u; }, kWaitMs));
   QTest::qWait(500);
   EXPECT_EQ(Corner(), 0x00FF00u) << "a stale render replaced the newest";
@@ -127,9 +114,8 @@ TEST_F(Preview, AddedFilesAreCopiedUnderFreeNamesAndTicked) {
   AddBackground("Sea");
   fs::path chosen = home_.Root() / "chosen";
   for (auto [name, bytes] : {std::pair{"Sea.bmp", "picture one"}, {"Sky.PNG", "picture two"},
-                             {"Craft.txt", "Joy is in the making.\n"}, {"notes.md", "not offered"}}) {
+                             {"Craft.txt", "Joy is in the making.\n"}, {"notes.md", "not offered"}})
     kvtest::WriteFile(chosen / name, bytes);
-  }
   fs::create_directories(chosen / "Folder.png");
   ASSERT_EQ(mkfifo((chosen / "Pipe.png").c_str(), 0600), 0);
   std::deque<QStringList> picks;
@@ -150,12 +136,10 @@ TEST_F(Preview, AddedFilesAreCopiedUnderFreeNamesAndTicked) {
   EXPECT_EQ(kvtest::ReadFile(data_ / "Backgrounds" / "Sky.png"), "picture two");
   EXPECT_EQ(Texts(CheckList("lstBackGrounds")), (Names{"Sea", "Sea (2)", "Sky", "Sea (3)"}));
   EXPECT_EQ(Checked(CheckList("lstBackGrounds")), (Names{"Sea (2)", "Sky", "Sea (3)"}));
-  // The folder, the FIFO and the file of another kind are refused, each
-  // with its reason, and leave nothing behind.
+  // The folder, the FIFO and the file of another kind are refused, each named, and leave nothing behind.
   ASSERT_EQ(warnings_.size(), 1u);
-  for (const char* name : {"Folder.png", "Pipe.png", "notes.md"}) {
+  for (const char* name : {"Folder.png", "Pipe.png", "notes.md"})
     EXPECT_NE(warnings_[0].find(name), std::string::npos) << warnings_[0];
-  }
   std::set<std::string> files;
   for (const auto& entry : fs::directory_iterator(data_ / "Backgrounds")) files.insert(entry.path().filename().string());
   EXPECT_EQ(files, (std::set<std::string>{"Sea (2).bmp", "Sea (3).bmp", "Sea.bmp", "Sky.png"})) << "no partial copy is left";
@@ -164,7 +148,6 @@ TEST_F(Preview, AddedFilesAreCopiedUnderFreeNamesAndTicked) {
   Button("cmdAddQuotesFiles")->click();
   EXPECT_EQ(kvtest::ReadFile(data_ / "files" / "Craft (2).txt"), "Joy is in the making.\n");
   EXPECT_EQ(Checked(CheckList("lstQuotesFiles")), (Names{"Craft", "Craft (2)"}));
-  // A cancelled dialog changes nothing; Apply stores the ticks.
   picks.push_back({});
   Button("cmdAddQuotesFiles")->click();
   EXPECT_TRUE(ApplyEnabled());
@@ -174,15 +157,10 @@ TEST_F(Preview, AddedFilesAreCopiedUnderFreeNamesAndTicked) {
 }
 
 TEST(PreviewPick, KeepsItsRandomChoicesWhileTheSettingsStayRandomAndDrawsTheRest) {
-  // Random alignments and margins keep their drawn values; a fixed setting
-  // wins, and a drawn value the service never draws (margins below 100 top
-  // and bottom, below 75 left and right) is drawn anew.
+  // Random choices keep their drawn values; a fixed setting wins; a value the service never draws is drawn anew.
   kv::service::SettingsSnapshot settings;
-  settings.HAlign = 3;
-  settings.VAlign = 1;
-  settings.TopMargin = settings.LeftMargin = -1;
-  settings.BottomMargin = 150;
-  settings.RightMargin = 20;
+  std::tie(settings.HAlign, settings.VAlign, settings.TopMargin, settings.BottomMargin, settings.LeftMargin,
+           settings.RightMargin) = std::tuple(3, 1, -1, 150, -1, 20);
   kv::settings::PreviewPick previous;
   previous.Drawn = true;
   std::tie(previous.HAlign, previous.VAlign, previous.TopMargin, previous.BottomMargin, previous.LeftMargin,
@@ -191,8 +169,7 @@ TEST(PreviewPick, KeepsItsRandomChoicesWhileTheSettingsStayRandomAndDrawsTheRest
   EXPECT_EQ(std::tuple(kept.HAlign, kept.VAlign, kept.TopMargin, kept.RightMargin), std::tuple(2, 1, 99, 20));
   EXPECT_LT(kept.BottomMargin, 100);
   EXPECT_LT(kept.LeftMargin, 75);
-  // The quote is kept while its file is, and drawn anew from the file when
-  // nothing was drawn yet, whatever the pick holds.
+  // The quote is kept while its file is, and drawn anew when nothing was drawn yet, whatever the pick holds.
   kvtest::TempHome home;
   kvtest::WriteFile(home.DataFolder() / "files" / "Craft.txt", "Fresh quote.\n");
   settings.SelectedQuotesFiles = "Craft";

@@ -1,9 +1,7 @@
-// KvSettings as a user starts it: a real process, on a real X server with a
-// window manager, or without any display at all.
+// KvSettings as a user starts it: a real process, on a real X server with a window manager, or without a display.
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <thread>
 
 #include "Process.h"
@@ -57,12 +55,7 @@ TEST(SettingsProgram, WithoutADisplayOrWithADeadOneItSaysSoInOneLineAndEnds) {
   EXPECT_FALSE(kvtest::StoredSetting("FontColor")) << "nothing was loaded, so nothing was stored";
 }
 
-// One screenshot of every page, reached as a user does (Alt+V to the page
-// selector, then the arrow key), and of the about box (Alt+C). A second
-// window would save its own copy of every setting over the first one's
-// edits: it is refused, and says so. Escape closes the window, saving
-// nothing, and the program ends. At twice the pixel density every twip
-// becomes twice as many pixels.
+// A second window would save over the first one's edits: it is refused.
 TEST(SettingsProgram, ShowsEveryPageRefusesASecondWindowClosesOnEscapeAndScales) {
   kvtest::TempHome home;
   kvtest::Xvfb x(1400, 1000);
@@ -102,8 +95,7 @@ TEST(SettingsProgram, ShowsEveryPageRefusesASecondWindowClosesOnEscapeAndScales)
   Child second(kProgram, {}, OnDisplay(x.Display()));
   ASSERT_TRUE(kvtest::WaitFor([&] { return second.ErrSoFar().find("already open") != std::string::npos; }, 30s))
       << second.ErrSoFar();
-  // The message box waits for the user. Return only once it has the focus,
-  // so that it cannot reach the first window and press its OK.
+  // Return only once the message box has the focus, so that it cannot press the first window's OK.
   const std::string box = "Kvillo Setup is already open";
   ASSERT_TRUE(kvtest::WaitFor([&] { return x.HasWindow(box); }, 30s));
   ASSERT_TRUE(activate(box));
@@ -112,7 +104,6 @@ TEST(SettingsProgram, ShowsEveryPageRefusesASecondWindowClosesOnEscapeAndScales)
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->exitCode, 1);
   ASSERT_TRUE(settings.Running()) << "the first window stays open";
-
   std::string fontColor = kvtest::StoredSetting("FontColor").value_or("");
   ASSERT_TRUE(activate(kTitle));
   ASSERT_EQ(Xdotool(x, {"key", "--clearmodifiers", "Escape"}).exitCode, 0);

@@ -1,8 +1,6 @@
 #pragma once
 
-// A settings window on the real store of a fresh home past its first run,
-// with a data folder of its own, and dialogs the test answers instead of a
-// person.
+// A settings window on the real store of a fresh home past its first run, with dialogs the test answers.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -16,8 +14,6 @@
 #include <QTest>
 #include <deque>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "ColorSwatch.h"
 #include "StoreProbe.h"
@@ -28,8 +24,7 @@ namespace kvtest {
 
 using Names = std::vector<std::string>;
 
-// One QApplication for the whole test program, on Qt's offscreen platform
-// with Qt's own dialogs (the same on every desktop): real widgets, no display.
+// One QApplication for the test program: offscreen, with Qt's own dialogs (the same on every desktop).
 class QtApplication : public testing::Environment {
  public:
   void SetUp() override {
@@ -74,7 +69,6 @@ class SettingsWindowTest : public testing::Test {
     dialogs.warn = [this](QWidget*, const QString&, const QString& text) { warnings_.push_back(text.toStdString()); };
     return dialogs;
   }
-  // Creates, loads and shows the window; answers the load's result.
   kv::Status Open(kv::settings::SettingsDialogs dialogs) {
     window_ = std::make_unique<kv::settings::frmSettings>(std::move(dialogs));
     kv::Status loaded = window_->Load();
@@ -116,21 +110,17 @@ class SettingsWindowTest : public testing::Test {
     ASSERT_TRUE(control->hasFocus()) << control->objectName().toStdString() << " takes no focus";
     Button("cmdCancel")->setFocus(Qt::TabFocusReason);
   }
-  // Picks item `index` of `list` and leaves it.
   void Pick(QComboBox* list, int index) {
     list->setFocus(Qt::TabFocusReason);
     list->setCurrentIndex(index);
     Button("cmdCancel")->setFocus(Qt::TabFocusReason);
   }
-  void SetChecked(QListWidget* list, int row, bool checked) {
-    list->item(row)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
-  }
-  // The texts of the entries of a check list, all or only the ticked ones.
+  void SetChecked(QListWidget* l, int row, bool on) { l->item(row)->setCheckState(on ? Qt::Checked : Qt::Unchecked); }
   static Names Texts(const QListWidget* list, bool onlyChecked = false) {
     Names texts;
-    for (int row = 0; row < list->count(); ++row) {
-      if (!onlyChecked || list->item(row)->checkState() == Qt::Checked) texts.push_back(list->item(row)->text().toStdString());
-    }
+    for (int row = 0; row < list->count(); ++row)
+      if (!onlyChecked || list->item(row)->checkState() == Qt::Checked)
+        texts.push_back(list->item(row)->text().toStdString());
     return texts;
   }
   static Names Checked(const QListWidget* list) { return Texts(list, true); }
@@ -139,7 +129,6 @@ class SettingsWindowTest : public testing::Test {
     for (int i = 0; i < list->count(); ++i) texts.push_back(list->itemText(i).toStdString());
     return texts;
   }
-  // Stores `names` as the numbered list Stem0, Stem1, ...
   static void StoreList(const std::string& stem, const Names& names) {
     for (size_t i = 0; i < names.size(); ++i) StoreSetting(stem + std::to_string(i), names[i]);
   }
