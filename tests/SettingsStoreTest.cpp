@@ -210,7 +210,8 @@ TEST(Sibling, AbsentMeansTheStoredPathOrTheLibraryFolderHalfInstalledFails) {
   EXPECT_EQ(StoredSetting("Path"), kvtest::BinDir().string()) << "and it is stored";
   StoreSetting("Path", "/somewhere/else");
   EXPECT_EQ(*Statics().GetApplicationPath(), "/somewhere/else") << "a stored path wins, even when stale";
-  for (auto [key, name, missing] : {std::tuple{kDataKey, "", "Lexora.Settings"}, {kSiblingKey, "Other", "LexoraPath"}}) {
+  for (auto [key, name, missing] :
+       {std::tuple{kDataKey, "", "Lexora.Settings"}, {kSiblingKey, "Other", "LexoraPath"}}) {
     kvtest::Store(key, name, *name ? "value" : "");
     auto path = Statics().GetApplicationPath();
     ASSERT_FALSE(path);

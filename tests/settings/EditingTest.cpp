@@ -248,7 +248,8 @@ TEST_F(BadInput, SettingsThatCannotBeLoadedAreShownAsNothingAndNeverSaved) {
 }
 
 TEST_F(BadInput, MissingStringTableTextLeavesItsListsEmptyAndTheRestWorking) {
-  std::string_view partial = "113=Effects///Quotes///Font///Background///Position[0|0]\n114=Tile///Stretch///Center[0|0]\n";
+  std::string_view partial =
+      "113=Effects///Quotes///Font///Background///Position[0|0]\n114=Tile///Stretch///Center[0|0]\n";
   window_ = std::make_unique<kv::settings::frmSettings>(Dialogs());
   kv::Status loaded = window_->Load(kv::settings::StringTable::Parse(partial, "a partial table"));
   ASSERT_FALSE(loaded);
