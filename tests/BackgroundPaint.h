@@ -1,11 +1,8 @@
 #pragma once
 
-// The background painter on small bitmaps in a temporary home whose data
-// folder holds the pictures of a test.
+// The background painter on small bitmaps in a temporary home whose data folder holds the test's pictures.
 
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 #include "CWPBackground.h"
 #include "PictureFiles.h"
@@ -38,7 +35,6 @@ class PaintTest : public testing::Test {
     return Folder() / file;
   }
   std::filesystem::path Folder() const { return home_.DataFolder() / "Backgrounds"; }
-
   kv::platform::Bitmap Paint(int w, int h, const std::string& name, int mode, std::int32_t colour = kBackRef) {
     auto bitmap = kv::platform::Bitmap::Create(w, h);
     kv::render::CWPBackground painter;
@@ -48,14 +44,12 @@ class PaintTest : public testing::Test {
     EXPECT_TRUE(painted) << (painted ? "" : painted.error().message);
     return std::move(*bitmap);
   }
-  // Paints with stderr captured, expects `corner` at the bottom right, and
-  // answers what was written to stderr.
+  // Paints with stderr captured, expects `corner` at the bottom right, and answers what stderr got.
   std::string PaintQuietly(int w, int h, const std::string& name, int mode, std::int32_t corner) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(Paint(w, h, name, mode).PixelAt(w - 1, h - 1), corner) << name << ", mode " << mode;
     return testing::internal::GetCapturedStderr();
   }
-
   TempHome home_;
 };
 

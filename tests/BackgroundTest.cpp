@@ -1,11 +1,7 @@
-// Bitmap pictures and the background painter: every bitmap format decoded,
-// damaged and special files refused before they cost memory or time, and
-// the three modes checked pixel by pixel on small bitmaps.
+// Bitmap pictures and the background painter: every bitmap format decoded, damaged and special files refused before
+// they cost memory or time, and the three modes checked pixel by pixel on small bitmaps.
 
 #include <sys/stat.h>
-
-#include <chrono>
-#include <future>
 
 #include "BackgroundPaint.h"
 #include "Process.h"
@@ -19,8 +15,7 @@ using kv::platform::LoadBmpPicture;
 using kvtest::kBackRef;
 using kvtest::Ref;
 
-// A picture whose every pixel tells where it is; (0, 0) is marked white.
-std::uint32_t Coordinates(int x, int y) {
+std::uint32_t Coordinates(int x, int y) {  // a picture whose every pixel tells where it is; (0, 0) is marked white
   if (x == 0 && y == 0) return 0xFFFFFF;
   return (static_cast<std::uint32_t>(x & 0x7F) << 16) | (static_cast<std::uint32_t>(y & 0x7F) << 8) | 0x01;
 }
@@ -33,8 +28,8 @@ class Background : public kvtest::PaintTest {
                     BmpDecoder decoder = BmpDecoder::Automatic) {
     auto picture = LoadBmpPicture(Picture(name), decoder);
     ASSERT_TRUE(picture) << name << ": " << picture.error().message;
-    ASSERT_EQ(picture->Width(), static_cast<int>(rows[0].size())) << name;
-    ASSERT_EQ(picture->Height(), static_cast<int>(rows.size())) << name << ": a top-down height is its size";
+    const std::pair size(static_cast<int>(rows[0].size()), static_cast<int>(rows.size()));
+    ASSERT_EQ(std::pair(picture->Width(), picture->Height()), size) << name << ": a top-down height is its size";
     for (int y = 0; y < picture->Height(); ++y) {
       for (int x = 0; x < picture->Width(); ++x) ASSERT_EQ(picture->PixelAt(x, y), Ref(rows[y][x])) << name << " at " << x << "," << y;
     }
@@ -70,24 +65,21 @@ TEST_F(Background, TheHeaderReadStatesTheSizeAndRefusesWhatIsNoPicture) {
   ASSERT_TRUE(size);
   EXPECT_EQ(std::pair(size->Width, size->Height), std::pair(3, -2));
   WritePicture("short", "BM");
-  EXPECT_FALSE(kv::render::ReadBitmapSize(Picture("short").string()));
-  EXPECT_FALSE(kv::render::ReadBitmapSize(Picture("missing").string()));
+  for (auto name : {"short", "missing"}) EXPECT_FALSE(kv::render::ReadBitmapSize(Picture(name).string())) << name;
   EXPECT_FALSE(LoadBmpPicture(Picture("missing")));
   EXPECT_FALSE(LoadBmpPicture(home_.DataFolder())) << "a folder is no picture";
 }
 
 TEST_F(Background, RunLengthPicturesDecodeExactly) {
   const std::uint32_t red = 0xFF0000, green = 0x00FF00, blue = 0x0000FF, white = 0xFFFFFF, black = 0;
-  // RLE8, bottom row first: a run, an odd absolute run and its pad byte, a
-  // move over a row and two pixels, a run, and the end mark mid-row. What
-  // the data skips is black, not palette entry 0 (red).
+  // RLE8, bottom row first: a run, an odd absolute run and its pad byte, a move over a row and two pixels, a run, and
+  // the end mark mid-row. What the data skips is black, not palette entry 0 (red).
   WritePicture("rle8", kvtest::MakeRleBmp(6, 4, 8, {red, green, blue, white},
                                           std::string("\x03\x01\x00\x03\x02\x03\x02\x00\x00\x00"
                                                       "\x00\x02\x02\x01\x04\x03\x00\x00\x02\x02\x00\x01", 22)));
   ExpectPixels("rle8", {{blue, blue, black, black, black, black}, {black, black, white, white, white, white},
                         {black, black, black, black, black, black}, {green, green, green, blue, white, blue}});
-  // RLE4: a run alternates its two indexes; an absolute run of five packs
-  // them two to a byte and is padded to an even byte count.
+  // RLE4: a run alternates its two indexes; an absolute run of five packs two a byte, padded to an even byte count.
   WritePicture("rle4", kvtest::MakeRleBmp(5, 2, 4, {red, green, blue},
                                           std::string("\x05\x12\x00\x00\x00\x05\x20\x10\x01\x00\x00\x01", 12)));
   ExpectPixels("rle4", {{blue, red, green, red, red}, {green, blue, green, blue, green}});
@@ -108,7 +100,7 @@ TEST_F(Background, NamesFindTheirPictureWhateverTheExtensionsCaseButNoFileOutsid
   std::string err = PaintQuietly(4, 4, "camera", 1, 0);
   EXPECT_NE(err.find("camera.bmp"), std::string::npos) << "the name keeps its case, and is named as looked for: " << err;
   EXPECT_EQ(Paint(4, 4, "trail", 1).PixelAt(3, 3), 0) << "the name is not trimmed";
-  // A name that would lead out of the folder must not open the file there.
+  // A name leading out of the folder does not open the file there.
   kvtest::WriteFile(home_.DataFolder() / "outside.bmp", plain(0xFFFFFF));
   for (const std::string name : {"../outside", "../../etc/passwd", "a/b"}) {
     EXPECT_NE(PaintQuietly(8, 8, name, 1, 0).find(name), std::string::npos) << "the refusal names " << name;
@@ -166,7 +158,6 @@ TEST_F(Background, CentreRoundsHalvesToEvenTileRepeatsFromTheTopLeftAndStretchCo
   EXPECT_EQ(odd.PixelAt(462, 319), Ref(0xFFFFFF)) << "461.5 rounds to 462, the even neighbour";
   EXPECT_EQ(odd.PixelAt(461, 319), kBackRef);
   EXPECT_EQ(Paint(10, 10, "square", 2).PixelAt(0, 0), Ref(Coordinates(45, 45))) << "a larger picture shows its middle";
-
   Bitmap tiled = Paint(1024, 738, "square", 0);
   for (int y = 0; y < 738; ++y) {
     for (int x = 0; x < 1024; ++x) ASSERT_EQ(tiled.PixelAt(x, y), Ref(Coordinates(x % 100, y % 100))) << x << "," << y;
@@ -175,7 +166,6 @@ TEST_F(Background, CentreRoundsHalvesToEvenTileRepeatsFromTheTopLeftAndStretchCo
   Bitmap stripes = Paint(7, 5, "stripes", 0);
   EXPECT_EQ(stripes.PixelAt(6, 4), Ref(0xFF0000)) << "a top-down 8-bit picture tiles the right way up";
   EXPECT_EQ(stripes.PixelAt(3, 1), Ref(0xFF));
-
   auto four = [](int x, int y) { return x == 0 ? (y == 0 ? 0xFF0000u : 0x00FF00u) : (y == 0 ? 0x0000FFu : 0xFFFF00u); };
   WritePicture("four", kvtest::MakeBmp(2, 2, 24, four));
   Bitmap stretched = Paint(10, 6, "four", 1);

@@ -1,5 +1,4 @@
-// Work done in a child process: its bytes, its failures, its crash, its time
-// limit, and the lines it logs.
+// Work done in a child process: its bytes, its failures, its crash, its time limit, and the lines it logs.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,7 +8,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
-#include <vector>
 
 #include "kvplatform/base/Log.h"
 #include "kvplatform/process/ChildWork.h"
@@ -51,9 +49,7 @@ TEST(ChildWork, BytesAndFailuresComeBackAndLoggedLinesAreWrittenHere) {
   };
   EXPECT_EQ(count("a line written once"), 1u) << log;
   EXPECT_EQ(count("a line written each time"), 2u) << log;
-
-  // The child's own failure keeps its kind and message; an answer shorter
-  // than expected is a failure, a longer one is read past.
+  // The child's own failure keeps its kind and message; a short answer is a failure, a longer one is read past.
   std::vector<unsigned char> eight(8), four(4);
   Status failed = RunInChild(
       "the test work", [](ChildOutput&) -> Status { return kv::Fail(kv::ErrorCode::NotFound, "no such picture"); },
@@ -79,7 +75,6 @@ TEST(ChildWork, ACrashOrAnEndlessChildCostsOnlyItsWork) {
       [&](ChildInput& in) { return Receive(in, got); }, 60s);
   ASSERT_FALSE(crashed);
   EXPECT_EQ(crashed.error().message.rfind("the renderer crashed (signal 6", 0), 0u) << crashed.error().message;
-
   auto start = std::chrono::steady_clock::now();
   Status endless = RunInChild(
       "the renderer", [](ChildOutput&) -> Status { for (;;) std::this_thread::sleep_for(1s); },

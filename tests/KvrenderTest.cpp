@@ -1,14 +1,9 @@
-// kvrender as a user and a script run it: a real process on a fresh home,
-// its exit statuses and messages, and its defaults from the stored settings.
+// kvrender as a real process on a fresh home: its exit statuses and messages, its defaults from the stored settings.
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <chrono>
-#include <filesystem>
-#include <map>
 
 #include "PictureFiles.h"
 #include "Process.h"
@@ -20,8 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 using kvtest::ProcessResult;
 
-// The bytes of a font of bitmaps only, no outlines, at strikes 10, 17 and 30
-// pixels high: its "A" is a square of full ink as tall as the strike.
+// A font of bitmap strikes 10, 17 and 30 pixels high, no outlines: its "A" is a full square as tall as the strike.
 std::string BitmapFont(const std::string& family) {
   auto be = [](std::uint32_t v, int bytes) {
     std::string out;
@@ -72,12 +66,14 @@ class Kvrender : public testing::Test {
  protected:
   ProcessResult Run(const std::vector<std::string>& args, std::map<std::string, std::optional<std::string>> env = {},
                     std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
-    env.emplace("DISPLAY", std::nullopt);
-    env.emplace("KVILLO_SCREEN", "640x400");
+    env.insert({{"DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "640x400"}});
     return kvtest::Run(kvtest::BinDir() / "kvrender", args, env, timeout);
   }
   fs::path DefaultOutput() const { return home_.DataHome() / "kvillo" / "Kvillo.bmp"; }
-
+  void FontConfig(const fs::path& config, const fs::path& fonts, const std::string& extra = "") const {
+    kvtest::WriteFile(config, "<?xml version=\"1.0\"?>\n<fontconfig><dir>" + fonts.string() + "</dir><cachedir>" +
+                                  (home_.Root() / "fc-cache").string() + "</cachedir>" + extra + "</fontconfig>\n");
+  }
   kvtest::TempHome home_;
 };
 
@@ -96,15 +92,11 @@ TEST_F(Kvrender, ANewcomersFirstRunStoresTheDefaultsAndWritesTheWallpaper) {
   EXPECT_TRUE(kvtest::StoredSetting("SelectedBackgrounds5"));
   EXPECT_FALSE(kvtest::StoredSetting("WallpaperCommand"));
   // The first sample background, stretched: no black anywhere along the edges.
-  for (int x = 0; x < 640; x += 7) {
-    EXPECT_NE(image.Pixel(x, 0), 0u);
-    EXPECT_NE(image.Pixel(x, 399), 0u);
-  }
+  for (int x = 0; x < 640; x += 7) EXPECT_TRUE(image.Pixel(x, 0) != 0 && image.Pixel(x, 399) != 0) << x;
   // A second run of the same settings writes the same picture.
   const std::string first = kvtest::ReadFile(DefaultOutput());
   ASSERT_EQ(Run({}).exitCode, 0);
   EXPECT_EQ(kvtest::ReadFile(DefaultOutput()), first) << "random settings preview as fixed values";
-
   // A damaged store still previews, with the defaults, and is left as it was.
   kvtest::WriteFile(home_.StoreFile(), std::string(8192, 'z'));
   result = Run({"--output", (home_.Root() / "p.bmp").string()});
@@ -114,8 +106,7 @@ TEST_F(Kvrender, ANewcomersFirstRunStoresTheDefaultsAndWritesTheWallpaper) {
 }
 
 TEST_F(Kvrender, OptionsOverrideTheStoredSettingsAndAStoredZeroMarginIsZero) {
-  // Stored: no margin at the top and left, the text in that corner, a box
-  // around it. The options give the rest.
+  // Stored: no margin at the top and left, the text in that corner, a box around it. The options give the rest.
   for (const char* name : {"TopMargin", "LeftMargin", "HAlign", "VAlign"}) kvtest::StoreSetting(name, "0");
   kvtest::StoreSetting("SelectedEffects0", "Box");
   const fs::path out = home_.Root() / "preview.bmp";
@@ -151,11 +142,7 @@ TEST_F(Kvrender, OptionsOverrideTheStoredSettingsAndAStoredZeroMarginIsZero) {
 TEST_F(Kvrender, ExitStatusesAndMessagesTellWhatHappened) {
   kvtest::WriteFile(DefaultOutput(), "previous");
   kvtest::WriteFile(home_.Root() / "file", "x");
-  struct Case {
-    std::vector<std::string> args;
-    int exitCode;
-    std::string err;
-  };
+  struct Case { std::vector<std::string> args; int exitCode; std::string err; };
   std::vector<Case> cases = {{{"--size", "5000"}, 1, "does not fit"},
                              {{"--output", (home_.Root() / "file" / "K.bmp").string()}, 3, "file/K.bmp"},
                              {{"--quote", ""}, 3, "empty"}, {{"--help"}, 0, ""}};
@@ -171,9 +158,7 @@ TEST_F(Kvrender, ExitStatusesAndMessagesTellWhatHappened) {
     EXPECT_EQ(result.out.find("--allow-violation") != std::string::npos, c.exitCode == 0) << "the usage, on stdout for --help";
   }
   EXPECT_EQ(kvtest::ReadFile(DefaultOutput()), "previous") << "nothing is written";
-
-  // Quotes come from the first quotes file of the data folder; a binary, a
-  // huge and an empty one give a clear result.
+  // Quotes come from the data folder's first quotes file; a binary, a huge and an empty one give a clear result.
   kvtest::StoreSetting("Path", home_.DataFolder().string());
   const fs::path quotes = home_.DataFolder() / "files" / "A.txt";
   kvtest::WriteFile(quotes, std::string("Caf\xE9 first line\r\nsecond line\n"));
@@ -187,9 +172,7 @@ TEST_F(Kvrender, ExitStatusesAndMessagesTellWhatHappened) {
   EXPECT_NE(huge.err.find("too long"), std::string::npos) << huge.err;
   kvtest::WriteFile(quotes, "");
   EXPECT_EQ(Run({}).exitCode, 0) << "an empty file gives the sample quote";
-
-  // Hostile inputs end in one short line, not a hang: a background that is
-  // a FIFO nothing ever writes to, a setting of a megabyte.
+  // Hostile inputs end in one short line, not a hang: a FIFO background nothing writes to, a setting of a megabyte.
   const fs::path out = home_.Root() / "p.bmp";
   ASSERT_EQ(::mkfifo((home_.DataFolder() / "Backgrounds" / "Pipe.bmp").c_str(), 0600), 0);
   ProcessResult piped = Run({"--background", "Pipe", "--mode", "2", "--output", out.string()}, {}, std::chrono::seconds(60));
@@ -204,21 +187,14 @@ TEST_F(Kvrender, ExitStatusesAndMessagesTellWhatHappened) {
   EXPECT_LT(loud.err.size(), 4000u) << "a message is cut to a readable length";
 }
 
-// The answer to "which file is this face" is kept between runs, and must
-// follow fonts installed into and removed from a folder of the
-// configuration, and an edit of the configuration itself.
+// The kept answer to "which file is this face" follows fonts installed and removed, and configuration edits.
 TEST_F(Kvrender, AKeptFontAnswerFollowsFontsInstalledRemovedAndReconfigured) {
   const fs::path fonts = home_.Root() / "fonts", config = home_.Root() / "fonts.conf";
   const fs::path system = "/usr/share/fonts/truetype";
   fs::create_directories(fonts);
   fs::copy_file(system / "dejavu" / "DejaVuSans.ttf", fonts / "DejaVuSans.ttf");
-  auto configure = [&](const std::string& extra) {
-    kvtest::WriteFile(config, "<?xml version=\"1.0\"?>\n<fontconfig><dir>" + fonts.string() + "</dir><cachedir>" +
-                                  (home_.Root() / "fc-cache").string() + "</cachedir>" + extra + "</fontconfig>\n");
-  };
-  configure("");
-  // Whether the run warned that DejaVu Sans stands in for the face asked for.
-  auto standIn = [&] {
+  FontConfig(config, fonts);
+  auto standIn = [&] {  // whether the run warned that DejaVu Sans stands in for the face asked for
     ProcessResult result = Run({"--font", "Liberation Sans", "--quote", "Kept", "--effects", "", "--output",
                                 (home_.Root() / "out.bmp").string()}, {{"FONTCONFIG_FILE", config.string()}});
     EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -226,8 +202,7 @@ TEST_F(Kvrender, AKeptFontAnswerFollowsFontsInstalledRemovedAndReconfigured) {
     EXPECT_TRUE(warned || result.err.empty()) << result.err;
     return warned;
   };
-  // An answer found while its folders were changing is not kept; the
-  // folders made above are soon old enough.
+  // An answer found while its folders were changing is not kept; the folders made above are soon old enough.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (!fs::exists(home_.Root() / "cache" / "kvillo" / "font-matches") && std::chrono::steady_clock::now() < deadline) {
     EXPECT_TRUE(standIn());
@@ -239,18 +214,17 @@ TEST_F(Kvrender, AKeptFontAnswerFollowsFontsInstalledRemovedAndReconfigured) {
   EXPECT_FALSE(standIn());
   fs::remove(fonts / "LiberationSans-Regular.ttf");
   EXPECT_TRUE(standIn()) << "a font removed";
-  // The configuration now makes the name an alias of what is there.
-  configure("<alias binding=\"same\"><family>Liberation Sans</family><prefer><family>DejaVu Sans</family></prefer></alias>");
+  FontConfig(config, fonts,  // the configuration now makes the name an alias of what is there
+             "<alias binding=\"same\"><family>Liberation Sans</family>"
+             "<prefer><family>DejaVu Sans</family></prefer></alias>");
   EXPECT_FALSE(standIn()) << "a configuration edited";
 }
 
-// A face of bitmap strikes only is drawn at the strike nearest the cell
-// height asked for, and size 0 asks for the default cell.
+// Size 0 asks for the default cell.
 TEST_F(Kvrender, ABitmapFontTakesTheStrikeNearestTheCellAskedFor) {
   const fs::path fonts = home_.Root() / "bitmap-fonts", config = home_.Root() / "bitmap-fonts.conf";
   kvtest::WriteFile(fonts / "KvBits.otb", BitmapFont("KvBits"));
-  kvtest::WriteFile(config, "<?xml version=\"1.0\"?>\n<fontconfig><dir>" + fonts.string() + "</dir><cachedir>" +
-                                (home_.Root() / "fc-cache").string() + "</cachedir></fontconfig>\n");
+  FontConfig(config, fonts);
   for (auto [size, strike] : std::initializer_list<std::pair<const char*, int>>{{"0", 17}, {"30", 30}}) {
     const fs::path out = home_.Root() / "bits.bmp";
     ProcessResult result = Run({"--font", "KvBits", "--size", size, "--quote", "A", "--effects", "", "--background", "",

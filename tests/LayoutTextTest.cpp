@@ -1,11 +1,7 @@
-// The layout as pure arithmetic: a text model of characters 10 pixels wide
-// on lines 20 high (unless a case says otherwise), checked against worked
-// examples of line breaking, widening, alignment, rounding and not fitting.
+// The layout as pure arithmetic: characters 10 pixels wide on lines 20 high (unless a case says otherwise), checked
+// against worked examples of line breaking, widening, alignment, rounding and not fitting.
 
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "LayoutText.h"
 
@@ -17,10 +13,8 @@ using kv::render::RoundHalfEven;
 class FakeText : public kv::render::LayoutModel {
  public:
   FakeText(const std::string& text, std::int32_t width, std::int32_t height, std::vector<std::int32_t> levels)
-      : codes_(text.begin(), text.end()), levels_(std::move(levels)), width_(width), height_(height) {
-    x_.assign(codes_.size(), -1);
-    y_.assign(codes_.size(), -1);
-  }
+      : codes_(text.begin(), text.end()), levels_(std::move(levels)), x_(text.size(), -1), y_(text.size(), -1),
+        width_(width), height_(height) {}
   kv::Result<std::int32_t> GetNumberOfCharacters() const override { return static_cast<std::int32_t>(codes_.size()) - 1; }
   kv::Result<std::int32_t> GetCharacterWidth(std::int32_t) const override { return width_; }
   kv::Result<std::int32_t> GetCharacterValue(std::int32_t n) const override { return codes_.at(static_cast<size_t>(n)); }
@@ -30,15 +24,12 @@ class FakeText : public kv::render::LayoutModel {
   }
   kv::Status SetCharacterX(std::int32_t n, std::int32_t x) override { return x_.at(static_cast<size_t>(n)) = x, kv::Ok(); }
   kv::Status SetCharacterY(std::int32_t n, std::int32_t y) override { return y_.at(static_cast<size_t>(n)) = y, kv::Ok(); }
-
   std::vector<unsigned char> codes_;
   std::vector<std::int32_t> levels_, x_, y_;
   std::int32_t width_, height_;
 };
 
-struct Margins {
-  std::int32_t top = 0, bottom = 0, left = 0, right = 0;
-};
+struct Margins { std::int32_t top = 0, bottom = 0, left = 0, right = 0; };
 struct At {
   size_t index;
   std::int32_t x, y;  // x -1: no X written
@@ -114,9 +105,8 @@ TEST(LayoutText, WorkedExamplesPlaceEveryCharacter) {
     auto result = LayoutText(text, c.w, c.h, m.top, m.bottom, m.left, m.right, c.halign, c.valign, true);
     ASSERT_TRUE(result) << c.name << ": " << result.error().message;
     EXPECT_EQ(*result, c.fits) << c.name;
-    for (const At& at : c.at) {
-      EXPECT_EQ(text.x_.at(at.index), at.x) << c.name << ", X of " << at.index;
-      EXPECT_EQ(text.y_.at(at.index), at.y) << c.name << ", Y of " << at.index;
+    for (auto [i, x, y] : c.at) {
+      EXPECT_EQ(std::pair(text.x_.at(i), text.y_.at(i)), std::pair(x, y)) << c.name << ", character " << i;
     }
   }
 }
@@ -128,8 +118,7 @@ TEST(LayoutText, AFailingModelIsAnError) {
     kv::Result<std::int32_t> GetCharacterWidth(std::int32_t) const override { return kv::Fail("width failed"); }
   } broken;
   auto result = LayoutText(broken, 100, 100, 0, 0, 0, 0, 0, 0, true);
-  ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().message, "width failed");
+  EXPECT_EQ(result ? "" : result.error().message, "width failed");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Pictures in PNG, JPEG, GIF and WebP: painted like the same bitmap in
-// every mode, JPEGs upright and in their colours, transparency blended over
-// the background colour, and damaged files refused before they cost memory.
+// Pictures in PNG, JPEG, GIF and WebP: painted like the same bitmap in every mode, JPEGs upright and in their colours,
+// transparency blended over the background colour, and damaged files refused before they cost memory.
 
 #include "BackgroundPaint.h"
 #include "PictureWriters.h"
@@ -35,8 +34,7 @@ TEST_F(PictureFormats, EveryFormatPaintsLikeTheSameBitmapInEveryModeAndBlendsTra
     ASSERT_TRUE(size) << name;
     EXPECT_EQ(std::pair(size->Width, size->Height), std::pair(7, 5)) << name;
   }
-  // A shared name takes .bmp, then .png before .jpg and .gif; the content
-  // decides the format, not the name.
+  // A shared name takes .bmp, then .png before .jpg and .gif; the content decides the format, not the name.
   auto plain = [](std::uint32_t rgb) { return [rgb](int, int) { return 0xFF000000u | rgb; }; };
   Write("Sea.BMP", kvtest::MakeBmp(2, 2, 24, [](int, int) { return 0xFF0000u; }));
   Write("Sea.png", kvtest::MakePng(2, 2, plain(0x00FF00)));
@@ -47,9 +45,7 @@ TEST_F(PictureFormats, EveryFormatPaintsLikeTheSameBitmapInEveryModeAndBlendsTra
   EXPECT_EQ(Paint(4, 4, "Sea", 1).PixelAt(3, 3), Ref(0xFF0000));
   EXPECT_EQ(Paint(4, 4, "Sky", 1).PixelAt(3, 3), Ref(0x00FFFF));
   EXPECT_EQ(Paint(4, 4, "Misnamed", 1).PixelAt(0, 0), Ref(0xFF00FF));
-
-  // Opaque red, half-transparent green, fully transparent: blended over the
-  // colour even where the colour is not painted.
+  // Opaque red, half-transparent green, fully transparent: blended over the colour even where it is not painted.
   auto alpha = [](int x, int) { return x == 0 ? 0xFFFF0000u : x == 1 ? 0x8000FF00u : 0x00FFFFFFu; };
   auto blend = [](std::uint32_t c, std::uint32_t b) { return (c * 0x80 + b * (255 - 0x80) + 127) / 255; };
   const std::uint32_t half = (blend(0x00, 0x56) << 16) | (blend(0xFF, 0x34) << 8) | blend(0x00, 0x12);
@@ -64,8 +60,8 @@ TEST_F(PictureFormats, EveryFormatPaintsLikeTheSameBitmapInEveryModeAndBlendsTra
   }
   Write("Clear.gif", kvtest::MakeGif(2, 1, {0xFF0000, 0x00FF00}, [](int x, int) { return x; }, 1));
   Bitmap gif = Paint(2, 1, "Clear", 0);
-  EXPECT_EQ(gif.PixelAt(0, 0), Ref(0xFF0000));
-  EXPECT_EQ(gif.PixelAt(1, 0), kBackRef) << "the GIF's transparent index shows the colour";
+  EXPECT_EQ(std::pair(gif.PixelAt(0, 0), gif.PixelAt(1, 0)), std::pair(Ref(0xFF0000), kBackRef))
+      << "the GIF's transparent index shows the colour";
 }
 
 // Each channel of a lossy pixel within `tolerance` of the 0xRRGGBB wanted.
@@ -87,7 +83,6 @@ TEST_F(PictureFormats, JpegsAreTurnedUprightByTheirExifOrientationAndDecodedInTh
       ASSERT_TRUE(picture && size) << "orientation " << orientation;
       ASSERT_EQ(std::pair(picture->Width(), picture->Height()), std::pair(w, h)) << "orientation " << orientation;
       EXPECT_EQ(std::pair(size->Width, size->Height), std::pair(w, h)) << "the header size is the upright size";
-      // Where each upright pixel comes from, written out per orientation.
       for (auto [x, y] : std::vector<std::pair<int, int>>{{3, 3}, {w - 4, 3}, {3, h - 4}, {w - 4, h - 4}}) {
         const std::pair<int, int> from[9] = {{}, {x, y}, {31 - x, y}, {31 - x, 15 - y}, {x, 15 - y},
                                              {y, x}, {y, 15 - x}, {31 - y, 15 - x}, {31 - y, x}};
@@ -127,21 +122,17 @@ TEST_F(PictureFormats, DamagedFilesOfEveryFormatAreRefusedBeforeDecoding) {
   ASSERT_TRUE(sof != std::string::npos && dht != std::string::npos);
   std::string overlongTable = jpeg;  // 16 x 32 codes: the decoder would write past its table of 256
   for (std::size_t i = 0; i < 16; ++i) overlongTable[dht + 5 + i] = 32;
-  // The same table where its segment states a length of 3: a decoder that
-  // read the whole table beyond it would write past it as well.
+  // The same table in a segment stating a length of 3: reading the table beyond it would write past it as well.
   std::string tableBeyond = overlongTable;
   tableBeyond[dht + 2] = 0, tableBeyond[dht + 3] = 3;
-  // A progressive picture whose last scan is repeated: each scan runs over
-  // the whole picture again, so thousands would take minutes.
+  // A progressive picture's last scan repeated: each scan runs over the whole picture, so thousands would take minutes.
   const std::string progressive = kvtest::MakeJpegOfKind(40, 30, Opaque, kvtest::JpegKind::Progressive);
   const std::size_t lastScan = progressive.rfind("\xFF\xDA"), end = progressive.rfind("\xFF\xD9");
   ASSERT_LT(lastScan, end);
   std::string manyScans = progressive.substr(0, lastScan);
   for (int i = 0; i < 2000; ++i) manyScans += progressive.substr(lastScan, end - lastScan);
   manyScans += progressive.substr(end);
-  struct Case {
-    std::string name, bytes, says;
-  };
+  struct Case { std::string name, bytes, says; };
   const std::vector<Case> cases = {
       {"empty", "", ""},
       {"bmp garbage", std::string(5000, '\x5A'), ""},
@@ -158,8 +149,7 @@ TEST_F(PictureFormats, DamagedFilesOfEveryFormatAreRefusedBeforeDecoding) {
       {"B without M", patched(bmp, 1, {'X'}), "BMP, PNG, JPEG, GIF or WebP"},
       {"bmp short", "BM", ""},
       {"png cut", png.substr(0, png.size() / 2), "truncated"},
-      // A chunk stating a gigabyte in a file of a few hundred bytes: refused
-      // before the decoder sets a gigabyte aside for it.
+      // A chunk stating a gigabyte in a file of a few hundred bytes: refused before a gigabyte is set aside for it.
       {"png chunk past the end", patched(png, png.find("IDAT") - 4, {0x46, 0x85, 0x05, 0x27}), "truncated"},
       {"png huge", patched(png, 16, {0, 0, 0x75, 0x30, 0, 0, 0x75, 0x30}), "30000 x 30000"},
       {"png over the side limit", patched(png, 16, {0, 1, 0x86, 0xA0, 0, 1, 0x86, 0xA0}), "larger than"},

@@ -30,8 +30,7 @@ void SetEnv(const std::string& name, const std::optional<std::string>& value) {
 class Publish : public testing::Test {
  protected:
   void SetUp() override {
-    tools_ = home_.Root() / "tools";
-    record_ = home_.Root() / "record.txt";
+    tools_ = home_.Root() / "tools", record_ = home_.Root() / "record.txt";
     fs::create_directories(tools_);
     SetEnv("DISPLAY", std::nullopt);
     SetEnv("XDG_CURRENT_DESKTOP", std::nullopt);
@@ -48,8 +47,7 @@ class Publish : public testing::Test {
       for (int x = 0; x < 6; ++x) bitmap_->SetPixel(x, y, x * 40 + y * 10);
     }
   }
-  // A tool that records its name and arguments (one per tab-separated field); it prints $KV_OUT_<tool> and exits with
-  // $KV_EXIT_<tool>.
+  // A tool that records its name and tab-separated arguments, prints $KV_OUT_<tool> and exits with $KV_EXIT_<tool>.
   void Tool(const std::string& name, const std::string& extra = "") {
     std::string variable;
     for (char c : name) variable += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
@@ -87,8 +85,7 @@ class Publish : public testing::Test {
 TEST_F(Publish, WritesAnExact24BitBitmapOrFailsChangingNothing) {
   ASSERT_TRUE(PublishOnce());
   kvtest::Image image = kvtest::ReadBmp24(file_);
-  ASSERT_EQ(image.width, 6);
-  ASSERT_EQ(image.height, 4);
+  ASSERT_EQ(std::pair(image.width, image.height), std::pair(6, 4));
   for (int y = 0; y < 4; ++y) {
     for (int x = 0; x < 6; ++x) EXPECT_EQ(image.Pixel(x, y), static_cast<std::uint32_t>(x * 40 + y * 10) << 16);
   }
@@ -134,11 +131,8 @@ TEST_F(Publish, EachDesktopGetsItsOwnCommands) {
   SetEnv("KV_OUT_xfconf_query", a + "last-image\n" + a + "image-style\n" + b + "last-image\n/desktop-icons/style");
   ASSERT_TRUE(PublishOnce());
   const std::string copy = (folder_ / "Kvillo-a.bmp").string();
-  const Args query{"xfconf-query", "-c", "xfce4-desktop"};
   auto set = [&](const std::string& property, const char* type, const std::string& value) {
-    Args args = query;
-    args.insert(args.end(), {"-p", property, "-n", "-t", type, "-s", value});
-    return args;
+    return Args{"xfconf-query", "-c", "xfce4-desktop", "-p", property, "-n", "-t", type, "-s", value};
   };
   EXPECT_EQ(Recorded(), (std::vector<Args>{{"xfconf-query", "-c", "xfce4-desktop", "-l"},
                                            set(a + "last-image", "string", copy), set(a + "image-style", "int", "1"),
@@ -172,14 +166,12 @@ TEST_F(Publish, DesktopsThatCacheThePathGetAlternatingRealCopies) {
   auto calls = Recorded();
   ASSERT_EQ(calls.size(), 2u);
   ASSERT_EQ(calls[1].size(), 7u);
-  EXPECT_EQ(calls[1][0], "dbus-send");
-  EXPECT_EQ(calls[1][5], "org.kde.PlasmaShell.evaluateScript");
+  EXPECT_EQ(calls[1][0] + " " + calls[1][5], "dbus-send org.kde.PlasmaShell.evaluateScript");
   EXPECT_TRUE(calls[1][6].starts_with("string:")) << calls[1][6];
   EXPECT_NE(calls[1][6].find(Uri(folder_ / "Kvillo-b.bmp")), std::string::npos) << calls[1][6];
   EXPECT_NE(calls[1][6].find("'FillMode', 6"), std::string::npos);
-  // LXQt without its desktop running (another user's on this display does not count): no command (it would become the
-  // desktop's single instance), the settings the desktop starts with keep the picture, and stderr says why nothing
-  // changed now.
+  // LXQt without its desktop running (another user's does not count): no command (it would become the desktop's single
+  // instance); the settings the desktop starts with keep the picture, and stderr says why nothing changed now.
   SetEnv("XDG_CURRENT_DESKTOP", "LXQt");
   std::optional<kvtest::Child> stranger;
   if (geteuid() == 0) {
@@ -204,9 +196,7 @@ TEST_F(Publish, DesktopsThatCacheThePathGetAlternatingRealCopies) {
 
 TEST_F(Publish, SeveralMonitorsAreSpannedOrSetOnePerMonitor) {
   auto second = kv::platform::Bitmap::Create(3, 2);
-  ASSERT_TRUE(second);
-  kv::platform::Monitor primary{"DP-1", {0, 0, 6, 4}, true, std::nullopt};
-  kv::platform::Monitor other{"HDMI/a", {6, 0, 9, 2}, false, std::nullopt};
+  kv::platform::Monitor primary{"DP-1", {0, 0, 6, 4}, true, std::nullopt}, other{"HDMI/a", {6, 0, 9, 2}, false, {}};
   auto publish = [&](const char* desktop) {
     SetEnv("XDG_CURRENT_DESKTOP", desktop);
     fs::remove(record_);
@@ -232,7 +222,7 @@ TEST_F(Publish, TheUsersCommandComesFirstAndRunsWithoutAShell) {
   ASSERT_TRUE(PublishOnce());
   EXPECT_EQ(Recorded(), (std::vector<Args>{{"recorder", "--file", file_.string(), "two words", "100%", "$HOME;echo"}}))
       << "only the command ran, its arguments as written, nothing expanded by a shell";
-  fs::path png = folder_ / "Kvillo.png";
+  const fs::path png = folder_ / "Kvillo.png";
   EXPECT_FALSE(fs::exists(png)) << "no PNG copy unless the command asks for one";
   // Setters that cannot read bitmaps take the PNG copy through %p.
   kvtest::StoreSetting("WallpaperCommand", "recorder %p --bmp=%f");
@@ -262,7 +252,6 @@ TEST_F(Publish, TheUsersCommandComesFirstAndRunsWithoutAShell) {
 }
 
 TEST_F(Publish, ARefusedMissingOrHungBackendIsOneLineAndStillDone) {
-  // What stderr says of one publication with `command` stored.
   auto errOf = [&](const std::string& command) {
     kvtest::StoreSetting("WallpaperCommand", command);
     testing::internal::CaptureStderr();

@@ -1,15 +1,10 @@
 // Joined lists, random picks and the line pick of a quotes file.
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <future>
-#include <map>
 
 #include "Process.h"
 #include "QuoteSelection.h"
@@ -28,12 +23,10 @@ std::map<std::string, int> Picks(const std::string& path, int count) {
 
 class QuoteSelection : public testing::Test {
  protected:
-  // The quote picked from a file of `bytes`.
-  std::string Read(const std::string& bytes) {
+  std::string Read(const std::string& bytes) {  // the quote picked from a file of `bytes`
     kvtest::WriteFile(file_, bytes);
     return PickRandomQuote(file_);
   }
-
   kvtest::TempHome home_;
   const fs::path file_ = home_.Root() / "q.txt";
 };
@@ -49,7 +42,6 @@ TEST_F(QuoteSelection, JoinedListsRoundTrip) {
   EXPECT_EQ(SplitList("a\\\\\\\\\\\\b"), (std::vector<std::string>{"a", "", "b"}));
   EXPECT_EQ(PickRandomItem(""), "");
   EXPECT_EQ(PickRandomItem("only"), "only");
-
   std::map<std::string, int> seen;
   for (int i = 0; i < 3000; ++i) ++seen[PickRandomItem(joined)];
   ASSERT_EQ(seen.size(), 3u);
@@ -75,12 +67,10 @@ TEST_F(QuoteSelection, EmptyMissingAndUnusableFilesGiveTheFallback) {
   EXPECT_EQ(Read(""), fallback);
   EXPECT_EQ(PickRandomQuote((home_.Root() / "missing.txt").string()), fallback);
   EXPECT_EQ(PickRandomQuote(""), fallback);
-
   kvtest::WriteFile(file_, "A\n\n");
   auto seen = Picks(file_, 400);
   EXPECT_EQ(seen.size(), 2u) << "the empty second line gives the fallback";
   EXPECT_GT(seen[fallback], 100);
-
   // A long line is a quote like any other; only one past 1 MiB is not.
   EXPECT_EQ(Read(std::string(4099, 'w') + "\n"), std::string(4099, 'w'));
   testing::internal::CaptureStderr();
@@ -100,15 +90,10 @@ TEST_F(QuoteSelection, FilesThatAreNoTextFallBackWithOneLineEach) {
   fs::create_symlink("/dev/zero", folder / "zero.txt");
   kvtest::WriteFile(folder / "binary.txt", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
   {
-    // A sparse file of gigabytes, all NUL bytes.
-    std::ofstream sparse(folder / "sparse.txt", std::ios::binary);
-    sparse.seekp((std::int64_t{2} << 30) - 1);
+    std::ofstream sparse(folder / "sparse.txt", std::ios::binary), large(folder / "large.txt", std::ios::binary);
+    sparse.seekp((std::int64_t{2} << 30) - 1);  // gigabytes of NUL bytes
     sparse.put('\n');
-  }
-  {
-    // Text at the start, and a size past the limit of a quotes file.
-    std::ofstream large(folder / "large.txt", std::ios::binary);
-    for (int i = 0; i < 64; ++i) large << std::string(1023, 'q') << '\n';
+    for (int i = 0; i < 64; ++i) large << std::string(1023, 'q') << '\n';  // text, then a size past the limit
     large.seekp(kMaxQuotesFileBytes);
     large.put('\n');
   }
@@ -120,8 +105,7 @@ TEST_F(QuoteSelection, FilesThatAreNoTextFallBackWithOneLineEach) {
     auto [quote, first] = pick.get();
     std::string err = testing::internal::GetCapturedStderr();
     ASSERT_FALSE(waited) << name << ": the quotes reader waits on it";
-    EXPECT_EQ(quote, kFallbackQuote) << name;
-    EXPECT_EQ(first, "") << name;
+    EXPECT_EQ(std::pair(quote, first), std::pair(std::string(kFallbackQuote), std::string())) << name;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << name << ": one line on stderr: " << err;
     EXPECT_NE(err.find(path), std::string::npos) << err;
     if (std::string(name) == "sparse.txt" || std::string(name) == "large.txt") {
@@ -134,8 +118,7 @@ TEST_F(QuoteSelection, AnOpenedFileIsScannedAndReadOnItsOwnDescriptor) {
   kvtest::WriteFile(file_, "one\r\ntwo\nthree");
   auto quotes = QuotesFile::Open(file_.string());
   ASSERT_TRUE(quotes) << quotes.error().message;
-  // The file is swapped for a FIFO between the open and the reads: the
-  // reads still see the file that was opened, and never wait.
+  // The file swapped for a FIFO after the open: the reads still see the opened file, and never wait.
   fs::rename(file_, home_.Root() / "moved.txt");
   ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
   auto scan = quotes->Scan();
@@ -145,13 +128,11 @@ TEST_F(QuoteSelection, AnOpenedFileIsScannedAndReadOnItsOwnDescriptor) {
   EXPECT_EQ(quotes->ReadLine(4)->text, "") << "past the end";
 }
 
-// A file is UTF-8 when every sequence in it is valid, else Windows-1252:
-// each sequence at the edges of the ranges, whole and split across the
-// 64 KiB read blocks at every byte.
+// A file is UTF-8 when every sequence in it is valid, else Windows-1252: each sequence at the edges of the ranges,
+// whole and split across the 64 KiB read blocks at every byte.
 TEST_F(QuoteSelection, TextIsUtf8OrWindows1252) {
   EXPECT_EQ(Read("\xEF\xBB\xBF" "Café — “quoted”\n"), "Café — “quoted”") << "UTF-8, byte-order mark dropped";
   EXPECT_EQ(Read("Caf\xE9 \x96 \x93quoted\x94\r\n"), "Café – “quoted”") << "not UTF-8, so Windows-1252";
-
   // The lowest and highest code of each length, and those around the surrogates.
   for (std::string valid : {"\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xEF\xBF\xBF", "\xED\x9F\xBF", "\xEE\x80\x80",
                             "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"}) {
@@ -162,8 +143,7 @@ TEST_F(QuoteSelection, TextIsUtf8OrWindows1252) {
       EXPECT_EQ(Read(line), line) << shown << " with " << before << " byte(s) in the first block";
     }
   }
-  // Overlong forms, surrogates, codes past U+10FFFF and lead bytes that
-  // begin nothing: the whole file is read as Windows-1252.
+  // Overlong forms, surrogates, codes past U+10FFFF and lead bytes that begin nothing: the file is Windows-1252.
   for (auto [bytes, text] : std::initializer_list<std::pair<std::string, std::string>>{
            {"\xC0\x80", "À€"}, {"\xC1\xBF", "Á¿"}, {"\xE0\x9F\xBF", "àŸ¿"}, {"\xF0\x8F\xBF\xBF", "ð\u008F¿¿"},
            {"\xED\xA0\x80", "í\u00A0€"}, {"\xED\xBF\xBF", "í¿¿"}, {"\xF4\x90\x80\x80", "ô\u0090€€"},

@@ -1,12 +1,10 @@
-// RenderWallpaper as the service calls it, without a display: the file read
-// back, texts that do not fit, outputs that cannot be written, bad input,
-// and whole renders with the effects on.
+// RenderWallpaper as the service calls it, without a display: the file read back, texts that do not fit, outputs that
+// cannot be written, bad input, and whole renders with the effects on.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
-#include <filesystem>
 
 #include "PictureFiles.h"
 #include "StoreProbe.h"
@@ -30,18 +28,16 @@ class Render : public testing::Test {
     setenv("KVILLO_SCREEN", "400x300", 1);
     kvtest::StoreSetting("Path", home_.DataFolder().string());
     kvtest::StoreSetting("FirstTime", "1");
-    kvtest::WriteFile(home_.DataFolder() / "Backgrounds" / "Flat.bmp", kvtest::MakeBmp(64, 48, 24, [](int, int) { return kFlatRgb; }));
+    kvtest::WriteFile(home_.DataFolder() / "Backgrounds" / "Flat.bmp",
+                      kvtest::MakeBmp(64, 48, 24, [](int, int) { return kFlatRgb; }));
     fs::create_directories(home_.Root() / "out");
   }
   void TearDown() override { unsetenv("KVILLO_SCREEN"); }
-
   struct Call {
     std::string background = "Flat";
-    std::int32_t backgroundColor = 0x00000080;  // kDarkRed as 0x00BBGGRR
-    std::int32_t mode = 1;
+    std::int32_t backgroundColor = 0x00000080, mode = 1;  // kDarkRed as 0x00BBGGRR
     std::string font = "DejaVu Sans";
-    std::int32_t size = 24;
-    std::int32_t fontColor = kWhite;
+    std::int32_t size = 24, fontColor = kWhite;
     std::string quote = "Small steps, every day.";
     std::int32_t top = 10, bottom = 10, left = 10, right = 10, halign = 2, valign = 2;
     Effects effects = {};
@@ -68,7 +64,6 @@ class Render : public testing::Test {
     std::sort(files.begin(), files.end());
     return files;
   }
-
   kvtest::TempHome home_;
   std::string output_ = (home_.Root() / "out" / "Kvillo.bmp").string();
 };
@@ -76,8 +71,7 @@ class Render : public testing::Test {
 TEST_F(Render, TextInsideTheMarginsOverTheStretchedPictureAndTheColourAroundACentredOne) {
   kvtest::Image image = Drawn({});
   ASSERT_EQ(std::pair(image.width, image.height), std::pair(400, 300));
-  // The light face's thin strokes are antialiased: ink is any pixel that
-  // is not the picture, and the brightest of it is close to the text colour.
+  // Thin strokes are antialiased: ink is any pixel not the picture's, the brightest of it close to the text colour.
   int ink = 0;
   unsigned brightest = 0;
   long sumX = 0, sumY = 0;
@@ -95,7 +89,6 @@ TEST_F(Render, TextInsideTheMarginsOverTheStretchedPictureAndTheColourAroundACen
   EXPECT_NEAR(static_cast<double>(sumX) / ink, 200, 12) << "centred both ways";
   EXPECT_NEAR(static_cast<double>(sumY) / ink, 150, 8);
   EXPECT_EQ(FilesInOutput(), std::vector<fs::path>{"Kvillo.bmp"}) << "no temporary file is left behind";
-
   EXPECT_EQ(Drawn({.background = "", .quote = "x"}).Pixel(5, 5), kDarkRed) << "no picture: the colour, 0x00BBGGRR";
   // The file's 24-bit pixels are blue, green, red: its first pixel is 00 00 80.
   const std::string file = kvtest::ReadFile(output_);
@@ -141,8 +134,7 @@ TEST_F(Render, BadInputGetsAClearResult) {
   EXPECT_EQ(DrawOk({.top = 90, .bottom = 90, .left = 90, .right = 90}), 1) << "crossed margins are used as they are";
   EXPECT_EQ(DrawOk({.mode = 12, .halign = 9, .valign = -4}), 1) << "unknown alignments and modes: edges, no picture";
   EXPECT_FALSE(Draw({.quote = ""})) << "an empty quote cannot be drawn";
-  // A garbage picture, with a stretch of it asked for: the colour-less black
-  // under the text, one line on stderr.
+  // A garbage picture, stretched: black under the text and one line on stderr.
   kvtest::WriteFile(home_.DataFolder() / "Backgrounds" / "Broken.bmp", std::string(3000, '\x42'));
   testing::internal::CaptureStderr();
   EXPECT_EQ(Drawn({.background = "Broken"}).Pixel(0, 0), 0u);
@@ -170,8 +162,7 @@ TEST_F(Render, SmoothingFiltersStretchedAndShrinksLargeCentredPictures) {
 
 TEST_F(Render, EffectsNeverMoveTheTextOrChangeWhatFits) {
   setenv("KVILLO_SCREEN", "240x120", 1);
-  // On grey, white text's solid pixels are pure white; with every effect on
-  // each is still white (its faint rim now blends over darker tones).
+  // White text's solid pixels on grey stay white with every effect on (only its faint rim blends over darker tones).
   const Call call{.background = "", .backgroundColor = kGrey, .size = 36, .quote = "Small steps."};
   Call withEffects = call;
   withEffects.effects = kAll;

@@ -1,12 +1,9 @@
-// The catalog: file lists of the data folder, the font list, the random
-// picks and the numeric getters.
+// The catalog: file lists of the data folder, the font list, the random picks and the numeric getters.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <map>
 
 #include "StoreProbe.h"
 #include "TempHome.h"
@@ -28,13 +25,11 @@ class ResourceCatalog : public testing::Test {
   }
   fs::path Backgrounds() const { return home_.DataFolder() / "Backgrounds"; }
   fs::path Quotes() const { return home_.DataFolder() / "files"; }
-  // The backgrounds and the quotes files listed.
   static std::pair<Names, Names> Lists(CResources& catalog) {
     Names backgrounds, quotes;
     EXPECT_TRUE(catalog.GetAvailableBackgrounds(backgrounds) && catalog.GetAvailableQuotesFiles(quotes));
     return {backgrounds, quotes};
   }
-
   kvtest::TempHome home_;
 };
 
@@ -50,7 +45,6 @@ TEST_F(ResourceCatalog, FileListsMatchExtensionsInAnyCaseAndListOnlyUsableNames)
   kvtest::WriteFile(Quotes() / "Wisdom.TXT", "a\n");
   kvtest::WriteFile(Quotes() / "daily.txt", "b\n");
   kvtest::WriteFile(Quotes() / "image.bmp", "");
-
   testing::internal::CaptureStderr();
   auto catalog = CResources::Create();
   const std::string err = testing::internal::GetCapturedStderr();
@@ -58,13 +52,10 @@ TEST_F(ResourceCatalog, FileListsMatchExtensionsInAnyCaseAndListOnlyUsableNames)
   EXPECT_EQ(Lists(*catalog), (std::pair<Names, Names>{{"Anim", "Logo", "Pic", "Scan", "Sea", "sky", "trail ", "Twice", "x.bmp"},
                                                        {"daily", "Wisdom"}}))
       << "every picture format, a name shared by several formats once";
-  // A name holding the separator of the service's lists would be split in
-  // two there: it is left out, with one line saying why.
+  // A name holding the service lists' separator would be split in two there: it is left out, one line says why.
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
   EXPECT_NE(err.find("two\\\\\\names"), std::string::npos) << err;
-
-  // A listed name leads back to its file, whatever the case of its
-  // extension; of several formats the bitmap comes first.
+  // A listed name leads back to its file, whatever its extension's case; of several formats the bitmap comes first.
   kvtest::StoreSetting("SelectedBackgrounds0", "Sea");
   CSettings settings;
   ASSERT_TRUE(settings.LoadSettings(&*catalog));
@@ -74,9 +65,8 @@ TEST_F(ResourceCatalog, FileListsMatchExtensionsInAnyCaseAndListOnlyUsableNames)
   EXPECT_EQ(*catalog->GetBackground(), (Backgrounds() / "Scan.JPEG").string());
 }
 
-// A fresh home: an empty folder and a missing one list one empty name, each
-// installed font family is listed once, the numbers convert or fail, and
-// the random picks follow the selection.
+// A fresh home: an empty folder and a missing one list one empty name, each installed font family is listed once, the
+// numbers convert or fail, and the random picks follow the selection.
 TEST_F(ResourceCatalog, ListsNumbersAndPicksOfAFreshHome) {
   fs::remove_all(Quotes());
   auto catalog = CResources::Create();
@@ -87,17 +77,14 @@ TEST_F(ResourceCatalog, ListsNumbersAndPicksOfAFreshHome) {
   EXPECT_NE(std::find(fonts.begin(), fonts.end(), "DejaVu Sans"), fonts.end());
   std::sort(fonts.begin(), fonts.end());
   EXPECT_EQ(std::adjacent_find(fonts.begin(), fonts.end()), fonts.end()) << "a family listed twice";
-
   EXPECT_FALSE(catalog->GetFontSize()) << "a getter before Init";
   EXPECT_FALSE(catalog->Init(nullptr));
-
   CSettings settings;
   ASSERT_TRUE(settings.LoadSettings(&*catalog));
   ASSERT_TRUE(catalog->Init(&settings));
   EXPECT_EQ((std::vector{*catalog->GetFontSize(), *catalog->GetFontColor(), *catalog->GetBackgroundColor(),
                          *catalog->GetFrequency(), *catalog->GetBackgroundMode()}),
             (std::vector{40, 16777215, 0, 4, 1})) << "size, colours, frequency and mode";
-
   settings.FontSize("abc");
   auto size = catalog->GetFontSize();
   ASSERT_FALSE(size);
@@ -105,7 +92,6 @@ TEST_F(ResourceCatalog, ListsNumbersAndPicksOfAFreshHome) {
   EXPECT_EQ(settings.FontSize(), "abc") << "nothing is changed by a failed conversion";
   settings.FontSize("40.5");
   EXPECT_EQ(*catalog->GetFontSize(), 40);
-
   // The picks are uniform over the selection, and follow later edits.
   ASSERT_TRUE(settings.SetSelectedFonts({"A", "B", "C"}));
   std::map<std::string, int> counts;

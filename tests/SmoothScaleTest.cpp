@@ -1,10 +1,8 @@
-// Smooth scaling against filtering worked out plainly in floating point, for
-// every layout a decoded picture can have in memory.
+// Smooth scaling against filtering worked out plainly in floating point, for every in-memory layout of a picture.
 
 #include <array>
 #include <cmath>
 #include <cstdlib>
-#include <vector>
 
 #include "BackgroundPaint.h"
 #include "PictureWriters.h"
@@ -14,8 +12,7 @@ namespace {
 
 using kv::platform::Bitmap;
 
-// The weights of the source positions along one axis for target index i,
-// as the scaling promises them: the covered area when shrinking, the two
+// The weights of the source positions along one axis for target index i: the covered area when shrinking, the two
 // nearest centres when growing, the pixel itself when the size is kept.
 std::vector<std::pair<int, double>> Weights(int from, int to, int i) {
   std::vector<std::pair<int, double>> weights;
@@ -38,11 +35,8 @@ std::vector<std::pair<int, double>> Weights(int from, int to, int i) {
 
 TEST(SmoothScale, EveryPictureLayoutScalesAlikeAndCloseToPlainFiltering) {
   kvtest::TempHome home;
-  struct Size {
-    int fromW, fromH, toW, toH;
-  };
-  // Growing by odd and even factors, the same size, shrinking to less than
-  // twice (two source pixels per target pixel) and to far less.
+  struct Size { int fromW, fromH, toW, toH; };
+  // Growing by odd and even factors, the same size, shrinking by less than two and by far more.
   const std::vector<Size> sizes = {{37, 23, 61, 40}, {40, 20, 60, 30}, {30, 17, 30, 17}, {45, 30, 30, 20}, {90, 60, 29, 19}};
   for (const Size& size : sizes) {
     SCOPED_TRACE(std::to_string(size.fromW) + "x" + std::to_string(size.fromH) + " to " + std::to_string(size.toW) +
@@ -51,16 +45,14 @@ TEST(SmoothScale, EveryPictureLayoutScalesAlikeAndCloseToPlainFiltering) {
       return static_cast<std::uint32_t>(((x * 53 + y * 7) % 256) << 16 | ((x * 11 + y * 29) % 256) << 8 |
                                         ((x * y * 5 + 3) % 256));
     };
-    // The same pixels as a 24-bit and a 32-bit bitmap (used in place) and
-    // a PNG (decoded, red first).
+    // The same pixels as a 24-bit and a 32-bit bitmap (used in place) and a PNG (decoded, red first).
     const auto folder = home.Root();
     kvtest::WriteFile(folder / "p24.bmp", kvtest::MakeBmp(size.fromW, size.fromH, 24, pixel));
     kvtest::WriteFile(folder / "p32.bmp", kvtest::MakeBmp(size.fromW, size.fromH, 32, pixel));
-    kvtest::WriteFile(folder / "p.png", kvtest::MakePng(size.fromW, size.fromH, [&](int x, int y) { return 0xFF000000u | pixel(x, y); }));
-
-    // The rectangle either sticks out of the bitmap on every side, so only a
-    // middle part whose first column is no multiple of 4 is painted, or
-    // covers it exactly, so the last pixels of each row are painted too.
+    kvtest::WriteFile(folder / "p.png",
+                      kvtest::MakePng(size.fromW, size.fromH, [&](int x, int y) { return 0xFF000000u | pixel(x, y); }));
+    // The rectangle sticks out on every side, so a middle part whose first column is no multiple of 4 is painted, or
+    // covers the bitmap exactly, so the last pixels of each row are painted too.
     for (auto [left, top, width, height] : {std::array{-5, -3, size.toW - 8, size.toH - 5}, std::array{0, 0, size.toW, size.toH}}) {
       SCOPED_TRACE(left == 0 ? "the whole bitmap" : "a middle part");
       std::vector<std::uint8_t> first;

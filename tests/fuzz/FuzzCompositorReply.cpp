@@ -1,6 +1,5 @@
-// A compositor's reply -> monitors. Whatever the bytes, the reading ends, and every list it answers is one the rest of
-// the system can use: at least one monitor, the one primary first, every side within 1..32767, all of them together
-// within 32767 pixels each way, and names that are safe to pass on.
+// A compositor's reply -> monitors. Whatever the bytes, the reading ends, and every list answered is usable: at least
+// one monitor, the one primary first, every side and the whole within 1..32767, and names safe to pass on.
 
 #include <algorithm>
 #include <cstdint>
@@ -13,9 +12,7 @@
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+void Check(bool condition) { if (!condition) std::abort(); }
 
 void CheckList(const kv::Result<std::vector<kv::platform::Monitor>>& monitors) {
   if (!monitors) return;

@@ -1,9 +1,5 @@
-// Layout: random widths, margins, alignments and text -> positions, checked
-// against the layout's own promises. A result of 1 places every character,
-// keeps every one that is not a space inside the bitmap, and keeps the lines
-// in order, one line height apart. With bidirectional levels the lines are
-// placed in visual order, and neighbouring left-to-right characters still
-// keep theirs.
+// Layout: random widths, margins, alignments and text -> positions. A result of 1 places every character (all but
+// spaces inside the bitmap), the lines in order one line height apart, neighbouring left-to-right characters in order.
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,15 +9,12 @@
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+void Check(bool condition) { if (!condition) std::abort(); }
 
 class Model : public kv::render::LayoutModel {
  public:
   std::vector<std::int32_t> codes, widths, levels, xs, ys;  // xs and ys -1 until placed
   std::int32_t lineHeight = 20;
-
   kv::Result<std::int32_t> GetNumberOfCharacters() const override { return static_cast<std::int32_t>(codes.size()) - 1; }
   kv::Result<std::int32_t> GetCharacterWidth(std::int32_t n) const override { return widths.at(static_cast<size_t>(n)); }
   kv::Result<std::int32_t> GetCharacterValue(std::int32_t n) const override { return codes.at(static_cast<size_t>(n)); }
@@ -53,12 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   const size_t n = model.codes.size();
   model.xs.assign(n, -1);
   model.ys.assign(n, -1);
-
   auto result = kv::render::LayoutText(model, W, H, top, bottom, left, right, hAlign, vAlign, true);
   Check(result.has_value() && (*result == 0 || *result == 1));
   if (*result != 1) return 0;
   for (size_t i = 0; i < n; ++i) {
-    // Placed (no character dropped) and inside the bitmap.
     Check(model.ys[i] >= 0 && model.ys[i] + model.lineHeight <= H);
     Check(model.xs[i] >= 0 && model.xs[i] <= W);
     if (model.codes[i] != 32) Check(model.xs[i] + model.widths[i] <= W);

@@ -1,8 +1,6 @@
-// Picture file bytes (BMP, PNG, JPEG, GIF or WebP, told by the first bytes)
-// -> header size, decode, and the background painter in all three modes on
-// a small bitmap. Whatever the bytes, the painter finishes and succeeds,
-// every pixel it reads or writes lies inside, and a picture that decodes
-// has the size its header read states.
+// Picture file bytes (any format) -> header size, decode, and the background painter in all three modes on a small
+// bitmap. Whatever the bytes, the painter finishes and succeeds, every pixel it reads or writes lies inside, and a
+// picture that decodes has the size its header read states.
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -23,9 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+void Check(bool condition) { if (!condition) std::abort(); }
 
 // A private home whose data folder holds the picture under test.
 const fs::path& PictureFile() {
@@ -47,8 +43,7 @@ const fs::path& PictureFile() {
   return file;
 }
 
-// A painter for each mode, set up once: what Init does (finding the file
-// through the store) does not depend on the bytes and took most of the time.
+// A painter for each mode, set up once: Init (finding the file through the store) does not depend on the bytes.
 struct Painter {
   explicit Painter(std::int32_t mode) { Check(painter.Init(&bitmap, 37, 23, "fuzz", mode, 0x00336699).has_value()); }
   kv::platform::Bitmap bitmap = *kv::platform::Bitmap::Create(37, 23);
@@ -65,15 +60,13 @@ std::array<Painter, 4>& Painters() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   const fs::path& file = PictureFile();
   { std::ofstream(file, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size)); }
-
   auto stated = kv::render::ReadBitmapSize(file.string());
   auto any = kv::platform::LoadPicture(file, 0x00336699);
   const bool bitmap = size >= 2 && data[0] == 'B' && data[1] == 'M';
   if (any) {
     Check(any->Width() > 0 && any->Height() > 0);
     Check(any->PixelAt(any->Width() - 1, any->Height() - 1) >= 0);
-    // A bitmap's header states a top-down height as negative, and a
-    // damaged one may state anything the decoder then corrects.
+    // A bitmap's header states a top-down height as negative, a damaged one anything the decoder then corrects.
     if (!bitmap) Check(stated && stated->Width == any->Width() && stated->Height == any->Height());
   }
   // The bitmap reader refuses anything else by its first two bytes.
@@ -82,15 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (!picture) continue;
     Check(picture->Width() > 0 && picture->Height() > 0);
     Check(picture->Width() <= kv::platform::Picture::kMaxSide && picture->Height() <= kv::platform::Picture::kMaxSide);
-    // Every pixel is readable: a row pointer past the decoded data shows
-    // here under AddressSanitizer.
+    // Every pixel is readable: a row pointer past the decoded data shows here under AddressSanitizer.
     for (std::int32_t y = 0; y < picture->Height(); y += std::max(1, picture->Height() / 64)) {
       for (std::int32_t x = 0; x < picture->Width(); x += std::max(1, picture->Width() / 64)) Check(picture->PixelAt(x, y) >= 0);
     }
   }
-
-  // Every way of painting is reached by a picture a few times larger than
-  // the bitmap; painting a large one four times would only slow the search.
+  // A picture a few times larger than the bitmap reaches every way of painting; large ones would only slow the search.
   // A picture that cannot be loaded fails alike in every mode: one will do.
   if (any && std::int64_t{any->Width()} * any->Height() > (std::int64_t{1} << 16)) return 0;
   for (Painter& painter : Painters()) {

@@ -1,7 +1,5 @@
-// Quotes file bytes -> line count and pick. The count is checked against a
-// plain reference count of the line ends; a binary file is refused; every
-// line read is one line, bounded, and every pick is a non-empty UTF-8 quote
-// without line breaks.
+// Quotes file bytes -> line count and pick: the count matches a plain count of the line ends, a binary file is refused,
+// every line read is one bounded line, and every pick a non-empty UTF-8 quote without line breaks.
 
 #include <unistd.h>
 
@@ -27,9 +25,7 @@ long long ReferenceLines(const std::string& bytes) {
   return lines + (!bytes.empty() && bytes.back() != '\r' && bytes.back() != '\n');
 }
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+void Check(bool condition) { if (!condition) std::abort(); }
 
 const std::string& File() {
   static const std::string name = "/dev/shm/kvfuzz-quotes-" + std::to_string(getpid()) + ".txt";
@@ -43,7 +39,6 @@ const std::string& File() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   std::string bytes(reinterpret_cast<const char*>(data), size);
   { std::ofstream(File(), std::ios::binary | std::ios::trunc) << bytes; }
-
   using namespace kv::service;
   auto file = QuotesFile::Open(File());
   Check(file.has_value());
@@ -59,7 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
       Check(number <= scan->lines || line->text.empty());
     }
   }
-
   std::string quote = PickRandomQuote(File());
   Check(!quote.empty() && kv::platform::IsValidUtf8(quote) && quote.find_first_of("\r\n") == std::string::npos);
   return 0;

@@ -1,7 +1,5 @@
-// Resource texts -> text proper and the two numbers of the "[a|b]" suffix.
-// Any text splits or fails cleanly; a split answers the text before the
-// first "["; and every text built from a text proper and two numbers splits
-// back into them.
+// Resource texts -> text proper and the numbers of the "[a|b]" suffix: any text splits (into the text before the first
+// "[") or fails cleanly, and every text built from a text proper and two numbers splits back into them.
 
 #include <QString>
 #include <cstdint>
@@ -11,9 +9,7 @@
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+void Check(bool condition) { if (!condition) std::abort(); }
 
 }  // namespace
 
@@ -21,8 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   QString input = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
   auto split = kv::settings::SplitResourceText(input);
   if (split) Check(input.startsWith(split->text) && !split->text.contains(u'[') && input.endsWith(u']'));
-
-  // Built texts round-trip.
   QString proper = input;
   proper.remove(u'[').remove(u'|');
   std::int32_t a = size > 0 ? static_cast<std::int8_t>(data[0]) * 1000003 : 0;

@@ -24,15 +24,11 @@ std::string Headers(int width, int height, int bits, std::uint32_t compression, 
   const std::uint32_t offset = 14 + 40 + 4 * static_cast<std::uint32_t>(palette.size());
   std::string file = "BM";
   for (std::uint32_t v : {offset + static_cast<std::uint32_t>(pixels), 0u, offset, 40u, static_cast<std::uint32_t>(width),
-                          static_cast<std::uint32_t>(height)}) {
-    Put(file, v);
-  }
+                          static_cast<std::uint32_t>(height)}) Put(file, v);
   Put(file, 1, 2);
   Put(file, static_cast<std::uint32_t>(bits), 2);
   for (std::uint32_t v : {compression, static_cast<std::uint32_t>(pixels), 2835u, 2835u,
-                          static_cast<std::uint32_t>(palette.size()), 0u}) {
-    Put(file, v);
-  }
+                          static_cast<std::uint32_t>(palette.size()), 0u}) Put(file, v);
   for (std::uint32_t colour : palette) Put(file, colour & 0xFFFFFF);
   return file;
 }

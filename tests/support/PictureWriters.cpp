@@ -32,8 +32,7 @@ void Append(void* context, void* data, int size) {
   static_cast<std::string*>(context)->append(static_cast<const char*>(data), static_cast<std::size_t>(size));
 }
 
-// One pixel in the form `kind` stores: 1 byte of grey, 3 of red, green and
-// blue, or 4 of CMYK (inverted for AdobeCmyk: 255 means no ink).
+// One pixel as `kind` stores it: grey, RGB, or CMYK (inverted for AdobeCmyk: 255 means no ink).
 void PutPixel(std::vector<unsigned char>& row, std::uint32_t c, JpegKind kind) {
   const unsigned r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
   if (kind == JpegKind::Grey) {
@@ -85,17 +84,15 @@ std::string MakeGif(int width, int height, const std::vector<std::uint32_t>& col
   }
   if (transparent >= 0) out += std::string("\x21\xF9\x04\x01\x00\x00", 6) + static_cast<char>(transparent) + '\0';
   out += '\x2C' + u16(0) + u16(0) + u16(width) + u16(height) + '\0';
-  // Codes of 3 bits (minimum code size 2): a clear code before every two
-  // pixels keeps the decoder's table from growing into wider codes.
+  // 3-bit codes: a clear code before every two pixels keeps the decoder's table from growing into wider codes.
   std::string data;
   std::uint32_t bits = 0;
-  int count = 0;
+  int count = 0, written = 0;
   auto put = [&](std::uint32_t code) {
     bits |= code << count;
     count += 3;
     while (count >= 8) data += static_cast<char>(bits & 0xFF), bits >>= 8, count -= 8;
   };
-  int written = 0;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x, ++written) {
       if (written % 2 == 0) put(4);

@@ -1,9 +1,7 @@
 #pragma once
 
-// Pictures in the formats other than BMP, written by the tests themselves
-// (PNG and JPEG through stb_image_write, other JPEGs through libjpeg, WebP
-// through libwebp, GIF by hand) so that each decoder is checked against a
-// writer of its own.
+// Pictures in the formats other than BMP, written by the tests themselves (stb_image_write, libjpeg, libwebp, GIF by
+// hand) so that each decoder is checked against a writer of its own.
 
 #include <cstdint>
 #include <functional>
@@ -12,8 +10,7 @@
 
 namespace kvtest {
 
-// The colour of pixel (x, y), counted from the top-left, as 0xAARRGGBB
-// (alpha 0xFF: opaque).
+// The colour of pixel (x, y), counted from the top-left, as 0xAARRGGBB (alpha 0xFF: opaque).
 using RgbaFunction = std::function<std::uint32_t(int x, int y)>;
 
 std::string MakePng(int width, int height, const RgbaFunction& pixel);
@@ -29,12 +26,10 @@ enum class JpegKind {
 std::string MakeJpegOfKind(int width, int height, const RgbaFunction& pixel, JpegKind kind);
 // Lossless, alpha kept.
 std::string MakeWebp(int width, int height, const RgbaFunction& pixel);
-// A GIF of up to 4 colours (0xRRGGBB); `index` picks each pixel's colour;
-// `transparent` >= 0 makes that index transparent.
+// A GIF of up to 4 colours (0xRRGGBB); `index` picks each pixel's; `transparent` >= 0 makes that index transparent.
 std::string MakeGif(int width, int height, const std::vector<std::uint32_t>& colours,
                     const std::function<int(int x, int y)>& index, int transparent = -1);
-// The JPEG with an Exif block stating `orientation` (1..8) inserted after
-// its start mark, in big- or little-endian byte order.
+// The JPEG with an Exif block stating `orientation` (1..8) after its start mark, in either byte order.
 std::string WithExifOrientation(const std::string& jpeg, int orientation, bool bigEndian);
 
 }  // namespace kvtest

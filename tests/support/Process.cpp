@@ -23,10 +23,7 @@ namespace {
 std::vector<std::string> MergedEnvironment(const std::map<std::string, std::optional<std::string>>& env) {
   std::map<std::string, std::string> merged;
   for (char** entry = environ; *entry; ++entry) {
-    std::string text(*entry);
-    size_t equals = text.find('=');
-    if (equals == std::string::npos) continue;
-    merged[text.substr(0, equals)] = text.substr(equals + 1);
+    if (const char* equals = std::strchr(*entry, '=')) merged[std::string(*entry, equals - *entry)] = equals + 1;
   }
   for (const auto& [name, value] : env) value ? (void)(merged[name] = *value) : (void)merged.erase(name);
   std::vector<std::string> result;
@@ -59,15 +56,12 @@ pid_t Spawn(const fs::path& program, const std::vector<std::string>& args,
   sigfillset(&all);
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &all);
-  std::vector<std::string> argvStrings{program.string()};
+  std::vector<std::string> argvStrings{program.string()}, envStrings = MergedEnvironment(env);
   argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
+  std::vector<char*> argv, envp;
   for (auto& arg : argvStrings) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> envStrings = MergedEnvironment(env);
-  std::vector<char*> envp;
   for (auto& entry : envStrings) envp.push_back(entry.data());
-  envp.push_back(nullptr);
+  argv.push_back(nullptr), envp.push_back(nullptr);
   pid_t pid = -1;
   int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
@@ -77,11 +71,9 @@ pid_t Spawn(const fs::path& program, const std::vector<std::string>& args,
 }
 
 ProcessResult Collected(int status, const fs::path& out, const fs::path& err) {
-  ProcessResult result;
+  ProcessResult result{.out = ReadFile(out), .err = ReadFile(err)};
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.out = ReadFile(out);
-  result.err = ReadFile(err);
   return result;
 }
 
@@ -92,8 +84,7 @@ ProcessResult Run(const fs::path& program, const std::vector<std::string>& args,
   Child child(program, args, env);
   if (auto result = child.Wait(timeout)) return *result;
   child.Signal(SIGKILL);
-  auto killed = child.Wait(std::chrono::seconds(5));
-  ProcessResult result = killed.value_or(ProcessResult{});
+  ProcessResult result = child.Wait(std::chrono::seconds(5)).value_or(ProcessResult{});
   result.timedOut = true;
   return result;
 }
@@ -119,17 +110,13 @@ Child::~Child() {
 bool Child::Running() {
   if (result_) return false;
   int status = 0;
-  pid_t done = waitpid(pid_, &status, WNOHANG);
-  if (done == pid_) {
-    result_ = Collected(status, outFile_, errFile_);
-    return false;
-  }
-  return true;
+  if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
+  result_ = Collected(status, outFile_, errFile_);
+  return false;
 }
 
 std::optional<ProcessResult> Child::Wait(std::chrono::milliseconds timeout) {
-  if (WaitFor([&] { return !Running(); }, timeout)) return result_;
-  return std::nullopt;
+  return WaitFor([&] { return !Running(); }, timeout) ? result_ : std::nullopt;
 }
 
 void Child::Signal(int signal) {

@@ -20,8 +20,7 @@ struct ProcessResult {
   int exitCode = -1;   // the exit status, or -1 when killed by a signal
   int signal = 0;      // the signal that ended it, or 0
   bool timedOut = false;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 // Runs `program` with `args` in the current environment plus `env` (a value of nullopt removes the variable), waits at
@@ -38,20 +37,17 @@ class Child {
   ~Child();
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
-
   pid_t Pid() const { return pid_; }
   bool Running();
   // Waits for the child to end; nullopt when it is still running at the timeout.
   std::optional<ProcessResult> Wait(std::chrono::milliseconds timeout);
   void Signal(int signal);
-  // What the child has printed on stderr so far.
-  std::string ErrSoFar() const;
+  std::string ErrSoFar() const;  // what the child has printed so far
   std::string OutSoFar() const;
 
  private:
   pid_t pid_ = -1;
-  std::filesystem::path outFile_;
-  std::filesystem::path errFile_;
+  std::filesystem::path outFile_, errFile_;
   std::optional<ProcessResult> result_;
 };
 
@@ -67,9 +63,8 @@ bool WaitFor(Condition condition, std::chrono::milliseconds timeout) {
   }
 }
 
-// Waits up to `bound` for `future`. Should the code under test be stuck opening the FIFO `fifo` (a fault), its writing
-// end is opened until the code is let go, so the test fails instead of hanging. True when the future was ready within
-// the bound.
+// True when `future` is ready within `bound`. Code stuck opening the FIFO `fifo` (a fault) is let go by opening its
+// writing end, so the test fails instead of hanging.
 template <class Future>
 bool ReadyOrReleased(Future& future, const std::filesystem::path& fifo, std::chrono::milliseconds bound) {
   if (future.wait_for(bound) == std::future_status::ready) return true;

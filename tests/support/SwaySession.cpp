@@ -18,8 +18,7 @@ namespace {
 
 constexpr const char* kUser = "kvtest";
 
-// The unprivileged user a root test runs sway as; made as a system user without a home when missing. Several tests may
-// race to make it: the loser's useradd fails, and the user exists all the same.
+// The user a root test runs sway as, made when missing; of tests racing to make it, the losers' useradd fails.
 std::optional<passwd> SessionUser() {
   if (const passwd* entry = getpwnam(kUser)) return *entry;
   Run("/usr/sbin/useradd", {"--system", "--no-create-home", "--home-dir", "/nonexistent", "--shell", "/usr/sbin/nologin", kUser},
@@ -29,12 +28,9 @@ std::optional<passwd> SessionUser() {
 }
 
 std::vector<std::string> OutputNamesIn(const std::string& json) {
-  // Outputs carry "name" once each, at their top level; their modes and workspaces name nothing in this reply.
   static const std::regex kName("\"name\"\\s*:\\s*\"([^\"]+)\"");
   std::vector<std::string> names;
-  for (auto it = std::sregex_iterator(json.begin(), json.end(), kName); it != std::sregex_iterator(); ++it) {
-    names.push_back((*it)[1]);
-  }
+  for (std::sregex_iterator it(json.begin(), json.end(), kName), end; it != end; ++it) names.push_back((*it)[1]);
   return names;
 }
 
@@ -67,15 +63,13 @@ SwaySession::SwaySession(const std::vector<OutputLayout>& outputs) {
   if (auto missing = Unavailable()) throw std::runtime_error(*missing);
   if (geteuid() == 0) {
     passwd user = *SessionUser();
-    uid_ = user.pw_uid;
-    gid_ = user.pw_gid;
+    uid_ = user.pw_uid, gid_ = user.pw_gid;
   }
   std::string pattern = (fs::temp_directory_path() / "kvsway-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   runtimeDir_ = pattern;
   fs::permissions(runtimeDir_, fs::perms::owner_all, fs::perm_options::replace);
-  // No X server for the session, and no bar or background of its own: the tests see exactly the outputs and wallpapers
-  // they set up.
+  // No X server, bar or background of its own: the tests see exactly the outputs and wallpapers they set up.
   WriteFile(runtimeDir_ / "config", "xwayland disable\n");
   GiveToUser(runtimeDir_);
   // No GPU here: pixman renders in memory.
@@ -88,20 +82,17 @@ SwaySession::SwaySession(const std::vector<OutputLayout>& outputs) {
   auto fail = [&](const std::string& what) {
     throw std::runtime_error("headless sway " + what + "; its log:\n" + sway_->ErrSoFar());
   };
-  bool up = WaitFor(
-      [&] {
-        if (!sway_->Running()) return true;
-        for (const auto& entry : fs::directory_iterator(runtimeDir_)) {
-          std::string name = entry.path().filename().string();
-          if (name.starts_with("wayland-") && !name.ends_with(".lock")) waylandDisplay_ = name;
-        }
-        return !waylandDisplay_.empty() && Swaymsg({"-t", "get_version"}).exitCode == 0;
-      },
-      std::chrono::seconds(60));
+  bool up = WaitFor([&] {
+    if (!sway_->Running()) return true;
+    for (const auto& entry : fs::directory_iterator(runtimeDir_)) {
+      std::string name = entry.path().filename().string();
+      if (name.starts_with("wayland-") && !name.ends_with(".lock")) waylandDisplay_ = name;
+    }
+    return !waylandDisplay_.empty() && Swaymsg({"-t", "get_version"}).exitCode == 0;
+  }, std::chrono::seconds(60));
   if (!sway_->Running()) fail("ended at start");
   if (!up) fail("did not answer within 60 s");
-  // The headless back end starts with outputs of its own choosing (one, at 1280x720): make more as needed and lay out
-  // the ones asked for. Headless outputs cannot be switched off, so any beyond those stay as they are.
+  // The headless back end starts with one output of its own: more are made as needed (none can be switched off).
   std::vector<std::string> names = OutputNamesIn(Swaymsg({"-t", "get_outputs", "-r"}).out);
   for (size_t i = names.size(); i < outputs.size(); ++i) {
     if (Swaymsg({"create_output"}).exitCode != 0) fail("could not make an output");
@@ -134,16 +125,13 @@ SwaySession::Environment SwaySession::SessionEnvironment() const {
 }
 
 void SwaySession::Export() const {
-  for (const auto& [name, value] : SessionEnvironment()) {
-    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
-  }
+  for (const auto& [n, v] : SessionEnvironment()) v ? setenv(n.c_str(), v->c_str(), 1) : unsetenv(n.c_str());
 }
 
 std::vector<std::string> SwaySession::AsUser(const fs::path& program, const std::vector<std::string>& args) const {
   std::vector<std::string> command;
   if (uid_) {
-    // A test that crashes takes its session with it: the parent-death signal is set after the change of user, which
-    // would clear it.
+    // A crashing test takes its session with it: the parent-death signal is set after the change of user.
     command = {"/usr/bin/setpriv", "--reuid=" + std::to_string(*uid_), "--regid=" + std::to_string(*gid_),
                "--clear-groups", "--pdeathsig=SIGKILL", "--"};
   }

@@ -13,15 +13,11 @@ TempHome::TempHome() {
   std::string pattern = (fs::temp_directory_path() / "kvtest-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   root_ = pattern;
-  fs::create_directories(ConfigHome());
-  fs::create_directories(DataHome());
-  fs::create_directories(RuntimeDir());
+  for (const fs::path& folder : {ConfigHome(), DataHome(), RuntimeDir()}) fs::create_directories(folder);
   fs::permissions(RuntimeDir(), fs::perms::owner_all, fs::perm_options::replace);
-  setenv("HOME", root_.c_str(), 1);
-  setenv("XDG_CONFIG_HOME", ConfigHome().c_str(), 1);
-  setenv("XDG_DATA_HOME", DataHome().c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", RuntimeDir().c_str(), 1);
-  setenv("XDG_CACHE_HOME", (root_ / "cache").c_str(), 1);
+  for (const auto& [name, folder] : std::initializer_list<std::pair<const char*, fs::path>>{
+           {"HOME", root_}, {"XDG_CONFIG_HOME", ConfigHome()}, {"XDG_DATA_HOME", DataHome()},
+           {"XDG_RUNTIME_DIR", RuntimeDir()}, {"XDG_CACHE_HOME", root_ / "cache"}}) setenv(name, folder.c_str(), 1);
   unsetenv("XDG_CURRENT_DESKTOP");
 }
 
@@ -32,8 +28,7 @@ TempHome::~TempHome() {
 
 fs::path TempHome::DataFolder() const {
   fs::path folder = root_ / "datafolder";
-  fs::create_directories(folder / "Backgrounds");
-  fs::create_directories(folder / "files");
+  for (const char* sub : {"Backgrounds", "files"}) fs::create_directories(folder / sub);
   return folder;
 }
 

@@ -14,13 +14,11 @@ class TempHome {
   ~TempHome();
   TempHome(const TempHome&) = delete;
   TempHome& operator=(const TempHome&) = delete;
-
   const std::filesystem::path& Root() const { return root_; }
   std::filesystem::path ConfigHome() const { return root_ / "config"; }
   std::filesystem::path DataHome() const { return root_ / "data"; }
   std::filesystem::path RuntimeDir() const { return root_ / "runtime"; }
   std::filesystem::path StoreFile() const { return ConfigHome() / "lexora" / "registry.sqlite"; }
-
   // A data folder with empty "Backgrounds" and "files" sub-folders, made on first use.
   std::filesystem::path DataFolder() const;
 

@@ -1,7 +1,6 @@
 #pragma once
 
-// A stand-in wallpaper setter: stored as the WallpaperCommand, it records
-// every wallpaper the code under test publishes, so a test counts renders.
+// A stand-in wallpaper setter: stored as the WallpaperCommand, it records every wallpaper published, to count renders.
 
 #include <filesystem>
 
@@ -9,12 +8,9 @@ namespace kvtest {
 
 class WallpaperRecorder {
  public:
-  // Writes the recording script into `folder` and stores it as the
-  // settings' WallpaperCommand.
+  // Writes the recording script into `folder` and stores it as the WallpaperCommand.
   explicit WallpaperRecorder(const std::filesystem::path& folder);
-
-  // How many wallpapers were published so far.
-  int Published() const;
+  int Published() const;  // how many wallpapers were published so far
 
  private:
   std::filesystem::path log_;

@@ -6,13 +6,11 @@
 #include <X11/extensions/Xrandr.h>
 #include <signal.h>
 
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STB_IMAGE_WRITE_STATIC
-#include <stb_image_write.h>
-
 #include <stdexcept>
 
+#include "PictureWriters.h"
 #include "Process.h"
+#include "TempHome.h"
 
 namespace kvtest {
 namespace fs = std::filesystem;
@@ -54,16 +52,10 @@ Image Grab(::Display* display, Window window) {
   XImage* shot = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
                            static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
   if (!shot) return image;
-  image.width = attributes.width;
-  image.height = attributes.height;
-  image.rgb.resize(static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 3);
+  image = {attributes.width, attributes.height, {}};
   for (int y = 0; y < image.height; ++y) {
     for (int x = 0; x < image.width; ++x) {
-      unsigned long pixel = XGetPixel(shot, x, y);
-      size_t at = (static_cast<size_t>(y) * static_cast<size_t>(image.width) + static_cast<size_t>(x)) * 3;
-      image.rgb[at] = static_cast<std::uint8_t>((pixel >> 16) & 0xff);
-      image.rgb[at + 1] = static_cast<std::uint8_t>((pixel >> 8) & 0xff);
-      image.rgb[at + 2] = static_cast<std::uint8_t>(pixel & 0xff);
+      for (int shift : {16, 8, 0}) image.rgb.push_back(static_cast<std::uint8_t>(XGetPixel(shot, x, y) >> shift));
     }
   }
   XDestroyImage(shot);
@@ -114,27 +106,21 @@ void Xvfb::Export() const { setenv("DISPLAY", display_.c_str(), 1); }
 void Xvfb::StartWindowManager() {
   windowManager_ = std::make_unique<Child>("/usr/bin/openbox", std::vector<std::string>{"--sm-disable"},
                                           std::map<std::string, std::optional<std::string>>{{"DISPLAY", display_}});
-  // The window manager is ready once it maps a window it was asked to map: owning the screen's selection comes earlier,
-  // and a window mapped in between is left unmanaged and unmapped.
-  bool ready = WaitFor(
-      [&] {
-        return WithDisplay(display_, [](::Display* display) {
-          Atom selection = XInternAtom(display, "WM_S0", False);
-          if (XGetSelectionOwner(display, selection) == 0) return false;
-          Window probe = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
-          XMapWindow(display, probe);
-          XSync(display, False);
-          bool mapped = WaitFor(
-              [&] {
-                XWindowAttributes attributes{};
-                return XGetWindowAttributes(display, probe, &attributes) && attributes.map_state == IsViewable;
-              },
-              std::chrono::milliseconds(500));
-          XDestroyWindow(display, probe);
-          return mapped;
-        });
-      },
-      std::chrono::seconds(60));
+  // Ready once it maps a window: one mapped after it owns the selection, but before that, stays unmapped.
+  bool ready = WaitFor([&] {
+    return WithDisplay(display_, [](::Display* display) {
+      if (XGetSelectionOwner(display, XInternAtom(display, "WM_S0", False)) == 0) return false;
+      Window probe = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
+      XMapWindow(display, probe);
+      XSync(display, False);
+      bool mapped = WaitFor([&] {
+        XWindowAttributes attributes{};
+        return XGetWindowAttributes(display, probe, &attributes) && attributes.map_state == IsViewable;
+      }, std::chrono::milliseconds(500));
+      XDestroyWindow(display, probe);
+      return mapped;
+    });
+  }, std::chrono::seconds(60));
   if (!ready) throw std::runtime_error("openbox did not start on " + display_);
 }
 
@@ -179,10 +165,7 @@ bool Xvfb::HasWindow(const std::string& title) const {
 }
 
 void SavePng(const Image& image, const fs::path& file) {
-  fs::create_directories(file.parent_path());
-  if (!stbi_write_png(file.c_str(), image.width, image.height, 3, image.rgb.data(), image.width * 3)) {
-    throw std::runtime_error("cannot write " + file.string());
-  }
+  WriteFile(file, MakePng(image.width, image.height, [&](int x, int y) { return 0xFF000000u | image.Pixel(x, y); }));
 }
 
 fs::path ScreenshotDir() { return fs::path(KV_TEST_BIN_DIR).parent_path() / "tests" / "screenshots"; }

@@ -17,7 +17,6 @@ struct Image {
   int width = 0;
   int height = 0;
   std::vector<std::uint8_t> rgb;  // top row first, 3 bytes per pixel
-
   std::uint32_t Pixel(int x, int y) const {  // 0xRRGGBB
     const std::uint8_t* p = &rgb[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3];
     return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
@@ -31,42 +30,26 @@ class Xvfb {
   ~Xvfb();
   Xvfb(const Xvfb&) = delete;
   Xvfb& operator=(const Xvfb&) = delete;
-
-  // ":N", for DISPLAY.
-  const std::string& Display() const { return display_; }
-  // The server's process.
+  const std::string& Display() const { return display_; }  // ":N"
   pid_t Pid() const { return server_->Pid(); }
-  // Sets DISPLAY in this process's environment, so children inherit it.
-  void Export() const;
-
-  // Ends the server at once (SIGKILL), as a crash or a log-off would.
-  void Kill();
-
-  // Starts openbox on the display and waits until it manages the screen.
-  void StartWindowManager();
-
-  // Adds a RandR monitor as `xrandr --setmonitor` does; the first one added takes the server's output, so that the
-  // output is no monitor of its own.
+  void Export() const;  // sets DISPLAY in this process's environment, so children inherit it
+  void Kill();  // at once (SIGKILL), as a crash or a log-off would
+  void StartWindowManager();  // openbox, waited for until it manages the screen
+  // Adds a RandR monitor as `xrandr --setmonitor` does; the first one takes the server's output.
   void AddMonitor(const std::string& name, int x, int y, int width, int height, bool primary);
-
-  // The root window's pixels as a client sees them.
-  Image CaptureRoot() const;
+  Image CaptureRoot() const;  // as a client sees it
   // The pixels of the top-level window whose WM_NAME is `title`, or an empty image when there is none.
   Image CaptureWindow(const std::string& title) const;
-  // True when a top-level window titled `title` is mapped.
-  bool HasWindow(const std::string& title) const;
+  bool HasWindow(const std::string& title) const;  // a top-level window titled `title` is mapped
 
  private:
-  std::unique_ptr<Child> server_;
-  std::unique_ptr<Child> windowManager_;
+  std::unique_ptr<Child> server_, windowManager_;
   int monitorsAdded_ = 0;
   std::string display_;
 };
 
-// Saves `image` as a PNG file (for screenshots a person can look at).
+// Screenshots a person can look at, saved as PNG files under build/tests/screenshots.
 void SavePng(const Image& image, const std::filesystem::path& file);
-
-// The folder where tests leave their screenshots: build/tests/screenshots.
 std::filesystem::path ScreenshotDir();
 
 }  // namespace kvtest

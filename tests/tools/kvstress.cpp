@@ -1,16 +1,9 @@
-// kvstress: drives the store the way the two programs do, many times over,
-// so a test can run both at once as real processes.
-//
+// kvstress: drives the store the way the two programs do, many times over, so a test can run both at once.
 //   kvstress status N   writes the service status N times (as the service does)
-//   kvstress save N     saves the whole settings N times (as the settings program
-//                       does), alternating between two font lists
-//   kvstress hold S     holds the store's write lock for S seconds; prints
-//                       "holding" once it has it
-//   kvstress check F    loads the settings and checks that the font list is one
-//                       of the two whole lists; repeats until the file F exists
-//
-// Prints one line of figures; exits 1 when any write failed or a check saw a
-// mixed list.
+//   kvstress save N     saves the whole settings N times (as the settings program does), alternating two font lists
+//   kvstress hold S     holds the store's write lock for S seconds; prints "holding" once it has it
+//   kvstress check F    loads the settings, checks the font list is one of the two whole lists, until file F exists
+// Prints one line of figures; exits 1 when any write failed or a check saw a mixed list.
 
 #include <unistd.h>
 
@@ -27,8 +20,7 @@
 namespace {
 
 using Names = std::vector<std::string>;
-const Names kListA{"A1", "A2", "A3", "A4", "A5", "A6"};
-const Names kListB{"B1", "B2"};
+const Names kListA{"A1", "A2", "A3", "A4", "A5", "A6"}, kListB{"B1", "B2"};
 
 int Status(int count) {
   int failed = 0;
