@@ -50,7 +50,7 @@ TEST(ChildWork, BytesAndFailuresComeBackAndLoggedLinesAreWrittenHere) {
   EXPECT_EQ(count("a line written once"), 1u) << log;
   EXPECT_EQ(count("a line written each time"), 2u) << log;
   // The child's own failure keeps its kind and message; a short answer is a failure, a longer one is read past.
-  std::vector<unsigned char> eight(8), four(4);
+  std::vector<unsigned char> eight(8), four(4), one(1);
   Status failed = RunInChild(
       "the test work", [](ChildOutput&) -> Status { return kv::Fail(kv::ErrorCode::NotFound, "no such picture"); },
       [&](ChildInput& in) { return Receive(in, four); }, 60s);
@@ -64,7 +64,7 @@ TEST(ChildWork, BytesAndFailuresComeBackAndLoggedLinesAreWrittenHere) {
   EXPECT_NE(shorter.error().message.find("less than was expected"), std::string::npos) << shorter.error().message;
   Status longer = RunInChild(
       "the test work", [&](ChildOutput& out) { return out.Write(eight.data(), eight.size()); },
-      [&](ChildInput& in) { return Receive(in, four); }, 60s);
+      [&](ChildInput& in) { return Receive(in, one); }, 60s);
   EXPECT_TRUE(longer) << longer.error().message;
 }
 
