@@ -123,12 +123,15 @@ TEST(WaylandMonitorsTest, CompositorAnswersAreReadSafely) {
     "not an output", null
   ])";
   EXPECT_EQ(Describe(ParseSwayOutputs(sway)), " 640x480+0+0*;  640x480+640+0;  640x480+1280+0; DP-5 800x600+0+480; ");
-  // Text that is not a whole list of outputs is refused as a whole.
+  // Text that is not a whole list of outputs is refused as a whole, arrays and objects nested past any bound too.
+  std::string deep = "[";
+  for (int i = 0; i < 100000; ++i) deep += "{\"a\":";
   for (const std::string& bad : std::vector<std::string>{"", "[", "{}", "[{\"name\": \"a\"", "not json", "[1e999]", "[\"\\ud800\"]", "[] []",
                           "[{\"rect\": {\"x\": 0, \"y\": 0}, \"current_mode\": {\"width\": 40000, \"height\": 10}}]",
                           "[{\"rect\":{\"x\":-30000,\"y\":0},\"current_mode\":{\"width\":100,\"height\":100}},"
                           "{\"rect\":{\"x\":30000,\"y\":0},\"current_mode\":{\"width\":100,\"height\":100}}]",
-                          std::string(100000, '[') + std::string(100000, ']')}) {
+                          std::string(100000, '[') + std::string(100000, ']'),
+                          deep + "1" + std::string(100000, '}') + "]"}) {
     auto parsed = ParseSwayOutputs(bad);
     ASSERT_FALSE(parsed) << bad.substr(0, 80) << " gave " << Describe(parsed);
     EXPECT_EQ(parsed.error().code, ErrorCode::Corrupt);
