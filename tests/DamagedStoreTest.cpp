@@ -42,6 +42,18 @@ TEST(DamagedStore, StoreNobodyCanReadCostsOneWaitPerLoad) {
 
 // Also when the log holds a commit not yet in the file and its index is gone: the log is read, not skipped.
 TEST(DamagedStore, FullDiskIsNamedAndTheLogOnRunStillEnds) {
+  {  // a store that cannot be opened for another reason (no file descriptor left) is not called full
+    kvtest::TempHome home;
+    kvtest::StoreSettings({{"FirstTime", "1"}});
+    std::string said;
+    for (int limit = 3; limit <= 12; ++limit) {
+      std::string script =
+          "ulimit -n " + std::to_string(limit) + "; exec \"$0\" get 'software\\Lexora\\wallpaper' FirstTime";
+      said += kvtest::Run("/bin/sh", {"-c", script, (kvtest::BinDir() / "kvreg").string()}).err;
+    }
+    EXPECT_NE(said.find("cannot be opened"), std::string::npos) << said;
+    EXPECT_EQ(said.find("disk is full"), std::string::npos) << said;
+  }
   auto probe = kvtest::Run("/usr/bin/unshare", {"--user", "--map-root-user", "--mount", "true"});
   if (probe.exitCode != 0) GTEST_SKIP() << "no user namespaces here: " << probe.err;
   std::string script = R"sh(
