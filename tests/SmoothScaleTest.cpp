@@ -84,6 +84,14 @@ TEST(SmoothScale, EveryPictureLayoutScalesAlikeAndCloseToPlainFiltering) {
       }
     }
   }
+  // A black row grown into a white one: each row alike along its whole width, whichever instructions blended it.
+  kvtest::WriteFile(home.Root() / "bands.bmp", kvtest::MakeBmp(40, 2, 24, [](int, int y) { return y ? 0xFFFFFFu : 0u; }));
+  auto bands = kv::platform::LoadPicture(home.Root() / "bands.bmp", 0);
+  Bitmap grown = std::move(*Bitmap::Create(40, 7));
+  kv::render::SmoothScalePicture(grown, *bands, 0, 0, 40, 7);
+  for (int y = 0; y < 7; ++y) {
+    for (int x = 0; x < 40; ++x) ASSERT_EQ(grown.PixelAt(x, y), grown.PixelAt(39, y)) << x << ", " << y;
+  }
 }
 
 }  // namespace
