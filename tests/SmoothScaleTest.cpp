@@ -85,8 +85,9 @@ TEST(SmoothScale, EveryPictureLayoutScalesAlikeAndCloseToPlainFiltering) {
     }
   }
   // A black row grown into a white one: each row alike along its whole width, whichever instructions blended it.
-  kvtest::WriteFile(home.Root() / "bands.bmp", kvtest::MakeBmp(40, 2, 24, [](int, int y) { return y ? 0xFFFFFFu : 0u; }));
-  auto bands = kv::platform::LoadPicture(home.Root() / "bands.bmp", 0);
+  const auto bandsFile = home.Root() / "bands.bmp";
+  kvtest::WriteFile(bandsFile, kvtest::MakeBmp(40, 2, 24, [](int, int y) { return y ? 0xFFFFFFu : 0u; }));
+  auto bands = kv::platform::LoadPicture(bandsFile, 0);
   Bitmap grown = std::move(*Bitmap::Create(40, 7));
   kv::render::SmoothScalePicture(grown, *bands, 0, 0, 40, 7);
   for (int y = 0; y < 7; ++y) {
