@@ -289,6 +289,15 @@ TEST(Scripts, MissingCharactersComeFromFallbackFontsWithoutBoxes) {
   EXPECT_GT(yellow, 100) << "the face is yellow";
   const Ink face = InkOfCluster(*emoji, 3);
   EXPECT_LT(face.bottom - face.top, 70) << "scaled to the text's size";
+  // A skin tone after a letter takes the letter's font, as joiners and selectors do: no swatch in colour.
+  auto toned = Draw("ok\U0001F3FF");
+  for (int y = 0, grey = 1; y < 200 && grey; ++y) {
+    for (int x = 0; x < 900 && grey; ++x) {
+      const std::int32_t p = toned->bitmap.PixelAt(x, y);
+      grey = kv::platform::RedOf(p) == kv::platform::GreenOf(p) && kv::platform::GreenOf(p) == kv::platform::BlueOf(p);
+      EXPECT_TRUE(grey) << "a colour at " << x << ", " << y;
+    }
+  }
   // An emoji font chosen for a Latin quote measures like any font and draws its letters with another.
   auto chosen = Draw("Small steps \U0001F600", "Noto Color Emoji", 40);
   EXPECT_EQ(chosen->font->GetFontHeight(), 40);

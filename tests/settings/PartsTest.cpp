@@ -313,6 +313,10 @@ TEST(LineControl, KeepsItsPropertiesAndDrawsAnEtchedLineThatTheCaptionInterrupts
   EXPECT_EQ(restored.Label()->text(), "   Padded   ") << "exactly as saved, no blanks added";
   EXPECT_EQ(std::tuple(restored.ForeColor(), restored.BorderStyle()), std::tuple(0x123456u, -2));
   EXPECT_EQ(restored.Font(), hostFont) << "a missing font is the host's";
+  restored.InitProperties();
+  QVariantMap initial;
+  restored.WriteProperties(initial, hostFont);
+  EXPECT_EQ(initial.keys(), QStringList{"Caption"}) << "a new control's values are the defaults, left out";
   // Two lines, dark over white, from edge to edge, but under the caption.
   QColor shadow = line.palette().color(QPalette::Dark);
   line.Caption("Alignment");
