@@ -9,6 +9,7 @@
 #include "Process.h"
 #include "QuoteSelection.h"
 #include "TempHome.h"
+#include "kvplatform/base/InputFile.h"
 
 namespace {
 
@@ -126,6 +127,16 @@ TEST_F(QuoteSelection, AnOpenedFileIsScannedAndReadOnItsOwnDescriptor) {
   EXPECT_EQ(scan->lines, 3);
   EXPECT_EQ(quotes->ReadLine(3).value_or(QuoteLine{}).text, "three");
   EXPECT_EQ(quotes->ReadLine(4)->text, "") << "past the end";
+  // An opened file moved over another closes the other and reads on from its own descriptor.
+  auto first = kv::platform::InputFile::Open(home_.Root() / "moved.txt", "the first", 100);
+  auto second = kv::platform::InputFile::Open(home_.Root() / "moved.txt", "the second", 100);
+  ASSERT_TRUE(first && second);
+  auto open = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
+  const auto before = open();
+  *first = std::move(*second);
+  char text[4] = {};
+  EXPECT_EQ(std::pair(open(), first->Read(text, 3).value_or(0)), std::pair(before - 1, std::size_t{3}));
+  EXPECT_EQ(std::string(text), "one");
 }
 
 // A file is UTF-8 when every sequence in it is valid, else Windows-1252: each sequence at the edges of the ranges,
