@@ -39,9 +39,12 @@ class Client {  // a connection of the test's own, acting as a panel or a window
   Atom AtomOf(const char* name) { return XInternAtom(display_, name, False); }
   Window Root() { return DefaultRootWindow(display_); }
   Display* Get() { return display_; }
-  void Set(Window window, const char* name, std::vector<long> values, Atom type = XA_CARDINAL) {
-    XChangeProperty(display_, window, AtomOf(name), type, 32, PropModeReplace,
-                    reinterpret_cast<unsigned char*>(values.data()), static_cast<int>(values.size()));
+  void Set(Window window, const char* name, std::vector<long> values, Atom type = XA_CARDINAL, int format = 32) {
+    std::vector<short> shorts(values.begin(), values.end());
+    XChangeProperty(display_, window, AtomOf(name), type, format, PropModeReplace,
+                    format == 32 ? reinterpret_cast<unsigned char*>(values.data())
+                                 : reinterpret_cast<unsigned char*>(shorts.data()),
+                    static_cast<int>(values.size()));
     XSync(display_, False);
   }
   std::vector<long> Get(Window window, const char* name, Atom type) {
@@ -58,10 +61,10 @@ class Client {  // a connection of the test's own, acting as a panel or a window
     return values;
   }
   // A dock window with a partial strut, listed among the clients as a window manager lists it.
-  void Dock(int x, int y, unsigned w, unsigned h, std::vector<long> strut, bool mapped = true) {
+  void Dock(int x, int y, unsigned w, unsigned h, std::vector<long> strut, bool mapped = true, int format = 32) {
     Window window = XCreateSimpleWindow(display_, Root(), x, y, w, h, 0, 0, 0x404040);
     Set(window, "_NET_WM_WINDOW_TYPE", {static_cast<long>(AtomOf("_NET_WM_WINDOW_TYPE_DOCK"))}, XA_ATOM);
-    Set(window, "_NET_WM_STRUT_PARTIAL", strut);
+    Set(window, "_NET_WM_STRUT_PARTIAL", strut, XA_CARDINAL, format);
     if (mapped) XMapWindow(display_, window);
     std::vector<long> clients = Get(Root(), "_NET_CLIENT_LIST", XA_WINDOW);
     clients.push_back(static_cast<long>(window));
@@ -127,6 +130,10 @@ TEST_F(Desktop, ADockWindowsStrutIsTheTaskbarAndTheTextKeepsClearOfIt) {
   ASSERT_EQ(*Draw("Right"), 1);
   image = kvtest::ReadBmp24(output_);
   EXPECT_EQ(std::pair(image.width, image.height), std::pair(964, 768));
+  // A strut stored in 16-bit values is none: the right panel stays the taskbar.
+  panel.Dock(0, 0, 1024, 300, {0, 0, 300, 0, 0, 0, 0, 0, 0, 1023, 0, 0}, true, 16);
+  const auto taskbar = QueryScreen().taskbar;
+  EXPECT_TRUE(taskbar && taskbar->edge == kv::platform::kTaskbarRight && taskbar->rect.left == 964);
 }
 
 TEST_F(Desktop, WithoutDocksThePublishedWorkAreasTell) {
