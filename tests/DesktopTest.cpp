@@ -104,6 +104,9 @@ class Desktop : public testing::Test {
 
 TEST_F(Desktop, ADockWindowsStrutIsTheTaskbarAndTheTextKeepsClearOfIt) {
   Client panel(xvfb_.Display());
+  panel.Dock(0, 0, 1024, 25, {0, 0, 25, 0, 0, 0, 0, 0, 0, 1023, 0, 0});  // a 25-pixel panel along the top
+  const auto top = ScreenWhen([](const auto& s) { return s.taskbar.has_value(); }).taskbar;
+  EXPECT_TRUE(top && top->edge == kv::platform::kTaskbarTop && top->rect.top == 0 && top->rect.bottom == 25);
   // A 30-pixel panel along the bottom: left, right, top, bottom, then the ranges along each edge.
   panel.Dock(0, 738, 1024, 30, {0, 0, 0, 30, 0, 0, 0, 0, 0, 0, 0, 1023});
   auto screen = ScreenWhen([](const auto& s) { return s.taskbar.has_value(); });
