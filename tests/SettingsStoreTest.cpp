@@ -42,8 +42,7 @@ CResources Catalog() {
 class SettingsStore : public testing::Test {
  protected:
   void SetUp() override {
-    kvtest::WriteFile(home_.DataFolder() / "Backgrounds" / "A.bmp", "");
-    kvtest::WriteFile(home_.DataFolder() / "Backgrounds" / "B.bmp", "");
+    for (const char* name : {"A.bmp", "B.bmp"}) kvtest::WriteFile(home_.DataFolder() / "Backgrounds" / name, "");
     StoreSetting("Path", home_.DataFolder().string());
   }
   // A loaded settings object; past the first run unless the store says otherwise.
@@ -153,8 +152,7 @@ TEST_F(SettingsStore, OlderModeNamesAndFlagsConvert) {
     StoreSetting("BackgroundMode", stored);
     EXPECT_EQ(Loaded()->BackgroundMode(), loaded) << stored;
   }
-  settings->AllowViolation(true);
-  settings->UseQuotes(true);
+  settings->AllowViolation(true), settings->UseQuotes(true);
   EXPECT_TRUE(settings->AllowViolation());
   ASSERT_TRUE(settings->SaveSettings());
   EXPECT_EQ(StoredSettings({"AllowViolation", "UseQuotes"}), (Names{"1", "1"}));
@@ -227,9 +225,9 @@ TEST(Sibling, InstalledProvidesDataFolderQuotesFlagAndLanguage) {
   std::string siblingData = home.DataFolder().string();
   kvtest::WriteFile(home.DataFolder() / "Backgrounds" / "FromSibling.bmp", "");
   StoreSettings({{"Path", "/not/used/while/installed"}, {"FirstTime", "1"}, {"UseQuotes", "1"}});
-  kvtest::Store(kDataKey, "", "");
-  kvtest::Store(kSiblingKey, "LexoraPath", siblingData);
-  kvtest::Store("software\\Lexora", "LANGUAGE", "300");
+  for (auto [key, name, data] : {std::tuple{kDataKey, "", std::string()}, {kSiblingKey, "LexoraPath", siblingData},
+                                 {"software\\Lexora", "LANGUAGE", "300"}})
+    kvtest::Store(key, name, data);
   EXPECT_TRUE(Statics().IsLexoraInstalled());
   EXPECT_EQ(*Statics().GetApplicationPath(), siblingData);
   CSettings settings;

@@ -250,13 +250,9 @@ TEST_F(BadInput, SettingsThatCannotBeLoadedAreShownAsNothingAndNeverSaved) {
 TEST_F(BadInput, MissingStringTableTextLeavesItsListsEmptyAndTheRestWorking) {
   std::string_view partial =
       "113=Effects///Quotes///Font///Background///Position[0|0]\n114=Tile///Stretch///Center[0|0]\n";
-  window_ = std::make_unique<kv::settings::frmSettings>(Dialogs());
-  kv::Status loaded = window_->Load(kv::settings::StringTable::Parse(partial, "a partial table"));
+  kv::Status loaded = Open(Dialogs(), kv::settings::StringTable::Parse(partial, "a partial table"));
   ASSERT_FALSE(loaded);
   EXPECT_NE(loaded.error().message.find("124"), std::string::npos) << loaded.error().message;
-  window_->show();
-  window_->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
   EXPECT_EQ(std::tuple(List("cboVarious")->count(), List("cboBackgroundMode")->currentText(),
                        List("cboFrequency")->count()), std::tuple(5, "Stretch", 0));
   Visit(List("cboFrequency"));

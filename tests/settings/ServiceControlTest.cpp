@@ -36,8 +36,7 @@ class ServiceControl : public kvtest::SettingsWindowTest {
   void TearDown() override {
     if (pid_t pid = ServicePid(); pid > 0) kill(pid, SIGTERM);  // as a log-off ends it
     kvtest::WaitFor([] { return !WindowExists(); }, 10s);
-    unsetenv("KVILLO_TICK_MS");
-    unsetenv("DISPLAY");
+    unsetenv("KVILLO_TICK_MS"), unsetenv("DISPLAY");
     SettingsWindowTest::TearDown();
   }
 
@@ -116,13 +115,12 @@ TEST_F(ServiceControl, ApplyRestartsTheServiceWithTheNewFontColour) {
   ASSERT_TRUE(Eventually([&] { return ServicePid() > 0 && ServicePid() != first; })) << "a new process";
   // The old process has ended (a zombie waiting for its parent counts).
   EXPECT_TRUE(kvtest::WaitFor([&] { return State(first).find_first_not_of("ZX") == std::string::npos; }, 30s));
-  auto redPixels = [&] {
+  ASSERT_TRUE(Eventually([&] {
     kvtest::Image root = x.CaptureRoot();
     int red = 0;
     for (int i = 0; i < root.width * root.height; ++i) red += root.Pixel(i % root.width, i / root.width) == 0xff0000;
-    return red;
-  };
-  ASSERT_TRUE(Eventually([&] { return redPixels() > 50; })) << "the restarted service renders in the new colour";
+    return red > 50;
+  })) << "the restarted service renders in the new colour";
 }
 
 // Fills the listen queue of the socket at `path` with connections nobody accepts.
