@@ -7,7 +7,6 @@
 #include "StoreProbe.h"
 #include "TempHome.h"
 #include "frmKvillo.h"
-#include "kvshared/CStatics.h"
 #include "kvshared/Enums.h"
 
 namespace {

@@ -10,7 +10,6 @@
 #include "Process.h"
 #include "StoreProbe.h"
 #include "TempHome.h"
-#include "kvplatform/base/Paths.h"
 #include "kvplatform/store/Store.h"
 #include "kvshared/CResources.h"
 #include "kvshared/CSettings.h"

@@ -204,9 +204,8 @@ TEST(Store, ProgramsCreatingTheStoreTogetherBothGetIt) {
   kvtest::Child holder("/bin/sh", {"-c", "sleep 2 | /usr/bin/sqlite3 -cmd 'BEGIN IMMEDIATE' -cmd \"SELECT 'holding'\" \"$0\"",
                                    file.string()});
   ASSERT_TRUE(kvtest::WaitFor([&] { return holder.OutSoFar() == "holding\n"; }, 30s)) << holder.ErrSoFar();
-  auto store = Store::Open(file);
-  ASSERT_TRUE(store) << store.error().message;
-  EXPECT_TRUE((*store)->CreateKey(kKey));
+  auto store = OpenOrDie(file);
+  EXPECT_TRUE(store && store->CreateKey(kKey));
   unsetenv("KVILLO_STORE_TIMEOUT_MS");
 }
 
@@ -253,9 +252,8 @@ TEST(Store, DamagedStoreAndItsLogAreNeverWritten) {
   // An empty file holds nothing to lose and becomes the store.
   kvtest::WriteFile(file, "");
   fs::remove(Log(file));
-  auto store = Store::Open(file);
-  ASSERT_TRUE(store) << store.error().message;
-  EXPECT_TRUE((*store)->CreateKey(kKey));
+  auto store = OpenOrDie(file);
+  EXPECT_TRUE(store && store->CreateKey(kKey));
 }
 
 TEST(Store, ForeignDatabasesAreLeftAloneAndEarlierStoresKept) {

@@ -85,7 +85,6 @@ TEST_F(Pickers, AltShortcutsAndColourDialogsChangeASwatchUnlessItWouldMatchTheOt
   EXPECT_FALSE(WithModal([&] { QTest::keyPress(KeyTarget(), Qt::Key_C, Qt::AltModifier); }, close));
   // Alt+B opens the background colour's dialog from another page, on its own colour; cancelled, it changes nothing.
   ReleaseKey(Qt::Key_B, Qt::AltModifier);
-  ASSERT_EQ(offeredColors_.size(), 3u);
   EXPECT_EQ(offeredColors_, std::vector<QColor>(3, QColor(0, 0, 0))) << "every dialog opened on the swatch's colour";
   EXPECT_FALSE(ApplyEnabled());
   answers_.push_back(QColor(0, 0, 128));

@@ -13,6 +13,7 @@
 #include "WallpaperRecorder.h"
 #include "SettingsFixture.h"
 #include "Xvfb.h"
+#include "kvplatform/process/Autostart.h"
 #include "kvplatform/process/ServiceWindow.h"
 
 namespace {
@@ -198,12 +199,10 @@ TEST_F(ServiceControl, TheStartAtLogOnFollowsTheBoxOnApply) {
   EXPECT_FALSE(fs::exists(entry));
   Button("cmdApply")->click();
   ASSERT_TRUE(fs::exists(entry));
-  std::string text = kvtest::ReadFile(entry);
-  std::string exec = text.substr(text.find("Exec=") + 5);
-  exec = exec.substr(0, exec.find('\n'));
-  EXPECT_TRUE(exec.ends_with("/Kvillo /boot")) << exec;
-  std::string program = exec.substr(0, exec.size() - std::string(" /boot").size());
-  EXPECT_EQ(access(program.c_str(), X_OK), 0) << "the entry starts the service that lies beside the settings program";
+  auto command = kv::platform::ReadAutostartEntry("Kvillo").value_or(std::nullopt).value_or(std::vector<std::string>{});
+  ASSERT_EQ(command.size(), 2u) << kvtest::ReadFile(entry);
+  EXPECT_TRUE(command[0].ends_with("/Kvillo") && command[1] == "/boot") << kvtest::ReadFile(entry);
+  EXPECT_EQ(access(command[0].c_str(), X_OK), 0) << "the entry starts the service that lies beside the settings program";
   auto written = fs::last_write_time(entry);
   Pick(List("cboFrequency"), 3);
   Button("cmdApply")->click();
