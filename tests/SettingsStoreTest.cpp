@@ -118,12 +118,11 @@ TEST_F(SettingsStore, NewerSettingsAreStoredOnlyOnceChosenAndKeepUnknownValues) 
   EXPECT_EQ(StoredSettings({"SelectedEffects0", "QuoteMonitors"}), (Names{"(none)", "(none)"}))
       << "neither the load nor a save stores a list nobody ticked, or the default";
   ASSERT_TRUE(settings->SetSelectedEffects({"Shadow", "Sparkle"}));
-  settings->QuoteMonitors("each");
-  ASSERT_TRUE(settings->SaveSettings());
-  EXPECT_EQ(StoredSetting("QuoteMonitors"), "each");
-  settings->QuoteMonitors("primary");
-  ASSERT_TRUE(settings->SaveSettings());
-  EXPECT_EQ(StoredSetting("QuoteMonitors"), "primary") << "once stored, going back to the default is stored too";
+  for (const char* monitors : {"each", "primary"}) {  // once stored, going back to the default is stored too
+    settings->QuoteMonitors(monitors);
+    ASSERT_TRUE(settings->SaveSettings());
+    EXPECT_EQ(StoredSetting("QuoteMonitors"), monitors);
+  }
   StoreSetting("QuoteMonitors", "largest");
   auto again = Loaded();
   EXPECT_EQ(Effects(*again), (Names{"Shadow", "Sparkle"}));
