@@ -33,9 +33,13 @@ std::string ReadFd(int fd) { return ReadFile("/proc/self/fd/" + std::to_string(f
 
 ProcessResult Run(const fs::path& program, const std::vector<std::string>& args, const Env& env,
                   std::chrono::milliseconds timeout) {
-  auto outcome = kv::platform::RunCommand(WithEnv(program, args, env), timeout);
-  if (!outcome) throw std::runtime_error(outcome.error().message);
-  return *outcome;
+  // Not RunCommand: that keeps only the first 64 KiB of the output, and screenshots come through it.
+  Child child(program, args, env);
+  if (auto result = child.Wait(timeout)) return *result;
+  kill(-child.Pid(), SIGKILL);
+  ProcessResult result = child.Wait(std::chrono::seconds(5)).value_or(ProcessResult{});
+  result.timedOut = true;
+  return result;
 }
 
 Child::Child(const fs::path& program, const std::vector<std::string>& args, const Env& env)

@@ -23,7 +23,7 @@ using ProcessResult = kv::platform::CommandOutcome;
 using Env = std::map<std::string, std::optional<std::string>>;
 
 // Runs `program` with `args` in the current environment changed by `env`, waits at most `timeout`, and answers its
-// exit status and output. A process still running at the timeout is killed with everything it started.
+// exit status and all its output. A process still running at the timeout is killed with everything it started.
 ProcessResult Run(const std::filesystem::path& program, const std::vector<std::string>& args, const Env& env = {},
                   std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
