@@ -48,8 +48,7 @@ std::string BitmapFont(const std::string& family) {
                    be(2, 2) + be(0, 2) + be(0, 2)},
       {"hhea", be(0x10000, 4) + be(800, 2) + be(0xFF38, 2) + be(0, 2) + be(1000, 2) + std::string(6, '\0') + be(1, 2) +
                    std::string(14, '\0') + be(0, 2) + be(2, 2)},
-      {"hmtx", be(1000, 2) + be(0, 2) + be(1000, 2) + be(0, 2)},
-      {"maxp", be(0x5000, 4) + be(2, 2)},
+      {"hmtx", be(1000, 2) + be(0, 2) + be(1000, 2) + be(0, 2)}, {"maxp", be(0x5000, 4) + be(2, 2)},
       {"name", be(0, 2) + be(1, 2) + be(18, 2) + be(3, 2) + be(1, 2) + be(0x409, 2) + be(1, 2) +
                    be(static_cast<std::uint32_t>(name16.size()), 2) + be(0, 2) + name16},
   };
