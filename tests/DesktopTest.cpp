@@ -252,15 +252,10 @@ TEST(HeadlessMonitors, KvilloScreenListsMonitorsAndRefusesBadLists) {
 }
 
 TEST(AssembledScreen, MonitorsSitAtTheirPlacesThePrimaryOverAMirrorAndGapsInTheBackground) {
-  auto plain = [](int width, int height, std::int32_t color) {
-    auto bitmap = kv::platform::Bitmap::Create(width, height);
-    bitmap->Fill(color);
-    return std::move(*bitmap);
-  };
   std::vector<kv::platform::Bitmap> parts;
-  parts.push_back(plain(100, 80, 0x0000FF));  // the primary, 10 pixels short of its monitor (a panel)
-  parts.push_back(plain(100, 90, 0x00FF00));  // a mirror of it
-  parts.push_back(plain(50, 40, 0xFF0000));   // further right and down, a little left of the origin
+  parts.push_back(kvtest::PlainBitmap(100, 80, 0x0000FF));  // the primary, 10 pixels short of its monitor (a panel)
+  parts.push_back(kvtest::PlainBitmap(100, 90, 0x00FF00));  // a mirror of it
+  parts.push_back(kvtest::PlainBitmap(50, 40, 0xFF0000));   // further right and down, a little left of the origin
   std::vector<Monitor> monitors{
       {"A", {0, 0, 100, 90}, true, {}}, {"B", {0, 0, 100, 90}, false, {}}, {"C", {-20, 100, 30, 140}, false, {}}};
   auto whole = kv::render::AssembleScreen(monitors, parts, 0x333333);
@@ -271,7 +266,7 @@ TEST(AssembledScreen, MonitorsSitAtTheirPlacesThePrimaryOverAMirrorAndGapsInTheB
   EXPECT_EQ(whole->PixelAt(0, 120), 0xFF0000);
   EXPECT_EQ(whole->PixelAt(100, 120), 0x333333) << "a gap";
   monitors.push_back({"far", {32700, 0, 32800, 10}, false, std::nullopt});
-  parts.push_back(plain(100, 10, 0));
+  parts.push_back(kvtest::PlainBitmap(100, 10, 0));
   EXPECT_FALSE(kv::render::AssembleScreen(monitors, parts, 0)) << "a screen too wide for a bitmap is refused";
 }
 
