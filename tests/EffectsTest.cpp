@@ -44,7 +44,8 @@ TEST(TextEffects, ShadowOutlineAndBoxPaintAroundTheGlyphInTheOppositeTone) {
   // and corner radius are 5.
   const auto paint = [](Effects chosen) {
     Bitmap bitmap = Painted(120, 90, [](int, int) { return kGrey; });
-    PaintTextEffects(bitmap, Squares(bitmap, {{40, 30}}, 20, 30), kWhite, chosen);
+    // Ink below the line at the left edge (a mark of the next line) leaves the line's box as it is.
+    PaintTextEffects(bitmap, Squares(bitmap, {{40, 30}, {0, 50}}, 20, 30), kWhite, chosen);
     return bitmap;
   };
   EXPECT_EQ(kv::render::OppositeTone(kWhite), kBlack);
@@ -63,6 +64,7 @@ TEST(TextEffects, ShadowOutlineAndBoxPaintAroundTheGlyphInTheOppositeTone) {
       // Black at 60 % over grey 128 inside the padding.
       {box, 36, 40, 51, 51, "the padding"}, {box, 64, 49, 51, 51, "its far corner"}, {box, 34, 40, 128, 128, "past it"},
       {box, 35, 25, 128, 128, "the rounded corner"}, {box, 40, 25, 51, 51, "beside the corner"},
+      {box, 66, 40, 128, 128, "past its right"},
   };
   for (const Probe& probe : probes) {
     const int grey = Grey(paint(probe.chosen), probe.x, probe.y);

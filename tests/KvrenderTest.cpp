@@ -191,11 +191,12 @@ TEST_F(Kvrender, AKeptFontAnswerFollowsFontsInstalledRemovedAndReconfigured) {
   const fs::path fonts = home_.Root() / "fonts", config = home_.Root() / "fonts.conf";
   const fs::path system = "/usr/share/fonts/truetype";
   fs::create_directories(fonts);
+  fs::create_directories(home_.Root() / "out");  // not beside the configuration, whose folder's changes count
   fs::copy_file(system / "dejavu" / "DejaVuSans.ttf", fonts / "DejaVuSans.ttf");
   FontConfig(config, fonts);
   auto standIn = [&] {  // whether the run warned that DejaVu Sans stands in for the face asked for
     ProcessResult result = Run({"--font", "Liberation Sans", "--quote", "Kept", "--effects", "", "--output",
-                                (home_.Root() / "out.bmp").string()}, {{"FONTCONFIG_FILE", config.string()}});
+                                (home_.Root() / "out" / "out.bmp").string()}, {{"FONTCONFIG_FILE", config.string()}});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     const bool warned = result.err.find("\"DejaVu Sans\" is used instead") != std::string::npos;
     EXPECT_TRUE(warned || result.err.empty()) << result.err;
@@ -206,8 +207,15 @@ TEST_F(Kvrender, AKeptFontAnswerFollowsFontsInstalledRemovedAndReconfigured) {
   while (!fs::exists(home_.Root() / "cache" / "kvillo" / "font-matches") && std::chrono::steady_clock::now() < deadline) {
     EXPECT_TRUE(standIn());
   }
-  ASSERT_TRUE(fs::exists(home_.Root() / "cache" / "kvillo" / "font-matches"));
+  const fs::path kept = home_.Root() / "cache" / "kvillo" / "font-matches";
+  ASSERT_TRUE(fs::exists(kept));
   EXPECT_TRUE(standIn()) << "the kept answer keeps its warning";
+  const std::string answers = kvtest::ReadFile(kept);
+  const std::size_t warned = answers.find("\t1\tDejaVu Sans\n");
+  ASSERT_NE(warned, std::string::npos) << answers;
+  kvtest::WriteFile(kept, std::string(answers).replace(warned, 2, "\t0"));
+  EXPECT_FALSE(standIn()) << "the kept answer is the one used, here edited to no stand-in";
+  kvtest::WriteFile(kept, answers);
   fs::copy_file(system / "liberation" / "LiberationSans-Regular.ttf", fonts / "LiberationSans-Regular.ttf");
   EXPECT_FALSE(standIn()) << "a font installed";
   EXPECT_FALSE(standIn());

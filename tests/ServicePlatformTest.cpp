@@ -18,6 +18,7 @@
 #include "kvplatform/display/MessageBox.h"
 #include "kvplatform/process/Autostart.h"
 #include "kvplatform/process/EventLoop.h"
+#include "kvplatform/process/InstanceLock.h"
 #include "kvplatform/process/LocalTime.h"
 #include "kvplatform/process/Process.h"
 #include "kvplatform/process/ServiceWindow.h"
@@ -180,6 +181,27 @@ TEST(MessageBox, EndsCleanlyWhenItsDisplayGoes) {
   if (!ended) kill(child, SIGKILL);
   ASSERT_TRUE(ended);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "no crash and no exit from inside Xlib: " << status;
+}
+
+TEST(InstanceLock, ALockWhoseFileWasRemovedIsReclaimedUnlessAnotherHolderCameFirst) {
+  kvtest::TempHome home;
+  const fs::path file = home.Root() / "service.lock";
+  auto first = InstanceLock::TryAcquire(file);
+  ASSERT_TRUE(first && *first);
+  fs::remove(file);
+  EXPECT_FALSE((*first)->StillInPlace());
+  {
+    auto other = InstanceLock::TryAcquire(file);
+    ASSERT_TRUE(other && *other) << "a removed lock no longer keeps a second holder out";
+    auto reclaimed = (*first)->Reclaim();
+    ASSERT_TRUE(reclaimed);
+    EXPECT_FALSE(*reclaimed) << "the other holder keeps the lock";
+  }
+  fs::remove(file);
+  auto reclaimed = (*first)->Reclaim();
+  ASSERT_TRUE(reclaimed && *reclaimed);
+  EXPECT_TRUE((*first)->StillInPlace());
+  EXPECT_EQ(kvtest::ReadFile(file), std::to_string(getpid()) + "\n");
 }
 
 }  // namespace

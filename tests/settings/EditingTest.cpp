@@ -4,8 +4,11 @@
 #include <QAbstractItemView>
 #include <QGroupBox>
 #include <QScrollBar>
+#include <QStyleOptionFrame>
 #include <QWheelEvent>
 
+#include "EditingRules.h"
+#include "FontPreview.h"
 #include "SettingsFixture.h"
 #include "kvplatform/base/Paths.h"
 
@@ -200,6 +203,7 @@ TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
     Button("cmdOK")->click();
     EXPECT_EQ(StoredSetting("FontSize"), size);
   }
+  for (const char* outside : {"0", "71", "400"}) EXPECT_EQ(kv::settings::FontSizeItemForSetting(outside), -1) << outside;
 }
 
 TEST_F(BadInput, AStoreThatIsNoDatabaseOpensWithDefaultsAndRefusesToSave) {
@@ -281,6 +285,32 @@ TEST_F(BadInput, NamesWithOddCharactersArrivePerByteAsTheFilesAreNamed) {
   EXPECT_EQ(sorted(StoredList("SelectedBackgrounds")), sorted(names)) << "saved byte for byte, so the service finds them";
   OpenCleanly();
   EXPECT_EQ(Checked(CheckList("lstBackGrounds")).size(), names.size()) << "and checked again";
+}
+
+// A sample exactly as tall as the box's text room is drawn at its own size; one pixel less and it is drawn smaller.
+TEST(FontPreview, ASampleThatFitsExactlyKeepsItsSize) {
+  struct Sample : kv::settings::FontPreview {
+    using FontPreview::FontPreview;
+    qreal RoomHeight() const {  // the contents of the frame less a pixel of margin above and below
+      QStyleOptionFrame panel;
+      initStyleOption(&panel);
+      return style()->subElementRect(QStyle::SE_LineEditContents, &panel, this).height() - 2;
+    }
+  };
+  Sample sample("aAbByYzZ");
+  QFont font("DejaVu Sans");
+  font.setPixelSize(128);  // a line of the face is 2 384 / 2 048 of the size: 149 pixels
+  sample.setFont(font);
+  const QFontMetricsF metrics(font);
+  const qreal tall = std::max(metrics.height(), metrics.boundingRect(sample.text()).height());
+  ASSERT_EQ(tall, 149);
+  sample.resize(1500, 200);
+  sample.show();  // so that each resize reaches the sample at once
+  sample.resize(1500, 200 + static_cast<int>(tall - sample.RoomHeight()));
+  ASSERT_EQ(sample.RoomHeight(), tall);
+  EXPECT_EQ(sample.DrawingFont(), font);
+  sample.resize(1500, sample.height() - 1);
+  EXPECT_LT(QFontInfo(sample.DrawingFont()).pixelSize(), 128);
 }
 
 }  // namespace

@@ -187,4 +187,16 @@ TEST(PreviewPick, KeepsItsRandomChoicesWhileTheSettingsStayRandomAndDrawsTheRest
   EXPECT_LT(zeros, 20);
 }
 
+TEST(PreviewRender, AScreenFarWiderThanTallGivesAPictureOnePixelHigh) {
+  kvtest::TempHome home;
+  kvtest::WriteFile(home.DataFolder() / "files" / "A.txt", "a\n");
+  kv::service::SettingsSnapshot settings;
+  std::tie(settings.SelectedFonts, settings.SelectedQuotesFiles, settings.FontSize) = std::tuple("DejaVu Sans", "A", "8");
+  std::tie(settings.TopMargin, settings.BottomMargin, settings.LeftMargin, settings.RightMargin) = std::tuple(0, 0, 0, 0);
+  const kv::settings::PreviewRequest request{settings, home.DataFolder().string(), {6400, 30, {}}, {}, 100};
+  const kv::settings::PreviewResult result = kv::settings::RenderPreview(request, [] { return false; });
+  ASSERT_EQ(result.Outcome, kv::settings::PreviewResult::Kind::Picture) << result.Message.toStdString();
+  EXPECT_EQ(result.Picture.size(), QSize(100, 1));
+}
+
 }  // namespace
