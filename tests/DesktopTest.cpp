@@ -118,13 +118,9 @@ TEST_F(Desktop, ADockWindowsStrutIsTheTaskbarAndTheTextKeepsClearOfIt) {
   ASSERT_EQ(*Draw("Keep clear of the panel", 1), 1);
   kvtest::Image image = kvtest::ReadBmp24(output_);
   EXPECT_EQ(std::pair(image.width, image.height), std::pair(1024, 738));
-  int lowestInk = -1;
-  for (int y = 0; y < image.height; ++y) {
-    for (int x = 0; x < image.width; ++x) {
-      std::uint32_t pixel = image.Pixel(x, y);
-      if ((pixel & 0xFF) > 0x60 || ((pixel >> 16) & 0xFF) > 0x90) lowestInk = y;  // brighter than the sky
-    }
-  }
+  const int lowestInk = image.InkWhere([](std::uint32_t pixel) {  // brighter than the sky
+    return (pixel & 0xFF) > 0x60 || ((pixel >> 16) & 0xFF) > 0x90;
+  }).bottom;
   EXPECT_GT(lowestInk, 738 - 30 - 32 - 5) << "the text sits just above the moved edge";
   EXPECT_LT(lowestInk, 738 - 30) << "and clear of the band the panel covers";
   // A wider panel on the right wins: the largest reservation is the taskbar.

@@ -44,10 +44,8 @@ TEST(WaylandMonitorsTest, KvrenderMakesAWallpaperPerSwayOutputAndOutputsAreTheir
     SCOPED_TRACE(name);
     kvtest::Image own = kvtest::ReadBmp24(folder / ("Kvillo-" + std::string(name) + ".bmp"));
     ASSERT_EQ(std::pair(own.width, own.height), std::pair(width, height));
-    long white = 0;  // the white quote is on the focused output alone: the sample background has no white
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) white += own.Pixel(x, y) == 0xFFFFFF;
-    }
+    // The white quote is on the focused output alone: the sample background has no white.
+    const long white = own.InkWhere([](std::uint32_t pixel) { return pixel == 0xFFFFFF; }).count;
     EXPECT_EQ(white > 100, x0 == 0) << white << " white pixels";
     EXPECT_EQ(own.Pixel(width / 2, height / 2), whole.Pixel(x0 + width / 2, height / 2));
     // Once swaybg has loaded the picture the output shows exactly the file's pixels.
