@@ -66,10 +66,7 @@ struct Files {
   fs::path root = home.Root();
 };
 
-const Files& TheFiles() {
-  static Files files;
-  return files;
-}
+const Files& TheFiles() { static Files files; return files; }
 
 // Whether the picture shows the photo, within `tolerance` per channel: a
 // figure for a decode that went wrong would mean nothing.

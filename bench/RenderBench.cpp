@@ -38,10 +38,7 @@ struct Home {
   std::string output = (home.Root() / "Kvillo.bmp").string();
 };
 
-Home& TheHome() {
-  static Home home;
-  return home;
-}
+Home& TheHome() { static Home home; return home; }
 
 fs::path Sample(const std::string& name) { return kvtest::BinDir() / "Backgrounds" / (name + ".bmp"); }
 
