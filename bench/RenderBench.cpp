@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "TempHome.h"
 #include "kvplatform/image/Bitmap.h"
 #include "kvplatform/image/BitmapFile.h"
 #include "kvplatform/text/Font.h"
@@ -30,30 +31,16 @@ const std::string kQuote =
 // A private home: the benchmark never touches the user's settings or wallpaper.
 struct Home {
   Home() {
-    std::string pattern = (fs::temp_directory_path() / "kvbench-XXXXXX").string();
-    root = mkdtemp(pattern.data());
-    setenv("HOME", root.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
     unsetenv("DISPLAY");
-    unsetenv("XDG_CURRENT_DESKTOP");
     setenv("KVILLO_SCREEN", "1920x1080", 1);
-    output = (root / "Kvillo.bmp").string();
   }
-  ~Home() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
-  fs::path root;
-  std::string output;
+  kvtest::TempHome home;
+  std::string output = (home.Root() / "Kvillo.bmp").string();
 };
 
-Home& TheHome() {
-  static Home home;
-  return home;
-}
+Home& TheHome() { static Home home; return home; }
 
-fs::path Sample(const std::string& name) { return fs::path(KV_BENCH_BIN_DIR) / "Backgrounds" / (name + ".bmp"); }
+fs::path Sample(const std::string& name) { return kvtest::BinDir() / "Backgrounds" / (name + ".bmp"); }
 
 void Render(benchmark::State& state, const std::string& background, std::int32_t mode, const std::string& quote,
             const kv::render::Effects& effects = {}) {
@@ -71,32 +58,10 @@ void Render(benchmark::State& state, const std::string& background, std::int32_t
   state.counters["fitted"] = fitted;
 }
 
-// Stretched 1280 x 720 picture (the sample "Aurora"), two lines at 40 px.
-void BM_RenderStretched(benchmark::State& state) { Render(state, "Aurora", 1, kQuote); }
-// The same with every effect on: what the effects add.
-void BM_RenderStretchedAllEffects(benchmark::State& state) {
-  Render(state, "Aurora", 1, kQuote, {.Shadow = true, .Outline = true, .Box = true, .Contrast = true, .Smooth = true});
-}
-// Every effect but smoothing: what the effects around the text add.
-void BM_RenderStretchedTextEffects(benchmark::State& state) {
-  Render(state, "Aurora", 1, kQuote, {.Shadow = true, .Outline = true, .Box = true, .Contrast = true});
-}
-// Tiled 100 x 100 picture (the sample "Weave").
-void BM_RenderTiled(benchmark::State& state) { Render(state, "Weave", 0, kQuote); }
-// Centred 1024 x 768 picture (the sample "Dune Evening") on the colour.
-void BM_RenderCentred(benchmark::State& state) { Render(state, "Dune Evening", 2, kQuote); }
-// The same in several scripts: shaping, right-to-left order and fallback
-// fonts for Arabic, Chinese and an emoji.
-void BM_RenderManyScripts(benchmark::State& state) {
-  Render(state, "Aurora", 1,
-         "Every morning \u0643\u0644 \u0635\u0628\u0627\u062D \u0628\u062F\u0627\u064A\u0629 "
-         "\u6BCF\u5929\u65E9\u4E0A \U0001F600 is a new beginning.");
-}
-// A failed attempt: a quote of 4 000 characters at 40 px has too many lines.
-void BM_RenderDoesNotFit(benchmark::State& state) {
-  std::string longQuote;
-  while (longQuote.size() < 4000) longQuote += kQuote + " ";
-  Render(state, "Aurora", 1, longQuote);
+std::string LongQuote() {  // 4 000 characters: too many lines at 40 px
+  std::string quote;
+  while (quote.size() < 4000) quote += kQuote + " ";
+  return quote;
 }
 
 // The parts.
@@ -107,23 +72,19 @@ void BM_PartFreshBitmapPainted(benchmark::State& state) {
     benchmark::DoNotOptimize(bitmap->Pixels());
   }
 }
+// With the automatic decoder (argument 0) and the general one (1).
 void BM_PartLoadPicture(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(kv::platform::LoadBmpPicture(Sample("Aurora")));
+  const auto decoder = state.range(0) ? kv::platform::BmpDecoder::General : kv::platform::BmpDecoder::Automatic;
+  for (auto _ : state) benchmark::DoNotOptimize(kv::platform::LoadBmpPicture(Sample("Aurora"), decoder));
 }
-void BM_PartLoadPictureGeneralDecoder(benchmark::State& state) {
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(kv::platform::LoadBmpPicture(Sample("Aurora"), kv::platform::BmpDecoder::General));
-  }
-}
+// Nearest neighbour (argument 0) and smoothed (1).
 void BM_PartStretchIntoWarmBitmap(benchmark::State& state) {
   auto picture = kv::platform::LoadBmpPicture(Sample("Aurora"));
   auto bitmap = kv::platform::Bitmap::Create(1920, 1080);
-  for (auto _ : state) kv::platform::StretchPicture(*bitmap, *picture);
-}
-void BM_PartSmoothStretchIntoWarmBitmap(benchmark::State& state) {
-  auto picture = kv::platform::LoadBmpPicture(Sample("Aurora"));
-  auto bitmap = kv::platform::Bitmap::Create(1920, 1080);
-  for (auto _ : state) kv::render::SmoothScalePicture(*bitmap, *picture, 0, 0, 1920, 1080);
+  for (auto _ : state) {
+    state.range(0) ? kv::render::SmoothScalePicture(*bitmap, *picture, 0, 0, 1920, 1080)
+                   : kv::platform::StretchPicture(*bitmap, *picture);
+  }
 }
 // The effects around the text alone, as the renders above paint them: the
 // laid-out quote over the stretched picture in a warm bitmap.
@@ -167,19 +128,26 @@ void BM_PartSaveBitmapFile(benchmark::State& state) {
 }
 
 #define KV_BENCH(name) BENCHMARK(name)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true)
+#define KV_RENDER(name, ...) \
+  BENCHMARK_CAPTURE(Render, name, __VA_ARGS__)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(1)
 
-KV_BENCH(BM_RenderStretched);
-KV_BENCH(BM_RenderStretchedAllEffects);
-KV_BENCH(BM_RenderStretchedTextEffects);
-KV_BENCH(BM_RenderTiled);
-KV_BENCH(BM_RenderCentred);
-KV_BENCH(BM_RenderManyScripts);
-KV_BENCH(BM_RenderDoesNotFit);
+// Stretched 1280 x 720 picture (the sample "Aurora"), two lines at 40 px; with every effect on, and every effect but
+// smoothing (what the effects around the text add).
+KV_RENDER(Stretched, "Aurora", 1, kQuote);
+KV_RENDER(StretchedAllEffects, "Aurora", 1, kQuote,
+          {.Shadow = true, .Outline = true, .Box = true, .Contrast = true, .Smooth = true});
+KV_RENDER(StretchedTextEffects, "Aurora", 1, kQuote, {.Shadow = true, .Outline = true, .Box = true, .Contrast = true});
+// Tiled 100 x 100 picture (the sample "Weave"); centred 1024 x 768 picture (the sample "Dune Evening") on the colour.
+KV_RENDER(Tiled, "Weave", 0, kQuote);
+KV_RENDER(Centred, "Dune Evening", 2, kQuote);
+// Several scripts: shaping, right-to-left order and fallback fonts for Arabic, Chinese and an emoji.
+KV_RENDER(ManyScripts, "Aurora", 1,
+          "Every morning \u0643\u0644 \u0635\u0628\u0627\u062D \u0628\u062F\u0627\u064A\u0629 "
+          "\u6BCF\u5929\u65E9\u4E0A \U0001F600 is a new beginning.");
+KV_RENDER(DoesNotFit, "Aurora", 1, LongQuote());  // a failed attempt
 KV_BENCH(BM_PartFreshBitmapPainted);
-KV_BENCH(BM_PartLoadPicture);
-KV_BENCH(BM_PartLoadPictureGeneralDecoder);
-KV_BENCH(BM_PartStretchIntoWarmBitmap);
-KV_BENCH(BM_PartSmoothStretchIntoWarmBitmap);
+KV_BENCH(BM_PartLoadPicture)->Arg(0)->Arg(1);
+KV_BENCH(BM_PartStretchIntoWarmBitmap)->Arg(0)->Arg(1);
 KV_BENCH(BM_PartTextEffects);
 KV_BENCH(BM_PartOpenFont);
 KV_BENCH(BM_PartSaveBitmapFile);

@@ -15,6 +15,7 @@
 
 #include "CheckList.h"
 #include "PreviewRender.h"
+#include "TempHome.h"
 #include "frmSettings.h"
 
 namespace {
@@ -56,27 +57,9 @@ void CollectCheckMarks(benchmark::State& state) {
 }
 BENCHMARK(CollectCheckMarks)->Arg(800)->Unit(benchmark::kMicrosecond);
 
-// The window on a store of its own, in a fresh temporary home.
-class Home {
- public:
-  Home() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kvbench-XXXXXX").string();
-    root_ = mkdtemp(pattern.data());
-    for (const char* name : {"config", "data", "runtime"}) std::filesystem::create_directories(root_ / name);
-    std::filesystem::permissions(root_ / "runtime", std::filesystem::perms::owner_all);
-    setenv("HOME", root_.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (root_ / "runtime").c_str(), 1);
-  }
-  ~Home() { std::filesystem::remove_all(root_); }
-
- private:
-  std::filesystem::path root_;
-};
-
+// The window on a store of its own, in a fresh temporary home (kvtest::TempHome).
 void OpenWindow(benchmark::State& state) {
-  Home home;
+  kvtest::TempHome home;
   for (auto _ : state) {
     kv::settings::frmSettings window;
     benchmark::DoNotOptimize(window.Load().has_value());
@@ -85,7 +68,7 @@ void OpenWindow(benchmark::State& state) {
 BENCHMARK(OpenWindow)->Unit(benchmark::kMillisecond);
 
 void MoveFontHighlight(benchmark::State& state) {
-  Home home;
+  kvtest::TempHome home;
   kv::settings::frmSettings window;
   (void)window.Load();
   auto* fonts = window.findChild<QListWidget*>(QStringLiteral("lstFont"));
@@ -107,7 +90,7 @@ BENCHMARK(MoveFontHighlight)->Arg(800)->Unit(benchmark::kMicrosecond);
 // read): the goal is well under the 200 ms the pane waits for changes to rest.
 void RenderPreview(benchmark::State& state) {
   kv::settings::PreviewRequest request;
-  request.DataFolder = KV_BENCH_BIN_DIR;
+  request.DataFolder = kvtest::BinDir().string();
   request.Screen = {1920, 1080, std::nullopt};
   request.Settings.SelectedBackgrounds = "Aurora";
   request.Settings.SelectedFonts = "Arial";

@@ -118,13 +118,9 @@ TEST_F(Desktop, ADockWindowsStrutIsTheTaskbarAndTheTextKeepsClearOfIt) {
   ASSERT_EQ(*Draw("Keep clear of the panel", 1), 1);
   kvtest::Image image = kvtest::ReadBmp24(output_);
   EXPECT_EQ(std::pair(image.width, image.height), std::pair(1024, 738));
-  int lowestInk = -1;
-  for (int y = 0; y < image.height; ++y) {
-    for (int x = 0; x < image.width; ++x) {
-      std::uint32_t pixel = image.Pixel(x, y);
-      if ((pixel & 0xFF) > 0x60 || ((pixel >> 16) & 0xFF) > 0x90) lowestInk = y;  // brighter than the sky
-    }
-  }
+  const int lowestInk = image.InkWhere([](std::uint32_t pixel) {  // brighter than the sky
+    return (pixel & 0xFF) > 0x60 || ((pixel >> 16) & 0xFF) > 0x90;
+  }).bottom;
   EXPECT_GT(lowestInk, 738 - 30 - 32 - 5) << "the text sits just above the moved edge";
   EXPECT_LT(lowestInk, 738 - 30) << "and clear of the band the panel covers";
   // A wider panel on the right wins: the largest reservation is the taskbar.
@@ -252,15 +248,10 @@ TEST(HeadlessMonitors, KvilloScreenListsMonitorsAndRefusesBadLists) {
 }
 
 TEST(AssembledScreen, MonitorsSitAtTheirPlacesThePrimaryOverAMirrorAndGapsInTheBackground) {
-  auto plain = [](int width, int height, std::int32_t color) {
-    auto bitmap = kv::platform::Bitmap::Create(width, height);
-    bitmap->Fill(color);
-    return std::move(*bitmap);
-  };
   std::vector<kv::platform::Bitmap> parts;
-  parts.push_back(plain(100, 80, 0x0000FF));  // the primary, 10 pixels short of its monitor (a panel)
-  parts.push_back(plain(100, 90, 0x00FF00));  // a mirror of it
-  parts.push_back(plain(50, 40, 0xFF0000));   // further right and down, a little left of the origin
+  parts.push_back(kvtest::PlainBitmap(100, 80, 0x0000FF));  // the primary, 10 pixels short of its monitor (a panel)
+  parts.push_back(kvtest::PlainBitmap(100, 90, 0x00FF00));  // a mirror of it
+  parts.push_back(kvtest::PlainBitmap(50, 40, 0xFF0000));   // further right and down, a little left of the origin
   std::vector<Monitor> monitors{
       {"A", {0, 0, 100, 90}, true, {}}, {"B", {0, 0, 100, 90}, false, {}}, {"C", {-20, 100, 30, 140}, false, {}}};
   auto whole = kv::render::AssembleScreen(monitors, parts, 0x333333);
@@ -271,23 +262,12 @@ TEST(AssembledScreen, MonitorsSitAtTheirPlacesThePrimaryOverAMirrorAndGapsInTheB
   EXPECT_EQ(whole->PixelAt(0, 120), 0xFF0000);
   EXPECT_EQ(whole->PixelAt(100, 120), 0x333333) << "a gap";
   monitors.push_back({"far", {32700, 0, 32800, 10}, false, std::nullopt});
-  parts.push_back(plain(100, 10, 0));
+  parts.push_back(kvtest::PlainBitmap(100, 10, 0));
   EXPECT_FALSE(kv::render::AssembleScreen(monitors, parts, 0)) << "a screen too wide for a bitmap is refused";
 }
 
 constexpr std::int32_t kBackground = 0x00402010;        // 0x00BBGGRR
 constexpr std::uint32_t kBackgroundOnScreen = 0x102040;  // 0xRRGGBB
-
-// Settings with a short quote at the bottom of the screen on a plain background, and its quotes file.
-kv::service::SettingsSnapshot ShortQuoteSettings(const kvtest::TempHome& home) {
-  kvtest::StoreSetting("Path", home.DataFolder().string());
-  kvtest::StoreSetting("FirstTime", "1");
-  kvtest::WriteFile(home.DataFolder() / "files" / "Short.txt", "Wholly here\n");
-  return {.BackgroundColor = kBackground, .FontColor = 0xFFFFFF, .FontSize = "28", .HAlign = 2, .VAlign = 1,
-          .TopMargin = 0, .BottomMargin = 0, .LeftMargin = 5, .RightMargin = 5, .SelectedBackgrounds = "",
-          .SelectedFonts = "DejaVu Sans", .SelectedQuotesFiles = "Short",
-          .WallpaperFile = (home.Root() / "Kvillo.bmp").string(), .Effects = {}};
-}
 
 void Update(const kv::service::SettingsSnapshot& snapshot) {
   kv::service::CycleOutcome outcome = kv::service::UpdateWallpaper(
@@ -305,28 +285,28 @@ int Ink(const kvtest::Image& image, kv::platform::ScreenRect rect) {
   return ink;
 }
 
-// Two RandR monitors of different sizes, the second in the server's order primary, and a panel on the first.
-class TwoMonitors : public testing::Test {
- protected:
-  static constexpr kv::platform::ScreenRect kLeft{0, 0, 640, 480}, kRight{640, 0, 1600, 720};
-  static constexpr int kPanel = 40;  // at the bottom of the left monitor
-  void SetUp() override {
-    xvfb_.Export();
-    unsetenv("KVILLO_SCREEN");
-    snapshot_ = ShortQuoteSettings(home_);
-    xvfb_.AddMonitor("Left", kLeft.left, kLeft.top, kLeft.right - kLeft.left, kLeft.bottom - kLeft.top, false);
-    xvfb_.AddMonitor("Right", kRight.left, kRight.top, kRight.right - kRight.left, kRight.bottom - kRight.top, true);
-    panel_.emplace(xvfb_.Display());
-    const long strut = 900 - kLeft.bottom + kPanel;  // struts count from the root window's edges: its bottom is 900
-    panel_->Dock(0, kLeft.bottom - kPanel, 640, kPanel, {0, 0, 0, strut, 0, 0, 0, 0, 0, 0, 0, 639}, false);
-  }
-  kvtest::TempHome home_;
-  kvtest::Xvfb xvfb_{1600, 900};
-  std::optional<Client> panel_;
-  kv::service::SettingsSnapshot snapshot_;
-};
-
-TEST_F(TwoMonitors, TheQuoteLiesWhollyOnThePrimaryAndEveryMonitorKeepsClearOfItsPanel) {
+// Two RandR monitors of different sizes, the second in the server's order primary, and a panel on the first; a short
+// quote at the bottom of the screen on a plain background.
+TEST(TwoMonitors, TheQuoteLiesWhollyOnThePrimaryAndEveryMonitorKeepsClearOfItsPanel) {
+  constexpr kv::platform::ScreenRect kLeft{0, 0, 640, 480}, kRight{640, 0, 1600, 720};
+  constexpr int kPanel = 40;  // at the bottom of the left monitor
+  kvtest::TempHome home;
+  kvtest::Xvfb xvfb{1600, 900};
+  xvfb.Export();
+  unsetenv("KVILLO_SCREEN");
+  kvtest::StoreSetting("Path", home.DataFolder().string());
+  kvtest::StoreSetting("FirstTime", "1");
+  kvtest::WriteFile(home.DataFolder() / "files" / "Short.txt", "Wholly here\n");
+  kv::service::SettingsSnapshot snapshot{
+      .BackgroundColor = kBackground, .FontColor = 0xFFFFFF, .FontSize = "28", .HAlign = 2, .VAlign = 1,
+      .TopMargin = 0, .BottomMargin = 0, .LeftMargin = 5, .RightMargin = 5, .SelectedBackgrounds = "",
+      .SelectedFonts = "DejaVu Sans", .SelectedQuotesFiles = "Short",
+      .WallpaperFile = (home.Root() / "Kvillo.bmp").string(), .Effects = {}};
+  xvfb.AddMonitor("Left", kLeft.left, kLeft.top, kLeft.right - kLeft.left, kLeft.bottom - kLeft.top, false);
+  xvfb.AddMonitor("Right", kRight.left, kRight.top, kRight.right - kRight.left, kRight.bottom - kRight.top, true);
+  Client panel(xvfb.Display());
+  const long strut = 900 - kLeft.bottom + kPanel;  // struts count from the root window's edges: its bottom is 900
+  panel.Dock(0, kLeft.bottom - kPanel, 640, kPanel, {0, 0, 0, strut, 0, 0, 0, 0, 0, 0, 0, 639}, false);
   std::vector<Monitor> monitors = QueryMonitors();
   ASSERT_EQ(monitors.size(), 2u);
   EXPECT_TRUE(monitors[0].name == "Right" && monitors[0].primary) << "the primary comes first";
@@ -336,9 +316,9 @@ TEST_F(TwoMonitors, TheQuoteLiesWhollyOnThePrimaryAndEveryMonitorKeepsClearOfIts
   EXPECT_EQ(monitors[1].taskbar->edge, kv::platform::kTaskbarBottom);
   EXPECT_EQ(monitors[1].taskbar->rect.top, kLeft.bottom - kPanel);
   EXPECT_EQ(monitors[1].taskbar->rect.right, kLeft.right);
-  Update(snapshot_);
-  kvtest::Image root = xvfb_.CaptureRoot();
-  kvtest::Image file = kvtest::ReadBmp24(snapshot_.WallpaperFile);
+  Update(snapshot);
+  kvtest::Image root = xvfb.CaptureRoot();
+  kvtest::Image file = kvtest::ReadBmp24(snapshot.WallpaperFile);
   ASSERT_EQ(std::pair(file.width, file.height), std::pair(1600, 720)) << "down to the lowest monitor's edge";
   EXPECT_EQ(file.Pixel(1000, 650), root.Pixel(1000, 650)) << "the root window shows the file from its origin";
   int onPrimary = Ink(root, kRight);
@@ -347,15 +327,15 @@ TEST_F(TwoMonitors, TheQuoteLiesWhollyOnThePrimaryAndEveryMonitorKeepsClearOfIts
   EXPECT_EQ(Ink(root, {kRight.left, kRight.bottom - 60, kRight.right, kRight.bottom}), onPrimary)
       << "bottom-aligned with a stored margin of 0, the quote ends at the primary's edge";
   // A quote on every monitor: each its own, the left one above its panel.
-  snapshot_.QuoteOnEachMonitor = true;
-  Update(snapshot_);
-  root = xvfb_.CaptureRoot();
+  snapshot.QuoteOnEachMonitor = true;
+  Update(snapshot);
+  root = xvfb.CaptureRoot();
   EXPECT_GT(Ink(root, kRight), 200);
   EXPECT_GT(Ink(root, kLeft), 200) << "the left monitor has its quote too";
   EXPECT_EQ(Ink(root, {kLeft.left, kLeft.bottom - kPanel, kLeft.right, kLeft.bottom}), 0)
       << "nothing is drawn under the left monitor's panel";
   EXPECT_EQ(Ink(root, {kLeft.left, kLeft.bottom, kLeft.right, kRight.bottom}), 0) << "the gap below is background";
-  EXPECT_FALSE(fs::exists(home_.Root() / "Kvillo-Left.bmp")) << "plain X needs no file per monitor";
+  EXPECT_FALSE(fs::exists(home.Root() / "Kvillo-Left.bmp")) << "plain X needs no file per monitor";
 }
 
 }  // namespace

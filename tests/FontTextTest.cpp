@@ -126,6 +126,10 @@ TEST(Font, SizesAreCellHeightsAndEveryFaceSizeAndCodeMeasures) {
   EXPECT_GT(extreme->GetFontHeight(), 1'000'000'000) << "no magnitude overflows";
   auto drawn = extreme->PaintCharacter('A', &bitmap, 0, 0);
   EXPECT_TRUE(!drawn && drawn.error().code == kv::ErrorCode::InvalidArgument) << "too large to draw fails, no crash";
+  for (double emPixels : {65535.0, 65535.5}) {  // the largest em the renderer can size, and past it
+    auto face = kv::platform::Font::OpenFile("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 0, emPixels);
+    EXPECT_EQ(face && face->Draw(bitmap, ' ', 0, 0, 0), emPixels == 65535.0) << emPixels;
+  }
   // Codes beyond the table are measured on demand, once.
   auto font = MakeFont(bitmap, "DejaVu Sans", 40);
   const std::int32_t euro = font->GetCharacterWidth(0x20AC);

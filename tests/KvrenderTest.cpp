@@ -48,8 +48,7 @@ std::string BitmapFont(const std::string& family) {
                    be(2, 2) + be(0, 2) + be(0, 2)},
       {"hhea", be(0x10000, 4) + be(800, 2) + be(0xFF38, 2) + be(0, 2) + be(1000, 2) + std::string(6, '\0') + be(1, 2) +
                    std::string(14, '\0') + be(0, 2) + be(2, 2)},
-      {"hmtx", be(1000, 2) + be(0, 2) + be(1000, 2) + be(0, 2)},
-      {"maxp", be(0x5000, 4) + be(2, 2)},
+      {"hmtx", be(1000, 2) + be(0, 2) + be(1000, 2) + be(0, 2)}, {"maxp", be(0x5000, 4) + be(2, 2)},
       {"name", be(0, 2) + be(1, 2) + be(18, 2) + be(3, 2) + be(1, 2) + be(0x409, 2) + be(1, 2) +
                    be(static_cast<std::uint32_t>(name16.size()), 2) + be(0, 2) + name16},
   };
@@ -121,13 +120,8 @@ TEST_F(Kvrender, OptionsOverrideTheStoredSettingsAndAStoredZeroMarginIsZero) {
   };
   kvtest::Image image = draw({"--font-color", "255", "--effects", ""});
   EXPECT_EQ(image.Pixel(639, 399), 0x0000FFu) << "the background colour 0x00FF0000 is blue";
-  int top = 400, left = 640;
-  for (int y = 0; y < image.height; ++y) {
-    for (int x = 0; x < image.width; ++x) {
-      if (image.Pixel(x, y) >> 16 > 0xA0) top = std::min(top, y), left = std::min(left, x);
-    }
-  }
-  EXPECT_TRUE(top < 12 && left < 6) << "red text at the very top left: a stored 0 is no margin, not a random one";
+  const auto red = image.InkWhere([](std::uint32_t pixel) { return pixel >> 16 > 0xA0; });
+  EXPECT_TRUE(red.top < 12 && red.left < 6) << "red text at the top left: a stored 0 is no margin, not a random one";
   EXPECT_FALSE(fs::exists(DefaultOutput()));
   auto darkestOf = [](const kvtest::Image& drawn) {
     std::uint32_t blue = 255;
@@ -239,13 +233,8 @@ TEST_F(Kvrender, ABitmapFontTakesTheStrikeNearestTheCellAskedFor) {
                                 "--output", out.string()}, {{"FONTCONFIG_FILE", config.string()}});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const kvtest::Image image = kvtest::ReadBmp24(out);
-    int top = image.height, bottom = -1;
-    for (int y = 0; y < image.height; ++y) {
-      for (int x = 0; x < image.width; ++x) {
-        if (image.Pixel(x, y) != 0) top = std::min(top, y), bottom = std::max(bottom, y);
-      }
-    }
-    EXPECT_EQ(bottom - top + 1, strike) << "the ink of the A at size " << size;
+    const auto a = image.InkWhere([](std::uint32_t pixel) { return pixel != 0; });
+    EXPECT_EQ(a.bottom - a.top + 1, strike) << "the ink of the A at size " << size;
   }
 }
 

@@ -30,10 +30,7 @@ class FakeText : public kv::render::LayoutModel {
 };
 
 struct Margins { std::int32_t top = 0, bottom = 0, left = 0, right = 0; };
-struct At {
-  size_t index;
-  std::int32_t x, y;  // x -1: no X written
-};
+struct At { size_t index; std::int32_t x, y; };  // x -1: no X written
 struct Case {
   const char* name;
   std::string text;

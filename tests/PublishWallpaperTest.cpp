@@ -115,8 +115,7 @@ TEST_F(Publish, EachDesktopGetsItsOwnCommands) {
     ASSERT_TRUE(PublishOnce());
     EXPECT_EQ(Recorded(), (std::vector<Args>{{"gsettings", "set", schema, "picture-uri", Uri(file_)},
                                              {"gsettings", "set", schema, "picture-uri-dark", Uri(file_)},
-                                             {"gsettings", "set", schema, "picture-options", "centered"}}))
-        << desktop;
+                                             {"gsettings", "set", schema, "picture-options", "centered"}})) << desktop;
   }
   SetEnv("XDG_CURRENT_DESKTOP", "MATE");
   ASSERT_TRUE(PublishOnce());

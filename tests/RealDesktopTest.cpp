@@ -43,9 +43,7 @@ class RealDesktop : public testing::Test {
     file_ = folder_ / "Kvillo.bmp";
   }
   kv::Status Publish(std::int32_t color) {  // a 200 x 100 picture of one colour, published as the service does
-    auto bitmap = kv::platform::Bitmap::Create(200, 100);
-    bitmap->Fill(color);
-    return kv::service::PublishWallpaper(*bitmap, file_.string());
+    return kv::service::PublishWallpaper(kvtest::PlainBitmap(200, 100, color), file_.string());
   }
   // True once the middle of the screen shows `color` and a corner does not: the picture is shown centred and unscaled.
   bool ShowsCentred(std::uint32_t color, std::chrono::milliseconds timeout) {
@@ -136,12 +134,8 @@ TEST_F(RealDesktop, XfceShowsEachMonitorItsOwnPictureByConnector) {
   const std::string primary = "/backdrop/screen0/monitorscreen/workspace0/";
   const std::string left = "/backdrop/screen0/monitorLeft/workspace0/";
   auto xfdesktop = StartXfdesktop(primary);
-  auto picture = [](int width, int height, std::int32_t color) {
-    auto bitmap = kv::platform::Bitmap::Create(width, height);
-    bitmap->Fill(color);
-    return std::move(*bitmap);
-  };
-  kv::platform::Bitmap whole = picture(1024, 500, 0), red = picture(624, 500, kRed), blue = picture(400, 300, kBlue);
+  kv::platform::Bitmap whole = kvtest::PlainBitmap(1024, 500, 0), red = kvtest::PlainBitmap(624, 500, kRed),
+                       blue = kvtest::PlainBitmap(400, 300, kBlue);
   kv::platform::Monitor first{"screen", {400, 0, 1024, 500}, true, {}}, second{"Left", {0, 0, 400, 300}, false, {}};
   ASSERT_TRUE(kv::service::PublishMonitorWallpapers(whole, file_.string(), {{first, &red}, {second, &blue}}));
   EXPECT_NE(Xfconf(primary + "last-image").out.find((folder_ / "Kvillo-screen-a.bmp").string()), std::string::npos);

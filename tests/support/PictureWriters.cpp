@@ -77,31 +77,47 @@ std::string MakeWebp(int width, int height, const RgbaFunction& pixel) {
 std::string MakeGif(int width, int height, const std::vector<std::uint32_t>& colours,
                     const std::function<int(int x, int y)>& index, int transparent) {
   auto u16 = [](int v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; };
-  std::string out = "GIF89a" + u16(width) + u16(height) + std::string("\x81\x00\x00", 3);  // 4-entry global table
-  for (std::size_t i = 0; i < 4; ++i) {
+  int bits = 2;  // the smallest code size a GIF may state
+  while ((std::size_t{1} << bits) < colours.size()) ++bits;
+  std::string out = "GIF89a" + u16(width) + u16(height) + static_cast<char>(0x80 | (bits - 1)) + std::string(2, '\0');
+  for (std::size_t i = 0; i < (std::size_t{1} << bits); ++i) {
     std::uint32_t c = i < colours.size() ? colours[i] : 0;
     out += {static_cast<char>(c >> 16), static_cast<char>(c >> 8), static_cast<char>(c)};
   }
   if (transparent >= 0) out += std::string("\x21\xF9\x04\x01\x00\x00", 6) + static_cast<char>(transparent) + '\0';
-  out += '\x2C' + u16(0) + u16(0) + u16(width) + u16(height) + '\0';
-  // 3-bit codes: a clear code before every two pixels keeps the decoder's table from growing into wider codes.
+  out += '\x2C' + u16(0) + u16(0) + u16(width) + u16(height) + '\0' + static_cast<char>(bits);
+  // LZW as a photo saver writes it: codes widen as the table grows, and a full table of 4096 is cleared.
+  const int clear = 1 << bits, first = clear + 2;
+  std::vector<std::int16_t> table(std::size_t{4096} << bits, -1);  // (prefix, index) -> code
   std::string data;
-  std::uint32_t bits = 0;
-  int count = 0, written = 0;
-  auto put = [&](std::uint32_t code) {
-    bits |= code << count;
-    count += 3;
-    while (count >= 8) data += static_cast<char>(bits & 0xFF), bits >>= 8, count -= 8;
+  std::uint32_t pending = 0;
+  int count = 0, codeWidth = bits + 1, next = first, prefix = -1;
+  auto put = [&](int code) {
+    pending |= static_cast<std::uint32_t>(code) << count;
+    count += codeWidth;
+    while (count >= 8) data += static_cast<char>(pending & 0xFF), pending >>= 8, count -= 8;
   };
+  put(clear);
   for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x, ++written) {
-      if (written % 2 == 0) put(4);
-      put(static_cast<std::uint32_t>(index(x, y)));
+    for (int x = 0; x < width; ++x) {
+      const int k = index(x, y);
+      std::int16_t* entry =
+          prefix < 0 ? nullptr : &table[(static_cast<std::size_t>(prefix) << bits) + static_cast<std::size_t>(k)];
+      if (!entry || *entry >= 0) {
+        prefix = entry ? *entry : k;
+        continue;
+      }
+      put(prefix);
+      *entry = static_cast<std::int16_t>(next++);
+      // The decoder adds its entry one code later, so it widens its codes one entry past the width's reach.
+      if (next == (1 << codeWidth) + 1 && codeWidth < 12) ++codeWidth;
+      if (next == 4096) put(clear), std::fill(table.begin(), table.end(), -1), codeWidth = bits + 1, next = first;
+      prefix = k;
     }
   }
-  put(5);
-  if (count > 0) data += static_cast<char>(bits & 0xFF);
-  out += '\x02';
+  put(prefix);
+  put(clear + 1);
+  if (count > 0) data += static_cast<char>(pending & 0xFF);
   for (std::size_t at = 0; at < data.size(); at += 255) {
     std::string block = data.substr(at, 255);
     out += static_cast<char>(block.size()) + block;

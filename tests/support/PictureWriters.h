@@ -26,7 +26,8 @@ enum class JpegKind {
 std::string MakeJpegOfKind(int width, int height, const RgbaFunction& pixel, JpegKind kind);
 // Lossless, alpha kept.
 std::string MakeWebp(int width, int height, const RgbaFunction& pixel);
-// A GIF of up to 4 colours (0xRRGGBB); `index` picks each pixel's; `transparent` >= 0 makes that index transparent.
+// A GIF of up to 256 colours (0xRRGGBB), LZW-compressed as a photo saver does; `index` picks each pixel's colour;
+// `transparent` >= 0 makes that index transparent.
 std::string MakeGif(int width, int height, const std::vector<std::uint32_t>& colours,
                     const std::function<int(int x, int y)>& index, int transparent = -1);
 // The JPEG with an Exif block stating `orientation` (1..8) after its start mark, in either byte order.

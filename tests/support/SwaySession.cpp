@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include <regex>
-#include <sstream>
 #include <stdexcept>
 
 #include "TempHome.h"
+#include "kvplatform/image/Picture.h"
 
 namespace kvtest {
 namespace fs = std::filesystem;
@@ -32,20 +32,6 @@ std::vector<std::string> OutputNamesIn(const std::string& json) {
   std::vector<std::string> names;
   for (std::sregex_iterator it(json.begin(), json.end(), kName), end; it != end; ++it) names.push_back((*it)[1]);
   return names;
-}
-
-// A binary PPM ("P6", 8 bits per channel), as grim writes it.
-Image ReadPpm(const std::string& bytes) {
-  std::istringstream in(bytes);
-  std::string magic;
-  int maxValue = 0;
-  Image image;
-  in >> magic >> image.width >> image.height >> maxValue;
-  in.get();
-  if (magic != "P6" || image.width <= 0 || image.height <= 0 || maxValue != 255) return {};
-  image.rgb.resize(static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * 3);
-  if (!in.read(reinterpret_cast<char*>(image.rgb.data()), static_cast<std::streamsize>(image.rgb.size()))) return {};
-  return image;
 }
 
 }  // namespace
@@ -165,8 +151,18 @@ void SwaySession::Pause() const { kill(sway_->Pid(), SIGSTOP); }
 void SwaySession::Resume() const { kill(sway_->Pid(), SIGCONT); }
 
 Image SwaySession::Screenshot(const std::string& output) const {
-  auto outcome = Run("/usr/bin/grim", {"-t", "ppm", "-o", output, "-"});
-  return outcome.exitCode == 0 ? ReadPpm(outcome.out) : Image{};
+  const fs::path file = runtimeDir_ / "screenshot.png";  // written as the session's user, in its folder
+  fs::remove(file);
+  auto picture = Run("/usr/bin/grim", {"-t", "png", "-o", output, file.string()}).exitCode == 0
+                     ? kv::platform::LoadPicture(file, 0) : kv::Fail("no screenshot");
+  Image image{picture ? picture->Width() : 0, picture ? picture->Height() : 0, {}};
+  for (int y = 0; y < image.height; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      const kv::platform::ColorRef c = picture->PixelAt(x, y);
+      image.rgb.insert(image.rgb.end(), {kv::platform::RedOf(c), kv::platform::GreenOf(c), kv::platform::BlueOf(c)});
+    }
+  }
+  return image;
 }
 
 }  // namespace kvtest

@@ -6,6 +6,7 @@
 #include <X11/extensions/Xrandr.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "PictureWriters.h"
@@ -162,6 +163,18 @@ bool Xvfb::HasWindow(const std::string& title) const {
     XWindowAttributes attributes{};
     return XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
   });
+}
+
+Image::Ink Image::InkWhere(const std::function<bool(std::uint32_t)>& ink) const {
+  Ink found;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      if (!ink(Pixel(x, y))) continue;
+      ++found.count, found.left = std::min(found.left, x), found.right = std::max(found.right, x);
+      found.top = std::min(found.top, y), found.bottom = std::max(found.bottom, y);
+    }
+  }
+  return found;
 }
 
 void SavePng(const Image& image, const fs::path& file) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ struct Image {
     const std::uint8_t* p = &rgb[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3];
     return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
   }
+  // How many pixels `ink` picks (given 0xRRGGBB), and the box holding them (inclusive; left > right when none).
+  struct Ink { long count = 0; int left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1; };
+  Ink InkWhere(const std::function<bool(std::uint32_t)>& ink) const;
 };
 
 class Xvfb {
