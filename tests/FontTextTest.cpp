@@ -285,7 +285,9 @@ TEST(Scripts, MissingCharactersComeFromFallbackFontsWithoutBoxes) {
   auto emoji = Draw("ok \U0001F600");
   using kv::platform::RedOf, kv::platform::GreenOf, kv::platform::BlueOf;
   int yellow = 0;
-  for (auto [p, pixels] : InkOf(emoji->bitmap).colours) yellow += RedOf(p) > 180 && GreenOf(p) > 120 && BlueOf(p) < 90 ? pixels : 0;
+  for (auto [p, pixels] : InkOf(emoji->bitmap).colours) {
+    yellow += RedOf(p) > 180 && GreenOf(p) > 120 && BlueOf(p) < 90 ? pixels : 0;
+  }
   EXPECT_GT(yellow, 100) << "the face is yellow";
   const Ink face = InkOfCluster(*emoji, 3);
   EXPECT_LT(face.bottom - face.top, 70) << "scaled to the text's size";
