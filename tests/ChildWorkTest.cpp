@@ -39,8 +39,7 @@ TEST(ChildWork, BytesComeBackAndLoggedLinesAreWrittenHereAndOnceOnlyOnce) {
     EXPECT_EQ(got, sent);
   }
   std::string log = testing::internal::GetCapturedStderr();
-  auto count = [&](const std::string& line) {
-    std::size_t n = 0;
+  auto count = [&](const std::string& line, std::size_t n = 0) {
     for (auto at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++n;
     return n;
   };

@@ -13,7 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Env = std::map<std::string, std::optional<std::string>>;
+using kvtest::Env;
 
 const Env kHeadless{{"DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "640x400"}, {"KVILLO_TICK_MS", "100"}};
 
@@ -121,13 +121,13 @@ TEST(CrashSafety, KilledPublishesNeverTearTheWallpaper) {
   fs::path folder = home.DataHome() / "kvillo", wallpaper = folder / "Kvillo.bmp";
   const Env env{{"DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "1280x720"}};
   const std::string quotes[2] = {"The old wallpaper.", "The new wallpaper."};
-  auto args = [&](int i) {
-    return std::vector<std::string>{"--quote", quotes[i], "--background", "Aurora", "--font", "DejaVu Sans"};
+  auto args = [&](int i, const fs::path& output = {}) {
+    std::vector<std::string> list{"--quote", quotes[i], "--background", "Aurora", "--font", "DejaVu Sans"};
+    if (!output.empty()) list.insert(list.end(), {"--output", output.string()});
+    return list;
   };
   auto render = [&](int i, const fs::path& output) {
-    auto withOutput = args(i);
-    withOutput.insert(withOutput.end(), {"--output", output.string()});
-    return kvtest::Run(kvtest::BinDir() / "kvrender", withOutput, env, 30s).exitCode;
+    return kvtest::Run(kvtest::BinDir() / "kvrender", args(i, output), env, 30s).exitCode;
   };
   std::string pictures[2];  // the two whole pictures the file may hold
   for (int i = 0; i < 2; ++i) {

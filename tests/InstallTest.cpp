@@ -21,8 +21,7 @@ TEST(Install, PerUserInstallWorksWithoutRoot) {
   ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
   std::istringstream manifest(kvtest::ReadFile(fs::path(KV_TEST_BUILD_DIR) / "install_manifest.txt"));
   size_t files = 0;
-  for (std::string line; std::getline(manifest, line); ++files)
-    EXPECT_TRUE(line.starts_with(prefix.string() + "/")) << line;
+  for (std::string line; std::getline(manifest, line); ++files) EXPECT_TRUE(line.starts_with(prefix.string() + "/")) << line;
   EXPECT_GE(files, KV_TEST_WITH_SETTINGS ? 15u : 12u);
   fs::path folder = prefix / "lib" / "kvillo";
   std::vector<std::string> programs{"Kvillo", "kvreg", "kvrender", "kvctl"};
@@ -41,14 +40,13 @@ TEST(Install, PerUserInstallWorksWithoutRoot) {
     for (const char* action : {"next\n", "pause\n", "resume\n"})
       EXPECT_NE(text.find("Exec=\"" + (folder / "kvctl").string() + "\" " + action), std::string::npos) << text;
     auto valid = kvtest::Run("/usr/bin/desktop-file-validate", {entry.string()});
-    EXPECT_EQ(valid.exitCode, 0) << valid.out << valid.err;
-    EXPECT_EQ(valid.out + valid.err, "") << "the entry has no warnings either";
+    EXPECT_EQ(std::to_string(valid.exitCode) + ":" + valid.out + valid.err, "0:") << "valid, and without warnings";
     EXPECT_TRUE(fs::exists(prefix / "share" / "icons" / "hicolor" / "scalable" / "apps" / "KvSettings.svg"));
   }
   auto rendered = kvtest::Run(prefix / "bin" / "kvrender", {"--quote", "Installed and working."},
                               {{"DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "320x200"}}, 60s);
-  EXPECT_EQ(rendered.exitCode, 0) << rendered.err;
-  EXPECT_EQ(rendered.out, (home.DataHome() / "kvillo" / "Kvillo.bmp").string() + "\n");
+  EXPECT_EQ(std::to_string(rendered.exitCode) + ":" + rendered.out, "0:" + (home.DataHome() / "kvillo/Kvillo.bmp").string() + "\n")
+      << rendered.err;
   EXPECT_EQ(kvtest::StoredSetting("Path"), folder.string());
   EXPECT_EQ(kvtest::StoredSetting("SelectedBackgrounds0"), "Aurora") << "the first run selected the installed pictures";
 }

@@ -62,8 +62,7 @@ TEST(Kvctl, RendersWithoutAServiceThenStartsAndControlsOneForItsUserAlone) {
     EXPECT_EQ(parsed.exitCode, 0) << "not JSON: " << status.out << parsed.err;
     return parsed.out;
   };
-  auto next = ctl({"next"});
-  EXPECT_EQ(next.exitCode, 0) << next.err;
+  EXPECT_EQ(ctl({"next"}).Describe(), "ended with exit status 0");
   EXPECT_EQ(recorder.Published(), 1);
   EXPECT_TRUE(fs::exists(home.DataHome() / "kvillo" / "Kvillo.bmp"));
   EXPECT_FALSE(windowExists()) << "a render of its own leaves no service behind";
@@ -81,12 +80,10 @@ TEST(Kvctl, RendersWithoutAServiceThenStartsAndControlsOneForItsUserAlone) {
       << "the service stores what its wallpaper shows";
   EXPECT_EQ(ctl({"start"}).exitCode, 1) << "one is running already";
   for (int i = 3; i <= 4; ++i) {
-    next = ctl({"next"});
-    EXPECT_EQ(next.exitCode, 0) << next.err;
+    EXPECT_EQ(ctl({"next"}).Describe(), "ended with exit status 0");
     EXPECT_EQ(recorder.Published(), i) << "answered only after the new wallpaper was published";
   }
-  EXPECT_EQ(StoredSetting("LastBackground"), "Weave");
-  EXPECT_EQ(StoredSetting("LastFont"), "DejaVu Sans");
+  EXPECT_EQ(kvtest::StoredSettings({"LastBackground", "LastFont"}), (std::vector<std::string>{"Weave", "DejaVu Sans"}));
   std::string running = jsonStatus();
   EXPECT_TRUE(running.starts_with("Running|20")) << running << ": the state and the next update's date";
   EXPECT_NE(running.find("|Weave|DejaVu Sans"), std::string::npos) << running;
@@ -113,8 +110,7 @@ TEST(Kvctl, RendersWithoutAServiceThenStartsAndControlsOneForItsUserAlone) {
   EXPECT_EQ(StoredSetting("ServiceStatus"), "Running");
   EXPECT_EQ(ctl({"next"}).exitCode, 0);
   EXPECT_EQ(recorder.Published(), 5);
-  auto stop = ctl({"stop"});
-  EXPECT_EQ(stop.exitCode, 0) << stop.err;
+  EXPECT_EQ(ctl({"stop"}).Describe(), "ended with exit status 0");
   EXPECT_EQ(StoredSetting("ServiceStatus"), "Stopped") << "written before the answer";
   EXPECT_TRUE(kvtest::WaitFor([&] { return !windowExists(); }, 60s)) << "the service ends on kvctl stop";
 }

@@ -72,29 +72,28 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
   ASSERT_EQ(packed.exitCode, 0) << packed.out << packed.err;
   fs::path deb = work / ("kvillo_" KV_TEST_VERSION "_amd64.deb");
   ASSERT_TRUE(fs::exists(deb)) << "the package's file name: " << packed.out;
-  auto fields = [&](std::vector<std::string> names) {
-    names.insert(names.begin(), {"-f", deb.string()});
-    auto shown = kvtest::Run("/usr/bin/dpkg-deb", names, {}, 120s);
-    EXPECT_EQ(shown.exitCode, 0) << shown.err;
-    return shown.out;
+  // Runs a tool that must succeed; answers what it printed.
+  auto tool = [](const std::string& program, const std::vector<std::string>& args) {
+    auto run = kvtest::Run("/usr/bin/" + program, args, {}, 300s);
+    EXPECT_EQ(run.exitCode, 0) << program << ": " << run.out << run.err;
+    return run.out;
   };
-  EXPECT_EQ(fields({"Package", "Version", "Architecture"}),
+  EXPECT_EQ(tool("dpkg-deb", {"-f", deb.string(), "Package", "Version", "Architecture"}),
             "Package: kvillo\nVersion: " KV_TEST_VERSION "\nArchitecture: amd64\n");
   // The dependencies are the linked libraries at dpkg-shlibdeps' versions; our own library comes with the package.
-  std::string depends = fields({"Depends"});
+  std::string depends = tool("dpkg-deb", {"-f", deb.string(), "Depends"});
   std::vector<const char*> libraries{"libc6 (>= ", "libsqlite3-0 (>= ", "libfreetype6 (>= ", "libstdc++6 (>= "};
   if (KV_TEST_WITH_SETTINGS) libraries.push_back("libqt6widgets6 (>= ");
   for (const char* library : libraries) EXPECT_NE(depends.find(library), std::string::npos) << library << " in " << depends;
   EXPECT_EQ(depends.find("kvshared"), std::string::npos) << depends;
   // Exactly the installation, owned by root, with Debian's modes, the links in /usr/bin into the program folder.
-  auto listed = kvtest::Run("/usr/bin/dpkg-deb", {"-c", deb.string()}, {}, 120s);
-  ASSERT_EQ(listed.exitCode, 0) << listed.err;
-  std::map<std::string, Entry> contents = Contents(listed.out);
+  std::string listing = tool("dpkg-deb", {"-c", deb.string()});
+  std::map<std::string, Entry> contents = Contents(listing);
   std::set<std::string> paths;
   for (const auto& [path, entry] : contents) paths.insert(path);
   std::vector<std::string> programs{"Kvillo", "kvreg", "kvrender", "kvctl"};
   if (KV_TEST_WITH_SETTINGS) programs.push_back("KvSettings");
-  EXPECT_EQ(paths, ExpectedFiles(programs)) << listed.out;
+  EXPECT_EQ(paths, ExpectedFiles(programs)) << listing;
   for (const auto& [path, entry] : contents) {
     EXPECT_EQ(entry.owner, "root/root") << path;
     bool program = path.starts_with("/usr/lib/kvillo/") && std::ranges::count(programs, path.substr(16)) != 0;
@@ -106,30 +105,21 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
     }
   }
   // Warnings included; cpack's ldconfig call for our private library is needless but harmless.
-  auto linted = kvtest::Run("/usr/bin/lintian",
-                            {"--fail-on", "error,warning", "--suppress-tags", "maintscript-calls-ldconfig", deb.string()},
-                            {}, 300s);
-  EXPECT_EQ(linted.exitCode, 0) << linted.out << linted.err;
-  fs::path root = home.Root() / "unpacked root";
-  auto extracted = kvtest::Run("/usr/bin/dpkg-deb", {"-x", deb.string(), root.string()}, {}, 120s);
-  ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
-  fs::path folder = root / "usr" / "lib" / "kvillo";
+  tool("lintian", {"--fail-on", "error,warning", "--suppress-tags", "maintscript-calls-ldconfig", deb.string()});
+  fs::path root = home.Root() / "unpacked root", folder = root / "usr" / "lib" / "kvillo";
+  tool("dpkg-deb", {"-x", deb.string(), root.string()});
+  ASSERT_TRUE(fs::exists(folder / "libkvshared.so")) << "the package was unpacked";
   if (KV_TEST_WITH_SETTINGS) {
     // The menu entry names the programs where the package puts them, not where cpack staged them.
     fs::path entry = root / "usr" / "share" / "applications" / "KvSettings.desktop";
     std::string text = kvtest::ReadFile(entry);
     EXPECT_NE(text.find("\nExec=/usr/lib/kvillo/KvSettings\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nExec=/usr/lib/kvillo/kvctl next\n"), std::string::npos) << text;
-    auto valid = kvtest::Run("/usr/bin/desktop-file-validate", {entry.string()}, {}, 60s);
-    EXPECT_EQ(valid.exitCode, 0) << valid.out << valid.err;
-    auto described = kvtest::Run(
-        "/usr/bin/appstreamcli",
-        {"validate", "--no-net", (root / "usr" / "share" / "metainfo" / "org.kvillo.Kvillo.metainfo.xml").string()},
-        {}, 60s);
-    EXPECT_EQ(described.exitCode, 0) << described.out << described.err;
+    tool("desktop-file-validate", {entry.string()});
+    tool("appstreamcli", {"validate", "--no-net", (root / "usr/share/metainfo/org.kvillo.Kvillo.metainfo.xml").string()});
   }
   // The unpacked programs, started through their links, find the library and data beside them, not the build tree's.
-  std::map<std::string, std::optional<std::string>> env{
+  kvtest::Env env{
       {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "320x200"}};
   auto rendered = kvtest::Run(root / "usr" / "bin" / "kvrender", {"--quote", "Unpacked and working."}, env, 60s);
   ASSERT_EQ(rendered.exitCode, 0) << rendered.err;
@@ -139,25 +129,23 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
   EXPECT_EQ(std::pair(image.width, image.height), std::pair(320, 200));
   EXPECT_EQ(kvtest::StoredSetting("Path"), folder.string()) << "the data folder is the unpacked one";
   EXPECT_EQ(kvtest::StoredSetting("SelectedBackgrounds0"), "Aurora");
-  fs::path kvreg = root / "usr" / "bin" / "kvreg";
-  auto stored = kvtest::Run(kvreg, {"set", "software\\Kvillo test", "Greeting", "Grüße, 你好"});
-  EXPECT_EQ(stored.exitCode, 0) << stored.err;
-  auto read = kvtest::Run(kvreg, {"get", "software\\KVILLO TEST", "greeting"});
-  EXPECT_EQ(read.out, "Grüße, 你好\n") << read.err;
+  // Each unpacked program's exit status and output, as "STATUS:OUT" and then what it said on stderr.
+  auto said = [&](const char* program, const std::vector<std::string>& args) {
+    auto run = kvtest::Run(root / "usr" / "bin" / program, args, env, 60s);
+    return std::to_string(run.exitCode) + ":" + run.out + run.err;
+  };
+  EXPECT_EQ(said("kvreg", {"set", "software\\Kvillo test", "Greeting", "Grüße, 你好"}), "0:");
+  EXPECT_EQ(said("kvreg", {"get", "software\\KVILLO TEST", "greeting"}), "0:Grüße, 你好\n");
   EXPECT_EQ(kvtest::StoredValue("software\\Kvillo test", "Greeting"), "Grüße, 你好") << "the user's own store";
-  EXPECT_EQ(kvtest::Run(kvreg, {"get", "software\\Lexora\\wallpaper", "FirstTime"}).out, "1\n");
+  EXPECT_EQ(said("kvreg", {"get", std::string(kvtest::kSettingsKey), "FirstTime"}), "0:1\n");
   // Every other program loads: the service and kvctl answer, the settings window gets as far as seeing no display.
-  auto help = kvtest::Run(root / "usr" / "bin" / "Kvillo", {"--help"}, env, 60s);
-  EXPECT_EQ(help.exitCode, 0) << help.err;
-  EXPECT_TRUE(help.out.starts_with("usage: Kvillo")) << help.out;
-  auto status = kvtest::Run(root / "usr" / "bin" / "kvctl", {"status"}, env, 60s);
-  EXPECT_EQ(status.exitCode, 0) << status.err;
-  EXPECT_TRUE(status.out.starts_with("State: Stopped\n")) << status.out;
+  EXPECT_TRUE(said("Kvillo", {"--help"}).starts_with("0:usage: Kvillo")) << said("Kvillo", {"--help"});
+  EXPECT_TRUE(said("kvctl", {"status"}).starts_with("0:State: Stopped\n")) << said("kvctl", {"status"});
   if (KV_TEST_WITH_SETTINGS) {
     env.emplace("QT_QPA_PLATFORM", std::nullopt);
-    auto window = kvtest::Run(root / "usr" / "bin" / "KvSettings", {}, env, 60s);
-    EXPECT_EQ(window.exitCode, 1);
-    EXPECT_NE(window.err.find("cannot open the settings window: no display"), std::string::npos) << window.err;
+    std::string window = said("KvSettings", {});
+    EXPECT_TRUE(window.starts_with("1:") && window.find("cannot open the settings window: no display") != std::string::npos)
+        << window;
   }
   // The unpacked folder is not the user's to add to (root's, or read-only): the first run gives the user a data
   // folder of their own, linked to the samples.

@@ -36,13 +36,11 @@ TEST_F(QuoteSelection, JoinedListsRoundTrip) {
   std::string joined = JoinList({"a", "b", "c"});
   EXPECT_EQ(joined, "a\\\\\\b\\\\\\c");
   EXPECT_EQ(SplitList(joined), (std::vector<std::string>{"a", "b", "c"}));
-  EXPECT_EQ(JoinList({"only"}), "only");
-  EXPECT_EQ(JoinList({}), "");
-  EXPECT_EQ(JoinList({""}), "") << "one empty name joins to the empty text";
+  // One empty name joins to the empty text.
+  EXPECT_EQ((std::vector{JoinList({"only"}), JoinList({}), JoinList({""}), PickRandomItem(""), PickRandomItem("only")}),
+            (std::vector<std::string>{"only", "", "", "", "only"}));
   EXPECT_EQ(SplitList(""), std::vector<std::string>{});
   EXPECT_EQ(SplitList("a\\\\\\\\\\\\b"), (std::vector<std::string>{"a", "", "b"}));
-  EXPECT_EQ(PickRandomItem(""), "");
-  EXPECT_EQ(PickRandomItem("only"), "only");
   std::map<std::string, int> seen;
   for (int i = 0; i < 3000; ++i) ++seen[PickRandomItem(joined)];
   ASSERT_EQ(seen.size(), 3u);
@@ -65,9 +63,8 @@ TEST_F(QuoteSelection, EveryKindOfLineEndEndsALine) {
 
 TEST_F(QuoteSelection, EmptyMissingAndUnusableFilesGiveTheFallback) {
   const std::string fallback(kFallbackQuote);
-  EXPECT_EQ(Read(""), fallback);
-  EXPECT_EQ(PickRandomQuote((home_.Root() / "missing.txt").string()), fallback);
-  EXPECT_EQ(PickRandomQuote(""), fallback);
+  EXPECT_EQ((std::vector{Read(""), PickRandomQuote((home_.Root() / "missing.txt").string()), PickRandomQuote("")}),
+            std::vector(3, fallback));
   kvtest::WriteFile(file_, "A\n\n");
   auto seen = Picks(file_, 400);
   EXPECT_EQ(seen.size(), 2u) << "the empty second line gives the fallback";
@@ -172,9 +169,8 @@ TEST_F(QuoteSelection, NamesFindTheirFileAndNeverLeaveTheDataFolder) {
   EXPECT_EQ(PickRandomQuote(QuotesFilePath(data, "Wisdom")), "Know thyself");
   EXPECT_EQ(QuotesFilePath(data, "wisdom"), data + "/files/wisdom.txt") << "the name keeps its own case";
   for (auto [name, path] : std::initializer_list<std::pair<const char*, const char*>>{
-           {"Craft", "/data/files/Craft.txt"}, {"", "/data/files/.txt"}, {"../../etc/passwd", ""}, {"..", ""}, {"a/b", ""}}) {
+           {"Craft", "/data/files/Craft.txt"}, {"", "/data/files/.txt"}, {"../../etc/passwd", ""}, {"..", ""}, {"a/b", ""}})
     EXPECT_EQ(QuotesFilePath("/data", name), path) << name;
-  }
 }
 
 }  // namespace

@@ -36,15 +36,12 @@ class ResourceCatalog : public testing::Test {
 TEST_F(ResourceCatalog, FileListsMatchExtensionsInAnyCaseAndListOnlyUsableNames) {
   for (const char* file : {"Sea.BMP", "sky.bmp", "x.bmp.bmp", "notes.txt", ".hidden.bmp", "noext", "trail .bmp",
                            "Twice.bmp", "Twice.BMP", "two\\\\\\names.bmp", "Sea.png", "Sea.jpg", "Scan.JPEG",
-                           "Logo.Png", "Anim.GIF", "Pic.webp", "doc.tiff"}) {
+                           "Logo.Png", "Anim.GIF", "Pic.webp", "doc.tiff"})
     kvtest::WriteFile(Backgrounds() / file, "");
-  }
   fs::create_directories(Backgrounds() / "folder.bmp");
   ASSERT_EQ(::mkfifo((Backgrounds() / "fifo.bmp").c_str(), 0600), 0);
   fs::create_symlink(home_.Root() / "nowhere.bmp", Backgrounds() / "dangling.bmp");
-  kvtest::WriteFile(Quotes() / "Wisdom.TXT", "a\n");
-  kvtest::WriteFile(Quotes() / "daily.txt", "b\n");
-  kvtest::WriteFile(Quotes() / "image.bmp", "");
+  for (const char* file : {"Wisdom.TXT", "daily.txt", "image.bmp"}) kvtest::WriteFile(Quotes() / file, "a\n");
   testing::internal::CaptureStderr();
   auto catalog = CResources::Create();
   const std::string err = testing::internal::GetCapturedStderr();

@@ -7,7 +7,6 @@
 #include "StoreProbe.h"
 #include "TempHome.h"
 #include "frmKvillo.h"
-#include "kvshared/CStatics.h"
 #include "kvshared/Enums.h"
 
 namespace {
@@ -45,12 +44,9 @@ class Schedule : public testing::Test {
 TEST_F(Schedule, ShortFrequenciesCountTicksAndTheBootFrequencyRenewsHourly) {
   for (auto [frequency, every] : {std::pair{kv::wpMinute, 1}, {kv::wpFiveMinutes, 5}, {kv::wpQuarter, 15},
                                   {kv::wpHalfHour, 30}, {kv::wpHourly, 60}, {kv::wpBoot, 60}}) {
-    updates_.clear();
-    tick_ = 0;
+    updates_.clear(), tick_ = 0;
     Form().SetUpSchedule(frequency);
-    EXPECT_EQ(form_->Minutes, every);
-    EXPECT_EQ(form_->UseDate, frequency == kv::wpBoot);
-    EXPECT_EQ(form_->Days, 0);
+    EXPECT_EQ(std::tuple(form_->Minutes, form_->UseDate, form_->Days), std::tuple(every, frequency == kv::wpBoot, 0));
     Ticks(every * 3);
     EXPECT_EQ(updates_, (std::vector<int>{0, every, 2 * every, 3 * every})) << "frequency " << frequency;
   }
@@ -59,8 +55,7 @@ TEST_F(Schedule, ShortFrequenciesCountTicksAndTheBootFrequencyRenewsHourly) {
 TEST_F(Schedule, DailyUpdatesOncePerDayFromTheStoredDate) {
   start_ = {9999, 12, 31, 8, 30, 0};  // the next date has a five-digit year
   Form().SetUpSchedule(kv::wpDaily);
-  EXPECT_EQ(form_->Days, 1);
-  EXPECT_EQ(form_->Minutes, 60);
+  EXPECT_EQ(std::pair(form_->Days, form_->Minutes), std::pair(1, 60));
   EXPECT_EQ(updates_, std::vector<int>{0}) << "no stored date: due at once";
   EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), "10000-01-01T08:30:00");
   Ticks(23 * 60);
@@ -102,8 +97,7 @@ TEST_F(Schedule, APausedCheckMovesTheDateOnAndAnEndingCycleStopsTheSchedule) {
   form_.emplace(frmKvillo::Hooks{.update = [&] { return ++cycles, outcome; }, .now = [this] { return Clock(); }});
   form_->SetUpSchedule(kv::wpDaily);
   EXPECT_EQ(kvtest::StoredSetting("UpdateDate"), "2026-12-07T08:30:00");
-  outcome = CycleOutcome::EndProgram;
-  cycles = 0;
+  outcome = CycleOutcome::EndProgram, cycles = 0;
   form_->SetUpSchedule(kv::wpMinute);
   EXPECT_TRUE(form_->Ended());
   Ticks(5);

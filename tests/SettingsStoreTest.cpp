@@ -10,7 +10,6 @@
 #include "Process.h"
 #include "StoreProbe.h"
 #include "TempHome.h"
-#include "kvplatform/base/Paths.h"
 #include "kvplatform/store/Store.h"
 #include "kvshared/CResources.h"
 #include "kvshared/CSettings.h"
@@ -42,8 +41,7 @@ CResources Catalog() {
 class SettingsStore : public testing::Test {
  protected:
   void SetUp() override {
-    kvtest::WriteFile(home_.DataFolder() / "Backgrounds" / "A.bmp", "");
-    kvtest::WriteFile(home_.DataFolder() / "Backgrounds" / "B.bmp", "");
+    for (const char* name : {"A.bmp", "B.bmp"}) kvtest::WriteFile(home_.DataFolder() / "Backgrounds" / name, "");
     StoreSetting("Path", home_.DataFolder().string());
   }
   // A loaded settings object; past the first run unless the store says otherwise.
@@ -120,12 +118,11 @@ TEST_F(SettingsStore, NewerSettingsAreStoredOnlyOnceChosenAndKeepUnknownValues) 
   EXPECT_EQ(StoredSettings({"SelectedEffects0", "QuoteMonitors"}), (Names{"(none)", "(none)"}))
       << "neither the load nor a save stores a list nobody ticked, or the default";
   ASSERT_TRUE(settings->SetSelectedEffects({"Shadow", "Sparkle"}));
-  settings->QuoteMonitors("each");
-  ASSERT_TRUE(settings->SaveSettings());
-  EXPECT_EQ(StoredSetting("QuoteMonitors"), "each");
-  settings->QuoteMonitors("primary");
-  ASSERT_TRUE(settings->SaveSettings());
-  EXPECT_EQ(StoredSetting("QuoteMonitors"), "primary") << "once stored, going back to the default is stored too";
+  for (const char* monitors : {"each", "primary"}) {  // once stored, going back to the default is stored too
+    settings->QuoteMonitors(monitors);
+    ASSERT_TRUE(settings->SaveSettings());
+    EXPECT_EQ(StoredSetting("QuoteMonitors"), monitors);
+  }
   StoreSetting("QuoteMonitors", "largest");
   auto again = Loaded();
   EXPECT_EQ(Effects(*again), (Names{"Shadow", "Sparkle"}));
@@ -153,8 +150,7 @@ TEST_F(SettingsStore, OlderModeNamesAndFlagsConvert) {
     StoreSetting("BackgroundMode", stored);
     EXPECT_EQ(Loaded()->BackgroundMode(), loaded) << stored;
   }
-  settings->AllowViolation(true);
-  settings->UseQuotes(true);
+  settings->AllowViolation(true), settings->UseQuotes(true);
   EXPECT_TRUE(settings->AllowViolation());
   ASSERT_TRUE(settings->SaveSettings());
   EXPECT_EQ(StoredSettings({"AllowViolation", "UseQuotes"}), (Names{"1", "1"}));
@@ -227,9 +223,9 @@ TEST(Sibling, InstalledProvidesDataFolderQuotesFlagAndLanguage) {
   std::string siblingData = home.DataFolder().string();
   kvtest::WriteFile(home.DataFolder() / "Backgrounds" / "FromSibling.bmp", "");
   StoreSettings({{"Path", "/not/used/while/installed"}, {"FirstTime", "1"}, {"UseQuotes", "1"}});
-  kvtest::Store(kDataKey, "", "");
-  kvtest::Store(kSiblingKey, "LexoraPath", siblingData);
-  kvtest::Store("software\\Lexora", "LANGUAGE", "300");
+  for (auto [key, name, data] : {std::tuple{kDataKey, "", std::string()}, {kSiblingKey, "LexoraPath", siblingData},
+                                 {"software\\Lexora", "LANGUAGE", "300"}})
+    kvtest::Store(key, name, data);
   EXPECT_TRUE(Statics().IsLexoraInstalled());
   EXPECT_EQ(*Statics().GetApplicationPath(), siblingData);
   CSettings settings;

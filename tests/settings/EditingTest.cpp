@@ -49,10 +49,8 @@ TEST_F(Editing, ListsCommitTheirItemWhenTheyLoseTheFocusEvenUnchanged) {
   EXPECT_EQ(settings->Frequency(), "8") << "\"Time I boot\" is wpBoot";
   for (auto [page, name, item] : {std::tuple{4, "cboVAlign", 1}, {4, "cboMargin1", 0}, {4, "cboMargin3", 36},
                                   {4, "cboMargin2", 1}, {4, "cboMargin0", 101}, {3, "cboBackgroundMode", 2},
-                                  {2, "cboFontSize", 0}}) {
-    ShowPage(page);
-    Pick(List(name), item);
-  }
+                                  {2, "cboFontSize", 0}})
+    ShowPage(page), Pick(List(name), item);
   EXPECT_EQ((Names{settings->VAlign(), settings->BottomMargin(), settings->RightMargin(), settings->LeftMargin(),
                    settings->TopMargin(), settings->BackgroundMode(), settings->FontSize()}),
             (Names{"1", "-1", "35", "0", "100", "2", "8"})) << "Random is -1";
@@ -169,10 +167,8 @@ TEST_F(BadInput, ValuesThatFitNoItemShowNoneAndStayUntilTheUserChooses) {
       << "no size chosen: the window's own";
   // Passing through a list without an item commits nothing.
   for (auto [page, name] : {std::pair{0, "cboFrequency"}, {4, "cboHAlign"}, {4, "cboVAlign"}, {4, "cboMargin0"},
-                            {3, "cboBackgroundMode"}, {2, "cboFontSize"}}) {
-    ShowPage(page);
-    Visit(List(name));
-  }
+                            {3, "cboBackgroundMode"}, {2, "cboFontSize"}})
+    ShowPage(page), Visit(List(name));
   EXPECT_FALSE(ApplyEnabled());
   // A save for another edit writes the unshown values back as they were.
   ShowPage(1);
@@ -254,13 +250,9 @@ TEST_F(BadInput, SettingsThatCannotBeLoadedAreShownAsNothingAndNeverSaved) {
 TEST_F(BadInput, MissingStringTableTextLeavesItsListsEmptyAndTheRestWorking) {
   std::string_view partial =
       "113=Effects///Quotes///Font///Background///Position[0|0]\n114=Tile///Stretch///Center[0|0]\n";
-  window_ = std::make_unique<kv::settings::frmSettings>(Dialogs());
-  kv::Status loaded = window_->Load(kv::settings::StringTable::Parse(partial, "a partial table"));
+  kv::Status loaded = Open(Dialogs(), kv::settings::StringTable::Parse(partial, "a partial table"));
   ASSERT_FALSE(loaded);
   EXPECT_NE(loaded.error().message.find("124"), std::string::npos) << loaded.error().message;
-  window_->show();
-  window_->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
   EXPECT_EQ(std::tuple(List("cboVarious")->count(), List("cboBackgroundMode")->currentText(),
                        List("cboFrequency")->count()), std::tuple(5, "Stretch", 0));
   Visit(List("cboFrequency"));

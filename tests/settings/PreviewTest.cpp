@@ -131,9 +131,8 @@ TEST_F(Preview, AddedFilesAreCopiedUnderFreeNamesAndTicked) {
                    path("notes.md")});
   ShowPage(3);
   Button("cmdAddPictures")->click();
-  EXPECT_EQ(kvtest::ReadFile(data_ / "Backgrounds" / "Sea (2).bmp"), "picture one");
-  EXPECT_EQ(kvtest::ReadFile(data_ / "Backgrounds" / "Sea (3).bmp"), "picture one");
-  EXPECT_EQ(kvtest::ReadFile(data_ / "Backgrounds" / "Sky.png"), "picture two");
+  for (auto [name, bytes] : {std::pair{"Sea (2).bmp", "picture one"}, {"Sea (3).bmp", "picture one"}, {"Sky.png", "picture two"}})
+    EXPECT_EQ(kvtest::ReadFile(data_ / "Backgrounds" / name), bytes) << name;
   EXPECT_EQ(Texts(CheckList("lstBackGrounds")), (Names{"Sea", "Sea (2)", "Sky", "Sea (3)"}));
   EXPECT_EQ(Checked(CheckList("lstBackGrounds")), (Names{"Sea (2)", "Sky", "Sea (3)"}));
   // The folder, the FIFO and the file of another kind are refused, each named, and leave nothing behind.

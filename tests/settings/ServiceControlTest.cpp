@@ -13,6 +13,7 @@
 #include "WallpaperRecorder.h"
 #include "SettingsFixture.h"
 #include "Xvfb.h"
+#include "kvplatform/process/Autostart.h"
 #include "kvplatform/process/ServiceWindow.h"
 
 namespace {
@@ -36,8 +37,7 @@ class ServiceControl : public kvtest::SettingsWindowTest {
   void TearDown() override {
     if (pid_t pid = ServicePid(); pid > 0) kill(pid, SIGTERM);  // as a log-off ends it
     kvtest::WaitFor([] { return !WindowExists(); }, 10s);
-    unsetenv("KVILLO_TICK_MS");
-    unsetenv("DISPLAY");
+    unsetenv("KVILLO_TICK_MS"), unsetenv("DISPLAY");
     SettingsWindowTest::TearDown();
   }
 
@@ -116,13 +116,12 @@ TEST_F(ServiceControl, ApplyRestartsTheServiceWithTheNewFontColour) {
   ASSERT_TRUE(Eventually([&] { return ServicePid() > 0 && ServicePid() != first; })) << "a new process";
   // The old process has ended (a zombie waiting for its parent counts).
   EXPECT_TRUE(kvtest::WaitFor([&] { return State(first).find_first_not_of("ZX") == std::string::npos; }, 30s));
-  auto redPixels = [&] {
+  ASSERT_TRUE(Eventually([&] {
     kvtest::Image root = x.CaptureRoot();
     int red = 0;
     for (int i = 0; i < root.width * root.height; ++i) red += root.Pixel(i % root.width, i / root.width) == 0xff0000;
-    return red;
-  };
-  ASSERT_TRUE(Eventually([&] { return redPixels() > 50; })) << "the restarted service renders in the new colour";
+    return red > 50;
+  })) << "the restarted service renders in the new colour";
 }
 
 // Fills the listen queue of the socket at `path` with connections nobody accepts.
@@ -200,12 +199,10 @@ TEST_F(ServiceControl, TheStartAtLogOnFollowsTheBoxOnApply) {
   EXPECT_FALSE(fs::exists(entry));
   Button("cmdApply")->click();
   ASSERT_TRUE(fs::exists(entry));
-  std::string text = kvtest::ReadFile(entry);
-  std::string exec = text.substr(text.find("Exec=") + 5);
-  exec = exec.substr(0, exec.find('\n'));
-  EXPECT_TRUE(exec.ends_with("/Kvillo /boot")) << exec;
-  std::string program = exec.substr(0, exec.size() - std::string(" /boot").size());
-  EXPECT_EQ(access(program.c_str(), X_OK), 0) << "the entry starts the service that lies beside the settings program";
+  auto command = kv::platform::ReadAutostartEntry("Kvillo").value_or(std::nullopt).value_or(std::vector<std::string>{});
+  ASSERT_EQ(command.size(), 2u) << kvtest::ReadFile(entry);
+  EXPECT_TRUE(command[0].ends_with("/Kvillo") && command[1] == "/boot") << kvtest::ReadFile(entry);
+  EXPECT_EQ(access(command[0].c_str(), X_OK), 0) << "the entry starts the service that lies beside the settings program";
   auto written = fs::last_write_time(entry);
   Pick(List("cboFrequency"), 3);
   Button("cmdApply")->click();

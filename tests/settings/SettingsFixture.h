@@ -69,9 +69,10 @@ class SettingsWindowTest : public testing::Test {
     dialogs.warn = [this](QWidget*, const QString&, const QString& text) { warnings_.push_back(text.toStdString()); };
     return dialogs;
   }
-  kv::Status Open(kv::settings::SettingsDialogs dialogs) {
+  // Opens the window with `dialogs`, loaded with `strings` or else the program's own string table.
+  kv::Status Open(kv::settings::SettingsDialogs dialogs, std::optional<kv::Result<kv::settings::StringTable>> strings = {}) {
     window_ = std::make_unique<kv::settings::frmSettings>(std::move(dialogs));
-    kv::Status loaded = window_->Load();
+    kv::Status loaded = strings ? window_->Load(*strings) : window_->Load();
     window_->show();
     window_->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(window_.get()));

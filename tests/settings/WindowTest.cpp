@@ -110,8 +110,7 @@ TEST_F(Window, CheckListsMatchNamesExactlySelectInListOrderAndKeepWhatTheyDoNotS
   Button("cmdApply")->click();
   EXPECT_EQ(StoredList("SelectedBackgrounds"), (Names{"Sea", "sky"}));
   // With nothing ticked, pictures and quotes files are one empty name and the fonts "Arial", though no entry is so.
-  SetChecked(list, 0, false);
-  SetChecked(list, 2, false);
+  for (int row : {0, 2}) SetChecked(list, row, false);
   ShowPage(2);
   QList<QListWidgetItem*> dejaVu = CheckList("lstFont")->findItems("DejaVu Sans", Qt::MatchExactly);
   ASSERT_EQ(dejaVu.size(), 1);
@@ -119,8 +118,7 @@ TEST_F(Window, CheckListsMatchNamesExactlySelectInListOrderAndKeepWhatTheyDoNotS
   dejaVu[0]->setCheckState(Qt::Unchecked);
   EXPECT_TRUE(Checked(CheckList("lstFont")).empty());
   ShowPage(1);
-  SetChecked(CheckList("lstQuotesFiles"), 0, true);
-  SetChecked(CheckList("lstQuotesFiles"), 0, false);
+  for (bool on : {true, false}) SetChecked(CheckList("lstQuotesFiles"), 0, on);
   Button("cmdApply")->click();
   EXPECT_EQ((std::vector{StoredList("SelectedFonts"), StoredList("SelectedBackgrounds"),
                          StoredList("SelectedQuotesFiles")}),

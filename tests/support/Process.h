@@ -14,26 +14,23 @@
 #include <string>
 #include <vector>
 
+#include "kvplatform/process/Command.h"
+
 namespace kvtest {
 
-struct ProcessResult {
-  int exitCode = -1;   // the exit status, or -1 when killed by a signal
-  int signal = 0;      // the signal that ended it, or 0
-  bool timedOut = false;
-  std::string out, err;
-};
+using ProcessResult = kv::platform::CommandOutcome;
+// Variables set on top of the current environment; a value of nullopt removes the variable.
+using Env = std::map<std::string, std::optional<std::string>>;
 
-// Runs `program` with `args` in the current environment plus `env` (a value of nullopt removes the variable), waits at
-// most `timeout`, and answers its exit status and output. A process still running at the timeout is killed.
-ProcessResult Run(const std::filesystem::path& program, const std::vector<std::string>& args,
-                  const std::map<std::string, std::optional<std::string>>& env = {},
+// Runs `program` with `args` in the current environment changed by `env`, waits at most `timeout`, and answers its
+// exit status and all its output. A process still running at the timeout is killed with everything it started.
+ProcessResult Run(const std::filesystem::path& program, const std::vector<std::string>& args, const Env& env = {},
                   std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
-// A child left running while the test goes on; killed (SIGKILL) if still running when destroyed.
+// A child left running while the test goes on; killed (SIGKILL, with its process group) if running when destroyed.
 class Child {
  public:
-  Child(const std::filesystem::path& program, const std::vector<std::string>& args,
-        const std::map<std::string, std::optional<std::string>>& env = {});
+  Child(const std::filesystem::path& program, const std::vector<std::string>& args, const Env& env = {});
   ~Child();
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
@@ -47,20 +44,16 @@ class Child {
 
  private:
   pid_t pid_ = -1;
-  std::filesystem::path outFile_, errFile_;
+  int out_ = -1, err_ = -1;
   std::optional<ProcessResult> result_;
 };
 
 // Polls `condition` every 10 ms until it holds or `timeout` passes.
 template <class Condition>
 bool WaitFor(Condition condition, std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (true) {
-    if (condition()) return true;
+  for (auto deadline = std::chrono::steady_clock::now() + timeout; !condition(); usleep(10'000))
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    struct timespec pause {0, 10'000'000};
-    nanosleep(&pause, nullptr);
-  }
+  return true;
 }
 
 // True when `future` is ready within `bound`. Code stuck opening the FIFO `fifo` (a fault) is let go by opening its

@@ -1,6 +1,7 @@
 #include "StoreProbe.h"
 
 #include <stdexcept>
+#include <type_traits>
 
 #include "kvplatform/base/Paths.h"
 #include "kvplatform/store/Store.h"
@@ -8,20 +9,20 @@
 namespace kvtest {
 namespace {
 
-std::shared_ptr<kv::platform::Store> OpenStore() {
-  auto store = kv::platform::Store::Open(kv::platform::StoreFile());
-  if (!store) throw std::runtime_error(store.error().message);
-  return *store;
+// What `result` holds; a failure ends the test with its message.
+template <class T>
+T Must(kv::Result<T> result) {
+  if (!result) throw std::runtime_error(result.error().message);
+  if constexpr (!std::is_void_v<T>) return std::move(*result);
 }
+
+std::shared_ptr<kv::platform::Store> OpenStore() { return Must(kv::platform::Store::Open(kv::platform::StoreFile())); }
 
 }  // namespace
 
 std::optional<std::string> StoredValue(std::string_view key, std::string_view name) {
   auto opened = OpenStore()->OpenKey(key);
-  if (!opened) return std::nullopt;
-  auto value = opened->QueryValue(name);
-  if (!value) throw std::runtime_error(value.error().message);
-  return *value;
+  return opened ? Must(opened->QueryValue(name)) : std::nullopt;
 }
 
 std::optional<std::string> StoredSetting(std::string_view name) { return StoredValue(kSettingsKey, name); }
@@ -33,9 +34,7 @@ std::vector<std::string> StoredSettings(std::initializer_list<std::string_view> 
 }
 
 void Store(std::string_view key, std::string_view name, std::string_view data) {
-  auto created = OpenStore()->CreateKey(key);
-  if (!created) throw std::runtime_error(created.error().message);
-  if (auto set = created->SetValue(name, data); !set) throw std::runtime_error(set.error().message);
+  Must(Must(OpenStore()->CreateKey(key)).SetValue(name, data));
 }
 
 void StoreSetting(std::string_view name, std::string_view data) { Store(kSettingsKey, name, data); }
@@ -44,8 +43,6 @@ void StoreSettings(std::initializer_list<std::pair<std::string_view, std::string
   for (auto [name, data] : values) Store(kSettingsKey, name, data);
 }
 
-void DeleteStoredKey(std::string_view key) {
-  if (auto deleted = OpenStore()->DeleteKey(key); !deleted) throw std::runtime_error(deleted.error().message);
-}
+void DeleteStoredKey(std::string_view key) { (void)Must(OpenStore()->DeleteKey(key)); }
 
 }  // namespace kvtest

@@ -36,10 +36,7 @@ int Status(int count) {
 int Save(int count) {
   kv::CSettings settings;
   auto catalog = kv::CResources::Create();
-  if (!catalog || !settings.LoadSettings(&*catalog)) {
-    std::fprintf(stderr, "kvstress: cannot load the settings\n");
-    return 1;
-  }
+  if (!catalog || !settings.LoadSettings(&*catalog)) return std::fprintf(stderr, "kvstress: cannot load the settings\n"), 1;
   int failed = 0;
   for (int i = 0; i < count; ++i) {
     failed += !settings.SetSelectedFonts(i % 2 == 0 ? kListA : kListB);
@@ -55,8 +52,7 @@ int Hold(int seconds) {
   if (!store) return 1;
   auto transaction = (*store)->Begin();
   if (!transaction) return 1;
-  std::printf("holding\n");
-  std::fflush(stdout);
+  std::printf("holding\n"), std::fflush(stdout);
   sleep(static_cast<unsigned>(seconds));
   return 0;
 }
