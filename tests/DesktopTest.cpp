@@ -111,8 +111,8 @@ TEST_F(Desktop, ADockWindowsStrutIsTheTaskbarAndTheTextKeepsClearOfIt) {
   panel.Dock(0, 738, 1024, 30, {0, 0, 0, 30, 0, 0, 0, 0, 0, 0, 0, 1023});
   auto screen = ScreenWhen([](const auto& s) { return s.taskbar.has_value(); });
   ASSERT_TRUE(screen.taskbar);
-  EXPECT_EQ(screen.taskbar->edge, kv::platform::kTaskbarBottom);
-  EXPECT_EQ(screen.taskbar->rect.bottom - screen.taskbar->rect.top, 30);
+  EXPECT_EQ(std::tuple(screen.taskbar->edge, screen.taskbar->rect.bottom - screen.taskbar->rect.top),
+            std::tuple(kv::platform::kTaskbarBottom, 30));
   // Bottom-aligned text in a 1024 x 738 bitmap ends 30 pixels above its bottom.
   kvtest::StoreSetting("WallpaperCommand", "true");
   ASSERT_EQ(*Draw("Keep clear of the panel", 1), 1);
@@ -151,8 +151,8 @@ TEST_F(Desktop, WithoutDocksThePublishedWorkAreasTell) {
   manager.Set(manager.Root(), "_GTK_WORKAREAS_D0", {0, 25, 1024, 743});
   screen = QueryScreen();
   ASSERT_TRUE(screen.taskbar);
-  EXPECT_EQ(screen.taskbar->edge, kv::platform::kTaskbarTop);
-  EXPECT_EQ(screen.taskbar->rect.bottom - screen.taskbar->rect.top, 25);
+  EXPECT_EQ(std::tuple(screen.taskbar->edge, screen.taskbar->rect.bottom - screen.taskbar->rect.top),
+            std::tuple(kv::platform::kTaskbarTop, 25));
   kvtest::StoreSetting("WallpaperCommand", "true");
   ASSERT_EQ(*Draw("x", 0), 1);
   EXPECT_EQ(kvtest::ReadBmp24(output_).height, 743);
@@ -225,8 +225,7 @@ TEST(HeadlessMonitors, KvilloScreenListsMonitorsAndRefusesBadLists) {
   setenv("KVILLO_SCREEN", "1920x1080+0+0,1280x1024+1920+56", 1);
   std::vector<Monitor> monitors = QueryMonitors();
   ASSERT_EQ(monitors.size(), 2u);
-  EXPECT_TRUE(monitors[0].primary) << "the first listed is the primary";
-  EXPECT_FALSE(monitors[1].primary);
+  EXPECT_TRUE(monitors[0].primary && !monitors[1].primary) << "the first listed is the primary";
   const auto& [name, rect, primary, taskbar] = monitors[1];
   EXPECT_EQ(std::tie(name, rect.left, rect.top, rect.right, rect.bottom),
             std::make_tuple("screen1", 1920, 56, 3200, 1080));
@@ -242,8 +241,7 @@ TEST(HeadlessMonitors, KvilloScreenListsMonitorsAndRefusesBadLists) {
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), good ? 0 : 1) << bad << " is one line on stderr: " << err;
     EXPECT_EQ(err.find(bad) != std::string::npos, !good) << err;
     ASSERT_EQ(monitors.size(), 1u) << bad;
-    const auto& r = monitors[0].rect;
-    EXPECT_EQ(std::pair(r.right, r.bottom), good ? std::pair(800, 600) : std::pair(1920, 1080)) << bad;
+    EXPECT_EQ(std::pair(monitors[0].rect.right, monitors[0].rect.bottom), good ? std::pair(800, 600) : std::pair(1920, 1080)) << bad;
   }
 }
 
@@ -313,12 +311,10 @@ TEST(TwoMonitors, TheQuoteLiesWhollyOnThePrimaryAndEveryMonitorKeepsClearOfItsPa
   EXPECT_FALSE(monitors[0].taskbar) << "no panel on the primary";
   EXPECT_EQ(monitors[1].name, "Left");
   ASSERT_TRUE(monitors[1].taskbar) << "the panel's strut on the left monitor";
-  EXPECT_EQ(monitors[1].taskbar->edge, kv::platform::kTaskbarBottom);
-  EXPECT_EQ(monitors[1].taskbar->rect.top, kLeft.bottom - kPanel);
-  EXPECT_EQ(monitors[1].taskbar->rect.right, kLeft.right);
+  EXPECT_EQ(std::tuple(monitors[1].taskbar->edge, monitors[1].taskbar->rect.top, monitors[1].taskbar->rect.right),
+            std::tuple(kv::platform::kTaskbarBottom, kLeft.bottom - kPanel, kLeft.right));
   Update(snapshot);
-  kvtest::Image root = xvfb.CaptureRoot();
-  kvtest::Image file = kvtest::ReadBmp24(snapshot.WallpaperFile);
+  kvtest::Image root = xvfb.CaptureRoot(), file = kvtest::ReadBmp24(snapshot.WallpaperFile);
   ASSERT_EQ(std::pair(file.width, file.height), std::pair(1600, 720)) << "down to the lowest monitor's edge";
   EXPECT_EQ(file.Pixel(1000, 650), root.Pixel(1000, 650)) << "the root window shows the file from its origin";
   int onPrimary = Ink(root, kRight);

@@ -86,11 +86,7 @@ TEST(TextEffects, ACoverageOfPartOfTheBitmapPaintsAsTheWholeOneAndABadOneNothing
     for (int x = 30; x < 100; ++x) cropped.Pixels.push_back(full.Pixels[static_cast<size_t>(y * 160 + x)]);
   }
   PaintTextEffects(part, cropped, kWhite, kAll);
-  int differing = 0;
-  for (int y = 0; y < 100; ++y) {
-    for (int x = 0; x < 160; ++x) differing += whole.PixelAt(x, y) != part.PixelAt(x, y);
-  }
-  EXPECT_EQ(differing, 0);
+  EXPECT_TRUE(std::equal(whole.Pixels(), whole.Pixels() + whole.PixelBytes(), part.Pixels()));
   EXPECT_NE(whole.PixelAt(38, 40), picture().PixelAt(38, 40)) << "the effects were painted at all";
   // Reaching outside the bitmap, or pixels that do not fill the rectangle: nothing painted, no memory overread.
   for (TextCoverage bad : {TextCoverage{70, 50, cropped.Pixels, {30}, 24, 100, 20},

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <set>
+#include <map>
 
 #include "CWPFont.h"
 #include "CWPText.h"
@@ -32,7 +32,7 @@ std::shared_ptr<CWPFont> MakeFont(Bitmap& bitmap, const std::string& face, std::
 
 struct Ink {  // the pixels that differ from black, or from `base` when one is given
   int count = 0, left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1;
-  std::set<std::int32_t> colours;
+  std::map<std::int32_t, int> colours;  // how many pixels of each
   double CentreX() const { return (left + right) / 2.0; }
 };
 Ink InkOf(const Bitmap& bitmap, const Bitmap* base = nullptr) {
@@ -42,7 +42,7 @@ Ink InkOf(const Bitmap& bitmap, const Bitmap* base = nullptr) {
       const std::int32_t pixel = bitmap.PixelAt(x, y);
       if (pixel == (base ? base->PixelAt(x, y) : 0)) continue;
       ++ink.count;
-      ink.colours.insert(pixel);
+      ++ink.colours[pixel];
       ink.left = std::min(ink.left, x), ink.right = std::max(ink.right, x);
       ink.top = std::min(ink.top, y), ink.bottom = std::max(ink.bottom, y);
     }
@@ -147,7 +147,7 @@ TEST(Font, DrawsOnlyTheGlyphInTheColourAndClipsAtTheEdges) {
   ASSERT_GT(first.count, 100);
   EXPECT_TRUE(first.left >= 10 && first.top >= 5 && first.bottom < 5 + 40) << "the glyph stays inside its cell";
   EXPECT_TRUE(first.colours.contains(kRed)) << "the glyph's inside is the text colour";
-  for (std::int32_t colour : first.colours) {
+  for (auto [colour, pixels] : first.colours) {
     EXPECT_EQ(colour & 0xFFFF00, 0) << "antialiased edges are shades of the colour over black, nothing else";
   }
   // Over a light background only the glyph's pixels change.
@@ -283,24 +283,17 @@ TEST(Scripts, MissingCharactersComeFromFallbackFontsWithoutBoxes) {
   EXPECT_NE(zhong.count, wen.count) << "each character has its own glyph, not a box";
   // An emoji is drawn in its own colours although the text is white.
   auto emoji = Draw("ok \U0001F600");
+  using kv::platform::RedOf, kv::platform::GreenOf, kv::platform::BlueOf;
   int yellow = 0;
-  for (int y = 0; y < 200; ++y) {
-    for (int x = 0; x < 900; ++x) {
-      const std::int32_t p = emoji->bitmap.PixelAt(x, y);
-      yellow += kv::platform::RedOf(p) > 180 && kv::platform::GreenOf(p) > 120 && kv::platform::BlueOf(p) < 90;
-    }
+  for (auto [p, pixels] : InkOf(emoji->bitmap).colours) {
+    yellow += RedOf(p) > 180 && GreenOf(p) > 120 && BlueOf(p) < 90 ? pixels : 0;
   }
   EXPECT_GT(yellow, 100) << "the face is yellow";
   const Ink face = InkOfCluster(*emoji, 3);
   EXPECT_LT(face.bottom - face.top, 70) << "scaled to the text's size";
   // A skin tone after a letter takes the letter's font, as joiners and selectors do: no swatch in colour.
-  auto toned = Draw("ok\U0001F3FF");
-  for (int y = 0, grey = 1; y < 200 && grey; ++y) {
-    for (int x = 0; x < 900 && grey; ++x) {
-      const std::int32_t p = toned->bitmap.PixelAt(x, y);
-      grey = kv::platform::RedOf(p) == kv::platform::GreenOf(p) && kv::platform::GreenOf(p) == kv::platform::BlueOf(p);
-      EXPECT_TRUE(grey) << "a colour at " << x << ", " << y;
-    }
+  for (auto [p, pixels] : InkOf(Draw("ok\U0001F3FF")->bitmap).colours) {
+    EXPECT_TRUE(RedOf(p) == GreenOf(p) && GreenOf(p) == BlueOf(p)) << "the colour 0x" << std::hex << p;
   }
   // An emoji font chosen for a Latin quote measures like any font and draws its letters with another.
   auto chosen = Draw("Small steps \U0001F600", "Noto Color Emoji", 40);

@@ -38,9 +38,8 @@ class RealDesktop : public testing::Test {
     xvfb_.Export();
     setenv("GDK_BACKEND", "x11", 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
-    folder_ = home_.Root() / "wall, papers";  // a list separator in the path
+    folder_ = home_.Root() / "wall, papers", file_ = folder_ / "Kvillo.bmp";  // a list separator in the path
     fs::create_directories(folder_);
-    file_ = folder_ / "Kvillo.bmp";
   }
   kv::Status Publish(std::int32_t color) {  // a 200 x 100 picture of one colour, published as the service does
     return kv::service::PublishWallpaper(kvtest::PlainBitmap(200, 100, color), file_.string());
@@ -131,8 +130,7 @@ TEST_F(RealDesktop, XfceShowsEachMonitorItsOwnPictureByConnector) {
   // primary's picture on the whole output, never the other's, whose properties are set all the same.
   xvfb_.AddMonitor("screen", 400, 0, 624, 500, true);
   xvfb_.AddMonitor("Left", 0, 0, 400, 300, false);
-  const std::string primary = "/backdrop/screen0/monitorscreen/workspace0/";
-  const std::string left = "/backdrop/screen0/monitorLeft/workspace0/";
+  const std::string primary = "/backdrop/screen0/monitorscreen/workspace0/", left = "/backdrop/screen0/monitorLeft/workspace0/";
   auto xfdesktop = StartXfdesktop(primary);
   kv::platform::Bitmap whole = kvtest::PlainBitmap(1024, 500, 0), red = kvtest::PlainBitmap(624, 500, kRed),
                        blue = kvtest::PlainBitmap(400, 300, kBlue);

@@ -3,16 +3,14 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
+#include "FuzzSupport.h"
 #include "Json.h"
 #include "OutputList.h"
 #include "WaylandMonitors.h"
 
 namespace {
-
-void Check(bool condition) { if (!condition) std::abort(); }
 
 void CheckList(const kv::Result<std::vector<kv::platform::Monitor>>& monitors) {
   if (!monitors) return;

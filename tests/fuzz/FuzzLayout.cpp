@@ -2,14 +2,12 @@
 // spaces inside the bitmap), the lines in order one line height apart, neighbouring left-to-right characters in order.
 
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "LayoutText.h"
 
 namespace {
-
-void Check(bool condition) { if (!condition) std::abort(); }
 
 class Model : public kv::render::LayoutModel {
  public:

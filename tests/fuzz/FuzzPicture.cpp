@@ -3,34 +3,23 @@
 // picture that decodes has the size its header read states.
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
 
 #include "CWPBackground.h"
+#include "FuzzSupport.h"
 #include "kvplatform/image/Bitmap.h"
 #include "kvplatform/image/Picture.h"
 #include "kvplatform/store/Store.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-void Check(bool condition) { if (!condition) std::abort(); }
-
 // A private home whose data folder holds the picture under test.
-const fs::path& PictureFile() {
-  static const fs::path file = [] {
-    fs::path home = "/dev/shm/kvfuzz-picture-" + std::to_string(getpid());
-    fs::remove_all(home);
-    fs::create_directories(home / "data" / "Backgrounds");
-    static const fs::path removed = home;
-    std::atexit([] { fs::remove_all(removed); });
+const std::filesystem::path& PictureFile() {
+  static const std::filesystem::path file = [] {
+    const std::filesystem::path& home = FuzzFolder("picture");
+    std::filesystem::create_directories(home / "data" / "Backgrounds");
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
     setenv("XDG_DATA_HOME", (home / "share").c_str(), 1);
@@ -58,8 +47,8 @@ std::array<Painter, 4>& Painters() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-  const fs::path& file = PictureFile();
-  { std::ofstream(file, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size)); }
+  const std::filesystem::path& file = PictureFile();
+  WriteBytes(file, {reinterpret_cast<const char*>(data), size});
   auto stated = kv::render::ReadBitmapSize(file.string());
   auto any = kv::platform::LoadPicture(file, 0x00336699);
   const bool bitmap = size >= 2 && data[0] == 'B' && data[1] == 'M';

@@ -1,14 +1,10 @@
 // Quotes file bytes -> line count and pick: the count matches a plain count of the line ends, a binary file is refused,
 // every line read is one bounded line, and every pick a non-empty UTF-8 quote without line breaks.
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "QuoteSelection.h"
 #include "kvplatform/base/Text.h"
 
@@ -25,12 +21,8 @@ long long ReferenceLines(const std::string& bytes) {
   return lines + (!bytes.empty() && bytes.back() != '\r' && bytes.back() != '\n');
 }
 
-void Check(bool condition) { if (!condition) std::abort(); }
-
 const std::string& File() {
-  static const std::string name = "/dev/shm/kvfuzz-quotes-" + std::to_string(getpid()) + ".txt";
-  static const int removed = std::atexit([] { std::remove(name.c_str()); });
-  (void)removed;
+  static const std::string name = (FuzzFolder("quotes") / "quotes.txt").string();
   return name;
 }
 
@@ -38,7 +30,7 @@ const std::string& File() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   std::string bytes(reinterpret_cast<const char*>(data), size);
-  { std::ofstream(File(), std::ios::binary | std::ios::trunc) << bytes; }
+  WriteBytes(File(), bytes);
   using namespace kv::service;
   auto file = QuotesFile::Open(File());
   Check(file.has_value());

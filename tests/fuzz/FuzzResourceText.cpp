@@ -3,15 +3,9 @@
 
 #include <QString>
 #include <cstdint>
-#include <cstdlib>
 
+#include "FuzzSupport.h"
 #include "StringTable.h"
-
-namespace {
-
-void Check(bool condition) { if (!condition) std::abort(); }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   QString input = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));

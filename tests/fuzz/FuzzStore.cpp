@@ -1,20 +1,15 @@
 // Whatever a key path, value name and text hold, the store gives the text back under any letter case of path and name.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "kvplatform/base/Text.h"
 #include "kvplatform/store/Store.h"
 
 namespace {
-
-void Check(bool condition) { if (!condition) std::abort(); }
 
 std::string Upper(std::string text) {
   for (char& c : text) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
@@ -22,11 +17,8 @@ std::string Upper(std::string text) {
 }
 
 kv::platform::Store& TheStore() {
-  static const std::filesystem::path folder = "/dev/shm/kvfuzz-store-" + std::to_string(getpid());
   static std::shared_ptr<kv::platform::Store> store = [] {
-    std::filesystem::remove_all(folder);
-    std::atexit([] { std::filesystem::remove_all(folder); });
-    auto opened = kv::platform::Store::Open(folder / "registry.sqlite");
+    auto opened = kv::platform::Store::Open(FuzzFolder("store") / "registry.sqlite");
     Check(opened.has_value());
     return *opened;
   }();

@@ -1,34 +1,18 @@
 // Whatever bytes lie at the store's path and in a log beside it, opening never crashes or hangs, and a refused file is
 // left exactly as it was, with its log if that holds anything; a file that opens is used as the programs use it.
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "kvplatform/store/Store.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-void Check(bool condition) { if (!condition) std::abort(); }
-
-const fs::path& Folder() {
-  static const fs::path folder = [] {
-    fs::path made = "/dev/shm/kvfuzz-store-file-" + std::to_string(getpid());
-    fs::remove_all(made);
-    fs::create_directories(made);
-    std::atexit([] { fs::remove_all(Folder()); });
-    return made;
-  }();
-  return folder;
-}
 
 std::optional<std::string> Read(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -46,10 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, size_t size) {
   size_t length = bytes[1] | static_cast<size_t>(bytes[2]) << 8;
   std::string main = withLog ? rest.substr(0, std::min(length, rest.size())) : rest;
   std::string log = withLog ? rest.substr(main.size()) : std::string();
-  fs::path file = Folder() / "registry.sqlite", logFile = file.string() + "-wal";
+  fs::path file = FuzzFolder("store-file") / "registry.sqlite", logFile = file.string() + "-wal";
   for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file.string() + suffix);
-  std::ofstream(file, std::ios::binary) << main;
-  if (withLog) std::ofstream(logFile, std::ios::binary) << log;
+  WriteBytes(file, main);
+  if (withLog) WriteBytes(logFile, log);
   auto store = kv::platform::Store::Open(file);
   if (!store) {
     // An empty log holds nothing: SQLite may remove it, or leave one it made.

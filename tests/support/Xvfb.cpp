@@ -26,8 +26,6 @@ void Stop(std::unique_ptr<Child>& child) {
   child.reset();
 }
 
-int IgnoreErrors(::Display*, XErrorEvent*) { return 0; }
-
 // Walks the window tree below `window` looking for a WM_NAME of `title`.
 Window FindByTitle(::Display* display, Window window, const std::string& title) {
   char* name = nullptr;
@@ -67,7 +65,7 @@ template <class Body>
 auto WithDisplay(const std::string& name, Body body) {
   ::Display* display = XOpenDisplay(name.c_str());
   if (!display) throw std::runtime_error("cannot connect to the test X server " + name);
-  auto previous = XSetErrorHandler(IgnoreErrors);
+  auto previous = XSetErrorHandler([](::Display*, XErrorEvent*) { return 0; });
   auto result = body(display);
   XSync(display, False);
   XSetErrorHandler(previous);
