@@ -9,7 +9,6 @@
 #include <set>
 #include <sstream>
 
-#include "PictureFiles.h"
 #include "Process.h"
 #include "StoreProbe.h"
 #include "TempHome.h"
@@ -123,12 +122,8 @@ TEST(Package, HoldsTheInstallationPassesLintianAndRunsWhereverItIsUnpacked) {
       {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"KVILLO_SCREEN", "320x200"}};
   auto rendered = kvtest::Run(root / "usr" / "bin" / "kvrender", {"--quote", "Unpacked and working."}, env, 60s);
   ASSERT_EQ(rendered.exitCode, 0) << rendered.err;
-  fs::path wallpaper = home.DataHome() / "kvillo" / "Kvillo.bmp";
-  EXPECT_EQ(rendered.out, wallpaper.string() + "\n");
-  kvtest::Image image = kvtest::ReadBmp24(wallpaper);
-  EXPECT_EQ(std::pair(image.width, image.height), std::pair(320, 200));
+  EXPECT_EQ(rendered.out, (home.DataHome() / "kvillo" / "Kvillo.bmp").string() + "\n");
   EXPECT_EQ(kvtest::StoredSetting("Path"), folder.string()) << "the data folder is the unpacked one";
-  EXPECT_EQ(kvtest::StoredSetting("SelectedBackgrounds0"), "Aurora");
   // Each unpacked program's exit status and output, as "STATUS:OUT" and then what it said on stderr.
   auto said = [&](const char* program, const std::vector<std::string>& args) {
     auto run = kvtest::Run(root / "usr" / "bin" / program, args, env, 60s);
