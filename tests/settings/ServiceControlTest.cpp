@@ -43,10 +43,7 @@ class ServiceControl : public kvtest::SettingsWindowTest {
 
   static bool WindowExists() { return kv::platform::FindServiceWindow(kv::platform::kServiceWindowClass, "KvilloService"); }
   pid_t ServicePid() const {
-    std::ifstream in(home_.RuntimeDir() / "kvillo" / "KvilloService.lock");
-    pid_t pid = 0;
-    in >> pid;
-    return WindowExists() ? pid : 0;
+    return WindowExists() ? std::atoi(kvtest::ReadFile(home_.RuntimeDir() / "kvillo" / "KvilloService.lock").c_str()) : 0;
   }
   // The process's state letter; empty once it is gone.
   static std::string State(pid_t pid) {
